@@ -1,0 +1,21 @@
+// A growable byte stream held in memory.
+#pragma once
+
+#include <vector>
+
+#include "fs/stream.h"
+
+class TMemoryStream : public TStream {
+ public:
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  bool SetSize(int64_t NewSize) override;
+
+  const unsigned char* Memory() const { return Data_.data(); }
+  void Clear();
+
+ private:
+  std::vector<unsigned char> Data_;
+  int64_t Pos_ = 0;
+};

@@ -1,0 +1,80 @@
+// Failure classes of the whole system and the text formatting their
+// messages are built with.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// Replaces each %s and %d of Format, left to right, with the next argument
+// (text or a number, both accepted for either placeholder); "%%" gives "%".
+std::string FormatTextV(const char* Format, const std::vector<std::string>& Args);
+
+namespace format_detail {
+inline std::string ToText(const std::string& s) { return s; }
+inline std::string ToText(const char* s) { return s ? s : ""; }
+template <class T, class = std::enable_if_t<std::is_integral_v<T>>>
+std::string ToText(T v) { return std::to_string(v); }
+}  // namespace format_detail
+
+template <class... A>
+std::string FormatText(const char* Format, const A&... Args) {
+  return FormatTextV(Format, {format_detail::ToText(Args)...});
+}
+
+// The failure record: the address at which the failure object was made and
+// the return addresses active at that moment, innermost first (at most 16).
+struct TFailureRecord {
+  void* RaiseAddress = nullptr;
+  std::vector<void*> Frames;
+};
+
+// Base of every failure object: a class name and a message text, plus the
+// record of where it was raised (captured when the object is constructed).
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string Message);
+  virtual ~Exception() = default;
+  virtual const char* ClassName() const { return "Exception"; }
+  const std::string& Message() const { return Message_; }
+  const char* what() const noexcept override { return Message_.c_str(); }
+  const TFailureRecord& Record() const { return Record_; }
+
+ private:
+  std::string Message_;
+  TFailureRecord Record_;
+};
+
+#define QB_DECLARE_EXCEPTION(Name, Base)                      \
+  class Name : public Base {                                  \
+   public:                                                    \
+    using Base::Base;                                         \
+    const char* ClassName() const override { return #Name; }  \
+  }
+
+QB_DECLARE_EXCEPTION(EStreamError, Exception);
+QB_DECLARE_EXCEPTION(EFOpenError, EStreamError);
+QB_DECLARE_EXCEPTION(EFCreateError, EStreamError);
+QB_DECLARE_EXCEPTION(EFilerError, EStreamError);
+QB_DECLARE_EXCEPTION(EReadError, EFilerError);
+QB_DECLARE_EXCEPTION(EWriteError, EFilerError);
+QB_DECLARE_EXCEPTION(Ezliberror, EStreamError);
+QB_DECLARE_EXCEPTION(Ecompressionerror, Ezliberror);
+QB_DECLARE_EXCEPTION(Edecompressionerror, Ezliberror);
+QB_DECLARE_EXCEPTION(EZipError, Exception);
+QB_DECLARE_EXCEPTION(EProcess, Exception);
+QB_DECLARE_EXCEPTION(EConvertError, Exception);
+QB_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+QB_DECLARE_EXCEPTION(EAccessViolation, Exception);
+QB_DECLARE_EXCEPTION(EResNotFound, Exception);
+
+// An input or output failure that carries the system's error code.
+class EInOutError : public Exception {
+ public:
+  EInOutError(std::string Message, int ErrorCode)
+      : Exception(std::move(Message)), ErrorCode(ErrorCode) {}
+  const char* ClassName() const override { return "EInOutError"; }
+  int ErrorCode;
+};

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds the POSIX target (plain and with
+# AddressSanitizer + UndefinedBehaviorSanitizer) and the Windows target, and
+# runs every test suite: native, native under the sanitizers, and Windows
+# under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+status=0
+run_suite() {  # name build-dir ctest-args...
+  local name=$1 dir=$2
+  shift 2
+  echo "=== ${name}: ctest in ${dir}"
+  if ! (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@"); then status=1; fi
+}
+
+cmake -S . -B build -G Ninja
+cmake --build build -j "$jobs"
+cmake -S . -B build-asan -G Ninja -DQB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-asan -j "$jobs"
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+cmake --build build-win -j "$jobs"
+
+run_suite "POSIX" build
+run_suite "POSIX with sanitizers" build-asan
+run_suite "Windows under Wine" build-win
+exit $status

@@ -1,0 +1,1 @@
+# Test executables for launcher/.
