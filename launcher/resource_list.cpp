@@ -1,0 +1,178 @@
+#include "launcher/resource_list.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "fs/file_stream.h"
+#include "runtime/exceptions.h"
+
+namespace {
+
+inline unsigned char FoldByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
+std::string UpperCaseAscii(std::string Text) {
+  for (char& c : Text) c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+  return Text;
+}
+
+void WriteLineToStandardOutput(const std::string& Line) {
+  std::fwrite(Line.data(), 1, Line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+TLResourceList* Registry = nullptr;
+
+}  // namespace
+
+int CompareResourceNames(const std::string& A, const std::string& B) {
+  const size_t Shorter = A.size() < B.size() ? A.size() : B.size();
+  for (size_t i = 0; i < Shorter; ++i) {
+    const unsigned char a = FoldByte(static_cast<unsigned char>(A[i]));
+    const unsigned char b = FoldByte(static_cast<unsigned char>(B[i]));
+    if (a != b) return static_cast<int>(a) - static_cast<int>(b);
+  }
+  if (A.size() == B.size()) return 0;
+  return A.size() < B.size() ? -1 : 1;
+}
+
+TLResourceList::TLResourceList() : Diagnostics(WriteLineToStandardOutput) {}
+
+TLResourceList::~TLResourceList() {
+  for (TLResource* Entry : Entries) delete Entry;
+}
+
+void TLResourceList::SetDiagnosticSink(TResourceDiagnosticSink Sink) {
+  Diagnostics = Sink ? std::move(Sink) : TResourceDiagnosticSink(WriteLineToStandardOutput);
+}
+
+void TLResourceList::Add(const std::string& Name, const std::string& TypeName,
+                         const std::vector<TLResourcePiece>& Pieces) {
+  if (Pieces.empty()) return;
+  auto Entry = std::make_unique<TLResource>();
+  Entry->Name = Name;
+  Entry->TypeName = UpperCaseAscii(TypeName);
+  if (Pieces.size() == 1) {
+    // Held where it lies: constant data of the executable is not copied.
+    Entry->Value = static_cast<const uint8_t*>(Pieces[0].Data);
+    Entry->Length = Pieces[0].Length;
+  } else {
+    size_t Total = 0;
+    for (const TLResourcePiece& Piece : Pieces) Total += Piece.Length;
+    Entry->Storage.reset(new uint8_t[Total > 0 ? Total : 1]);
+    size_t At = 0;
+    for (const TLResourcePiece& Piece : Pieces) {
+      if (Piece.Length == 0) continue;
+      std::memcpy(Entry->Storage.get() + At, Piece.Data, Piece.Length);
+      At += Piece.Length;
+    }
+    Entry->Value = Entry->Storage.get();
+    Entry->Length = Total;
+  }
+  Entries.reserve(Entries.size() + 1);
+  Entries.push_back(Entry.release());
+}
+
+const TLResource* TLResourceList::Find(const std::string& Name) {
+  if (Count() > SortedCount_) Sort();
+  int32_t Low = 0;
+  int32_t High = Count() - 1;
+  while (Low <= High) {
+    const int32_t Middle = Low + (High - Low) / 2;
+    const int Order = CompareResourceNames(Name, Entries[Middle]->Name);
+    if (Order < 0) {
+      High = Middle - 1;
+    } else if (Order > 0) {
+      Low = Middle + 1;
+    } else {
+      return Entries[Middle];
+    }
+  }
+  return nullptr;
+}
+
+void TLResourceList::Sort() {
+  const int32_t Total = Count();
+  if (Total == SortedCount_) return;
+  Scratch.assign(Entries.size(), nullptr);
+  SortRange(SortedCount_, Total - 1);
+  Merge(0, SortedCount_, Total - 1);
+  SortedCount_ = Total;
+  for (int32_t i = 0; i + 1 < Total; ++i) {
+    const TLResource& A = *Entries[i];
+    const TLResource& B = *Entries[i + 1];
+    if (CompareResourceNames(A.Name, B.Name) == 0 && A.TypeName == B.TypeName) {
+      Diagnostics("TLResourceList.Sort " + std::to_string(i) +
+                  " DUPLICATE RESOURCE FOUND: " + A.Name + ":" + A.TypeName);
+    }
+  }
+}
+
+// Sorts positions First to Last (inclusive) in place.
+void TLResourceList::SortRange(int32_t First, int32_t Last) {
+  if (Last - First < 1) return;
+  if (Last - First == 1) {
+    if (CompareResourceNames(Entries[First]->Name, Entries[Last]->Name) > 0) {
+      std::swap(Entries[First], Entries[Last]);
+    }
+    return;
+  }
+  const int32_t Middle = First + (Last - First) / 2;
+  SortRange(First, Middle);
+  SortRange(Middle + 1, Last);
+  Merge(First, Middle + 1, Last);
+}
+
+// Merges the ordered runs First..Second-1 and Second..Last from their ends,
+// filling the scratch list from Last downwards. On equal names the second
+// run's entry goes later, so the merge is stable.
+void TLResourceList::Merge(int32_t First, int32_t Second, int32_t Last) {
+  if (First >= Second || Second > Last) return;
+  int32_t i = Second - 1;
+  int32_t j = Last;
+  int32_t k = Last;
+  while (i >= First && j >= Second) {
+    if (CompareResourceNames(Entries[i]->Name, Entries[j]->Name) > 0) {
+      Scratch[k--] = Entries[i--];
+    } else {
+      Scratch[k--] = Entries[j--];
+    }
+  }
+  // A used-up second run leaves the rest of the first run in its place; a
+  // used-up first run leaves the rest of the second run to move.
+  while (j >= Second) Scratch[k--] = Entries[j--];
+  for (int32_t p = k + 1; p <= Last; ++p) Entries[p] = Scratch[p];
+}
+
+void TLResourceList::WriteResourceToFile(const std::string& Name, const std::string& Path) {
+  const TLResource* Entry = Find(Name);
+  if (Entry == nullptr) throw EResNotFound(FormatText("Resource \"%s\" not found", Name));
+  // One write request carries a 32-bit signed count.
+  if (Entry->Length > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    throw EWriteError("Stream write error");
+  }
+  TFileStream Stream(Path, fmCreate);
+  Stream.WriteBuffer(Entry->Value, static_cast<int32_t>(Entry->Length));
+}
+
+void CreateResourceRegistry() {
+  if (Registry == nullptr) Registry = new TLResourceList();
+}
+
+void DestroyResourceRegistry() {
+  delete Registry;
+  Registry = nullptr;
+}
+
+TLResourceList& Resources() {
+  if (Registry == nullptr) throw Exception("The resource registry has not been created");
+  return *Registry;
+}
+
+void WriteResourceToFile(const std::string& Name, const std::string& Path) {
+  Resources().WriteResourceToFile(Name, Path);
+}
