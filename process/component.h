@@ -1,0 +1,13 @@
+// The base of objects that may be owned by another one. Only the owner link
+// is kept; an owner does not free what it owns.
+#pragma once
+
+class TComponent {
+ public:
+  explicit TComponent(TComponent* AOwner = nullptr) : Owner_(AOwner) {}
+  virtual ~TComponent() = default;
+  TComponent* Owner() const { return Owner_; }
+
+ private:
+  TComponent* Owner_;
+};
