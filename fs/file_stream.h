@@ -30,6 +30,9 @@ class THandleStream : public TStream {
   int32_t Write(const void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   bool SetSize(int64_t NewSize) override;
+  // Forces the written bytes out to the storage device (fsync /
+  // FlushFileBuffers); true on success.
+  bool FlushToDisk();
 
   THandle Handle;
 };
@@ -47,6 +50,8 @@ class TFileStream : public THandleStream {
 };
 
 // Opens or creates a file by the open-mode mapping and gives the handle, or
-// InvalidHandle; shared by TFileStream and FileCopy.
+// InvalidHandle; shared by TFileStream and FileCopy. Modes below 0x100 open
+// an existing file; any other mode creates (or empties) it. Access 3 and
+// sharing values above 4 are refused (InvalidHandle).
 THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Rights = 0666);
 void FileCloseHandle(THandle Handle);

@@ -1,0 +1,144 @@
+// File handles on POSIX: open/read/write/lseek/ftruncate/fsync/close.
+//
+// POSIX has no sharing modes, so the sharing bits of the open mode become a
+// whole-file flock() taken without waiting right after open(). The lock
+// belongs to the open file description, so it holds among all opens of this
+// system (in this process or another) and goes away when the handle closes:
+//   - a shared lock for an opener that only reads and lets others write
+//     (sharing 2 "deny writers", sharing 4 "deny none");
+//   - an exclusive lock for everything else: sharing 0 and 1, sharing 3
+//     ("deny readers"), and every opener that wants write access, so that a
+//     writer fails against a holder that denies writers and against a reader
+//     that holds the file exclusively.
+// This is never looser than the Windows rules; it is stricter only where a
+// writer would share a file with openers that deny nobody, which this system
+// never does.
+#include "fs/file_stream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int AccessFlags(unsigned Access) {
+  switch (Access) {
+    case 0: return O_RDONLY;
+    case 1: return O_WRONLY;
+    case 2: return O_RDWR;
+    default: return -1;
+  }
+}
+
+// The flock() operation for an opener, or 0 for a sharing value the mapping
+// does not know.
+int LockFor(unsigned Access, unsigned Sharing) {
+  if (Sharing > 4) return 0;
+  bool readOnly = Access == 0;
+  if (readOnly && (Sharing == 2 || Sharing == 4)) return LOCK_SH;
+  return LOCK_EX;
+}
+
+void CloseQuietly(int Fd) {
+  int saved = errno;
+  close(Fd);
+  errno = saved;
+}
+
+}  // namespace
+
+THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Rights) {
+  bool create = Mode >= 0x100;
+  unsigned access = create ? 2u : (Mode & 0x3u);
+  unsigned sharing = (Mode >> 4) & 0xFu;
+  int flags = AccessFlags(access);
+  int lock = LockFor(access, sharing);
+  if (flags < 0 || lock == 0) return InvalidHandle;
+  // O_NONBLOCK keeps a FIFO in the file's place from hanging the open; it is
+  // cleared again once the file is known.
+  flags |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd;
+  do {
+    // No O_TRUNC: a create empties the file only after it holds the lock,
+    // so a refused create leaves someone else's file untouched.
+    fd = create ? open(FileName.c_str(), flags | O_CREAT, static_cast<mode_t>(Rights))
+                : open(FileName.c_str(), flags);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return InvalidHandle;
+
+  // A folder opens for reading on POSIX; it is not a file to stream.
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    CloseQuietly(fd);
+    return InvalidHandle;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return InvalidHandle;
+  }
+  int fl = fcntl(fd, F_GETFL);
+  if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+    CloseQuietly(fd);
+    return InvalidHandle;
+  }
+  int rc;
+  do {
+    rc = flock(fd, lock | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    CloseQuietly(fd);
+    return InvalidHandle;
+  }
+  if (create && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+    CloseQuietly(fd);
+    return InvalidHandle;
+  }
+  return static_cast<THandle>(fd);
+}
+
+void FileCloseHandle(THandle Handle) {
+  if (Handle != InvalidHandle) close(static_cast<int>(Handle));
+}
+
+int32_t THandleStream::Read(void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  ssize_t n;
+  do {
+    n = read(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<int32_t>(n);
+}
+
+int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  ssize_t n;
+  do {
+    n = write(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<int32_t>(n);
+}
+
+int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int whence;
+  switch (Origin) {
+    case soBeginning: whence = SEEK_SET; break;
+    case soCurrent: whence = SEEK_CUR; break;
+    case soEnd: whence = SEEK_END; break;
+    default: return -1;
+  }
+  off_t r = lseek(static_cast<int>(Handle), static_cast<off_t>(Offset), whence);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+bool THandleStream::SetSize(int64_t NewSize) {
+  // Like the Windows version: move to the new size, then end the file there.
+  if (Seek(NewSize, soBeginning) < 0) return false;
+  return ftruncate(static_cast<int>(Handle), static_cast<off_t>(NewSize)) == 0;
+}
+
+bool THandleStream::FlushToDisk() {
+  return fsync(static_cast<int>(Handle)) == 0;
+}

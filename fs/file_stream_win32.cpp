@@ -1,0 +1,95 @@
+// File handles on Windows: CreateFileW/ReadFile/WriteFile/SetFilePointer/
+// SetEndOfFile/FlushFileBuffers/CloseHandle, with the open-mode mapping.
+#include <windows.h>
+
+#include "fs/file_stream.h"
+#include "fs/wide_text_win32.h"
+
+namespace {
+
+HANDLE AsHandle(THandle Handle) { return reinterpret_cast<HANDLE>(Handle); }
+
+bool AccessRights(unsigned Access, DWORD& Rights) {
+  switch (Access) {
+    case 0: Rights = GENERIC_READ; return true;
+    case 1: Rights = GENERIC_WRITE; return true;
+    case 2: Rights = GENERIC_READ | GENERIC_WRITE; return true;
+    default: return false;
+  }
+}
+
+bool ShareRights(unsigned Sharing, DWORD& Share) {
+  switch (Sharing) {
+    case 0:
+    case 1: Share = 0; return true;
+    case 2: Share = FILE_SHARE_READ; return true;
+    case 3: Share = FILE_SHARE_WRITE; return true;
+    case 4: Share = FILE_SHARE_READ | FILE_SHARE_WRITE; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t /*Rights*/) {
+  DWORD share = 0;
+  if (!ShareRights((Mode >> 4) & 0xFu, share)) return InvalidHandle;
+  std::wstring name = Utf8ToWide(FileName);
+  HANDLE h;
+  if (Mode < 0x100) {
+    DWORD access = 0;
+    unsigned accessBits = Mode & 0x3u;
+    if (!AccessRights(accessBits, access)) return InvalidHandle;
+    // A stream that reads and writes an existing file may also set its times.
+    if (accessBits == 2) access |= FILE_WRITE_ATTRIBUTES;
+    h = CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return InvalidHandle;
+  return reinterpret_cast<THandle>(h);
+}
+
+void FileCloseHandle(THandle Handle) {
+  if (Handle != InvalidHandle) CloseHandle(AsHandle(Handle));
+}
+
+int32_t THandleStream::Read(void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  DWORD done = 0;
+  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
+  return static_cast<int32_t>(done);
+}
+
+int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  DWORD done = 0;
+  if (!WriteFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
+  return static_cast<int32_t>(done);
+}
+
+int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  DWORD method;
+  switch (Origin) {
+    case soBeginning: method = FILE_BEGIN; break;
+    case soCurrent: method = FILE_CURRENT; break;
+    case soEnd: method = FILE_END; break;
+    default: return -1;
+  }
+  LONG high = static_cast<LONG>(Offset >> 32);
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer(AsHandle(Handle), static_cast<LONG>(Offset & 0xFFFFFFFF), &high, method);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low);
+}
+
+bool THandleStream::SetSize(int64_t NewSize) {
+  if (Seek(NewSize, soBeginning) < 0) return false;
+  return SetEndOfFile(AsHandle(Handle)) != 0;
+}
+
+bool THandleStream::FlushToDisk() {
+  return FlushFileBuffers(AsHandle(Handle)) != 0;
+}
