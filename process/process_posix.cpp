@@ -140,8 +140,28 @@ struct TPipeSet {
   }
 };
 
+// Keeps a new descriptor clear of 0, 1 and 2, so that moving the pipe ends
+// onto the child's standard handles never overwrites another pipe end.
+int AboveStdHandles(int Fd) {
+  if (Fd > 2) return Fd;
+  int moved = fcntl(Fd, F_DUPFD_CLOEXEC, 3);
+  int err = errno;
+  close(Fd);
+  errno = err;
+  return moved;
+}
+
 int MakePipe(int Fds[2], uint32_t BufferSize) {
   if (pipe2(Fds, O_CLOEXEC) != 0) return errno;
+  Fds[0] = AboveStdHandles(Fds[0]);
+  Fds[1] = AboveStdHandles(Fds[1]);
+  if (Fds[0] < 0 || Fds[1] < 0) {
+    int err = errno;
+    for (int i = 0; i < 2; ++i)
+      if (Fds[i] >= 0) close(Fds[i]);
+    Fds[0] = Fds[1] = -1;
+    return err;
+  }
   // The kernel's pipes already hold 64 KiB; only a larger wish is applied
   // (a smaller pipe would only slow the transfer).
   int current = fcntl(Fds[0], F_GETPIPE_SZ);
