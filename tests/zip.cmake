@@ -1,1 +1,2 @@
 # Test executables for zip/.
+qb_add_test(zip_compressor_test SOURCES zip_compressor_test.cpp LIBS qb_zip)
