@@ -1,5 +1,7 @@
 #include "launcher/resource_list.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -36,8 +38,10 @@ int CompareResourceNames(const std::string& A, const std::string& B) {
     const unsigned char b = FoldByte(static_cast<unsigned char>(B[i]));
     if (a != b) return static_cast<int>(a) - static_cast<int>(b);
   }
-  if (A.size() == B.size()) return 0;
-  return A.size() < B.size() ? -1 : 1;
+  const ptrdiff_t Difference = static_cast<ptrdiff_t>(A.size()) - static_cast<ptrdiff_t>(B.size());
+  if (Difference > INT32_MAX) return INT32_MAX;
+  if (Difference < -INT32_MAX) return -INT32_MAX;
+  return static_cast<int>(Difference);
 }
 
 TLResourceList::TLResourceList() : Diagnostics(WriteLineToStandardOutput) {}

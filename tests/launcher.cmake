@@ -1,1 +1,3 @@
 # Test executables for launcher/.
+include(${CMAKE_CURRENT_LIST_DIR}/bundle.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/launcher_run.cmake)

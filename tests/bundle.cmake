@@ -1,0 +1,41 @@
+# Tests of the bundle store, the embedded bundle and the packaging of the
+# launcher (included from launcher.cmake).
+
+qb_add_test(resource_list_test
+  SOURCES resource_list_test.cpp
+  LIBS qb_resources qb_fs qb_runtime)
+
+# A small archive made at build time, embedded in the test executable the way
+# a launcher embeds its bundle.
+set(QB_TEST_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/embedded_test_bundle.zip)
+add_custom_command(
+  OUTPUT ${QB_TEST_BUNDLE}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bundle/make_bundle.py dictionary
+          ${QB_TEST_BUNDLE} ${CMAKE_SOURCE_DIR}/bundle/sample/dereroz
+  DEPENDS ${CMAKE_SOURCE_DIR}/bundle/make_bundle.py
+          ${CMAKE_SOURCE_DIR}/bundle/sample/dereroz/base.txt
+          ${CMAKE_SOURCE_DIR}/bundle/sample/dereroz/couleurs.txt
+  COMMENT "Making the archive embedded by bundle_module_test"
+  VERBATIM)
+add_custom_target(embedded_test_bundle DEPENDS ${QB_TEST_BUNDLE})
+qb_add_test(bundle_module_test
+  SOURCES bundle_module_test.cpp
+  LIBS qb_resources qb_fs qb_runtime)
+qb_embed_bundle(bundle_module_test ${QB_TEST_BUNDLE} DEPENDS embedded_test_bundle)
+target_compile_definitions(bundle_module_test PRIVATE QB_TEST_BUNDLE="${QB_TEST_BUNDLE}")
+
+if(CMAKE_CROSSCOMPILING)
+  # The Windows launcher: one executable for the windowed subsystem that
+  # imports system DLLs only (read from its PE header on the build machine).
+  if(TARGET quintabel-launcher)
+    add_test(NAME packaging_pe_header
+             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_pe_test.sh
+                     $<TARGET_FILE:quintabel-launcher>)
+  endif()
+else()
+  # A bundle that is not a zip, or lacks a root entry, stops the configure
+  # step with a message that says so.
+  add_test(NAME packaging_bundle_validation
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_configure_test.sh
+                   ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${Python3_EXECUTABLE})
+endif()

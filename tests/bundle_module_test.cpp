@@ -1,0 +1,64 @@
+// The embedded bundle: this test executable carries a small archive through
+// qb_embed_bundle, exactly as a launcher carries its bundle.
+#include "launcher/bundle_module.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "launcher/embedded_bundle.h"
+#include "launcher/resource_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+class EmbeddedBundle : public testing::Test {
+ protected:
+  void SetUp() override {
+    CreateResourceRegistry();
+    RegisterEmbeddedBundle();
+  }
+  void TearDown() override { DestroyResourceRegistry(); }
+};
+
+}  // namespace
+
+TEST_F(EmbeddedBundle, IsTheArchiveFileByteForByte) {
+  const std::string Archive = ReadFile(QB_TEST_BUNDLE);
+  ASSERT_GT(Archive.size(), 4u);
+  ASSERT_EQ(EmbeddedBundleSize(), Archive.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(qb_bundle_data), EmbeddedBundleSize()), Archive);
+  EXPECT_EQ(Archive.substr(0, 4), std::string("PK\x03\x04", 4));
+}
+
+TEST_F(EmbeddedBundle, IsRegisteredAsTheZipPrincipalWithoutACopy) {
+  ASSERT_EQ(Resources().Count(), 1);
+  const TLResource* Entry = Resources().Find("quintabelprincipal");
+  ASSERT_NE(Entry, nullptr);
+  EXPECT_EQ(Entry->TypeName, "ZIP");
+  EXPECT_EQ(static_cast<const void*>(Entry->Value), static_cast<const void*>(qb_bundle_data));
+  EXPECT_EQ(Entry->Length, EmbeddedBundleSize());
+}
+
+TEST_F(EmbeddedBundle, WrittenToAFileIsTheEmbeddedArchive) {
+  std::random_device Random;
+  const fs::path Folder = fs::temp_directory_path() / ("qb_bundle_module_" + std::to_string(Random()));
+  fs::create_directories(Folder);
+  const fs::path Target = Folder / "quintabelprincipal.zip";
+  WriteResourceToFile("quintabelprincipal", Target.u8string());
+  const std::string Written = ReadFile(Target);
+  std::error_code Ignored;
+  fs::remove_all(Folder, Ignored);
+  EXPECT_EQ(Written, ReadFile(QB_TEST_BUNDLE));
+  EXPECT_EQ(Written.substr(0, 4), std::string("PK\x03\x04", 4));
+}
