@@ -1,0 +1,42 @@
+# Tests of the launch sequence (included from launcher.cmake): the work-folder
+# services, and whole launcher runs with a probe application in the bundle.
+if(TARGET qb_launcher_core)
+  qb_add_test(work_folder_test
+    SOURCES work_folder_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
+    LIBS qb_launcher_core qb_fs qb_runtime)
+
+  # The probe application records what it sees and obeys a control file; it
+  # travels in the probe bundles as "quintabel.exe".
+  add_executable(quintabel-probe-app
+    probe_app/probe_app.cpp
+    probe_app/probe_platform_${QB_PLATFORM}.cpp)
+  if(WIN32)
+    target_link_libraries(quintabel-probe-app PRIVATE shell32)
+  endif()
+
+  set(QB_PROBE_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/probe_bundle.zip)
+  set(QB_PROBE_BROKEN_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/probe_bundle_broken.zip)
+  add_custom_command(
+    OUTPUT ${QB_PROBE_BUNDLE} ${QB_PROBE_BROKEN_BUNDLE}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
+            ${QB_PROBE_BUNDLE} $<TARGET_FILE:quintabel-probe-app>
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
+            ${QB_PROBE_BROKEN_BUNDLE} $<TARGET_FILE:quintabel-probe-app> --broken
+    DEPENDS quintabel-probe-app ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
+    COMMENT "Making the probe bundles"
+    VERBATIM)
+  add_custom_target(quintabel-probe-bundles DEPENDS ${QB_PROBE_BUNDLE} ${QB_PROBE_BROKEN_BUNDLE})
+  # A launcher whose application runs, and one whose "quintabel.exe" is no
+  # program at all.
+  qb_add_launcher(quintabel-launcher-probe ${QB_PROBE_BUNDLE} DEPENDS quintabel-probe-bundles)
+  qb_add_launcher(quintabel-launcher-probe-broken ${QB_PROBE_BROKEN_BUNDLE} DEPENDS quintabel-probe-bundles)
+
+  qb_add_test(launcher_e2e_test
+    SOURCES launcher_e2e_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
+    LIBS qb_zip qb_fs qb_runtime ZLIB::ZLIB)
+  target_compile_definitions(launcher_e2e_test PRIVATE
+    QB_PROBE_LAUNCHER="$<TARGET_FILE:quintabel-launcher-probe>"
+    QB_PROBE_LAUNCHER_BROKEN="$<TARGET_FILE:quintabel-launcher-probe-broken>"
+    QB_PROBE_APP="$<TARGET_FILE:quintabel-probe-app>")
+  add_dependencies(launcher_e2e_test quintabel-launcher-probe quintabel-launcher-probe-broken)
+endif()
