@@ -435,6 +435,21 @@ TEST_F(ProcessTest, QuotedPathWithSpacesStartsTheProgram) {
   EXPECT_EQ(unquoted.ExitCode(), 9u);
 }
 
+TEST_F(ProcessTest, ProgramAndFolderWithNonAsciiNamesStart) {
+  // Paths are UTF-8 text.
+  const fsys::path folder = Dir / fsys::u8path("dossier \xc3\xa9t\xc3\xa9");
+  fsys::create_directories(folder);
+  const fsys::path copy = folder / fsys::u8path("\xc3\xa9l\xc3\xa8ve" + fsys::path(kChild).extension().string());
+  fsys::copy_file(kChild, copy);
+  TProcess p;
+  p.Executable = "\"" + copy.u8string() + "\"";
+  p.Parameters = {"exit", "12"};
+  p.CurrentDirectory = folder.u8string();
+  p.SetOptions({poWaitOnExit});
+  p.Execute();
+  EXPECT_EQ(p.ExitCode(), 12u);
+}
+
 TEST_F(ProcessTest, BadWorkingFolderRaises) {
   TProcess p;
   p.Executable = kChild;
