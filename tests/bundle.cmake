@@ -39,3 +39,7 @@ else()
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_configure_test.sh
                    ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${Python3_EXECUTABLE})
 endif()
+
+qb_add_test(demo_dictionary_test
+  SOURCES demo_dictionary_test.cpp ${CMAKE_SOURCE_DIR}/bundle/demo_app/dictionary.cpp
+  LIBS)
