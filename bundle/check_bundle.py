@@ -5,12 +5,17 @@ usage: check_bundle.py ARCHIVE
 
 The bundle must be a zip archive that begins with a local file header
 (50 4B 03 04) and holds, at its root, the three entries the launcher relies
-on. Prints one clear message and exits with 1 when it does not.
+on. Its entries must be what the launcher's extraction reads: stored or
+deflated, not encrypted, sizes in the local headers (no data descriptors).
+Prints one clear message and exits with 1 when it is not such an archive.
 """
+import os
 import sys
 import zipfile
 
 REQUIRED = ("quintabel.exe", "swipl.home", "dereroz.zip")
+# The bundle is written to the work folder in one request of a 32-bit count.
+MAX_SIZE = 2147483647
 
 
 def problem(path):
@@ -25,8 +30,23 @@ def problem(path):
     try:
         with zipfile.ZipFile(path) as z:
             names = set(n.replace("\\", "/") for n in z.namelist())
+            infos = z.infolist()
     except (zipfile.BadZipFile, OSError) as e:
         return "is not a readable zip archive (%s)" % e
+    if os.path.getsize(path) > MAX_SIZE:
+        return ("is larger than %d bytes, more than the launcher writes in one "
+                "request" % MAX_SIZE)
+    for info in infos:
+        if info.compress_type not in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
+            return ("holds \"%s\" compressed with method %d; the launcher "
+                    "extracts stored (0) and deflated (8) entries only"
+                    % (info.filename, info.compress_type))
+        if info.flag_bits & 0x1:
+            return "holds the encrypted entry \"%s\"" % info.filename
+        if info.flag_bits & 0x8:
+            return ("holds \"%s\" with a data descriptor; the launcher takes "
+                    "sizes from the local header, so write the archive to a "
+                    "file rather than a stream" % info.filename)
     missing = [n for n in REQUIRED if n not in names]
     if missing:
         return ("lacks the root %s %s (a bundle must hold quintabel.exe, "

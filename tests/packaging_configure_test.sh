@@ -29,6 +29,9 @@ def make(name, entries, prefix=b""):
 make("valid.zip", ["quintabel.exe", "swipl.home", "dereroz.zip", "lib/x.pl"])
 make("no-swipl-home.zip", ["quintabel.exe", "dereroz.zip", "lib/swipl.home"])
 make("prefixed.zip", ["quintabel.exe", "swipl.home", "dereroz.zip"], prefix=b"MZ stub ")
+with zipfile.ZipFile(os.path.join(folder, "bzip2.zip"), "w", zipfile.ZIP_BZIP2) as z:
+    for entry in ["quintabel.exe", "swipl.home", "dereroz.zip"]:
+        z.writestr(entry, "content")
 PY
 
 configure() {  # bundle-path
@@ -58,5 +61,6 @@ expect_refusal "$scratch/not-a-zip.zip" "Invalid quintabel bundle \"$scratch/not
 expect_refusal "$scratch/prefixed.zip" "Invalid quintabel bundle" "50 4B 03 04"
 expect_refusal "$scratch/no-swipl-home.zip" "Invalid quintabel bundle \"$scratch/no-swipl-home.zip\"" \
   "lacks the root entry \"swipl.home\""
+expect_refusal "$scratch/bzip2.zip" "compressed with method 12"
 expect_refusal "$scratch/absent.zip" "Invalid quintabel bundle" "cannot be read"
 echo "PASS"
