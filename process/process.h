@@ -56,9 +56,6 @@ enum TShowWindowOptions {
 
 enum TProcessPriority { ppHigh, ppIdle, ppNormal, ppRealTime };
 
-// The exit code a running Windows process reports.
-inline constexpr uint32_t STILL_ACTIVE_CODE = 259;
-
 // The platform's handle of a started process or thread, widened to one
 // integer type; 0 means none. On POSIX both hold the child's process id.
 using TProcessHandle = intptr_t;
@@ -124,7 +121,10 @@ class TProcess : public TComponent {
   // True starts the child (Execute), false ends it (Terminate(0)), each only
   // when the value differs from Running.
   void SetActive(bool Value);
-  // Refreshes Running, then gives the exit code as last read.
+  // Refreshes Running, then gives the exit code as last read. While the
+  // child runs that is STILL_ACTIVE (259) on Windows; on POSIX the value
+  // stays 0 until the child's end is seen, and a child ended by a signal
+  // reads 128 + the signal number.
   uint32_t ExitCode();
 
   // The caller's ends of the pipes (poUsePipes), else null. With
@@ -139,9 +139,12 @@ class TProcess : public TComponent {
   virtual void Execute();
   // Blocks until the child has ended; false only when the wait failed.
   bool WaitForExit();
-  // Ends a running child; true when it was told to end.
+  // Ends a running child with AExitCode; true when it was told to end. On
+  // POSIX the child is killed (SIGKILL) and so reads 137.
   virtual bool Terminate(int32_t AExitCode);
-  // The previous suspend count, or -1 when there is no child to act on.
+  // The previous suspend count, or -1 when there is no child to act on. On
+  // POSIX a child started suspended loads its program when resumed, and
+  // Resume raises EProcess "Failed to execute %s : %d" when that fails.
   virtual int32_t Suspend();
   virtual int32_t Resume();
   virtual void CloseHandles();
