@@ -19,16 +19,13 @@ std::string FormatTextV(const char* Format, const std::vector<std::string>& Args
   return out;
 }
 
-Exception::Exception(std::string Message) : Message_(std::move(Message)) {
-  // Skip this constructor and the constructors of the derived classes that
-  // forward to it: the first address kept is the code that raised.
+// Not inlined, so that its return address is the raising code: the
+// constructors that call it are all inlined into the function that raised.
+__attribute__((noinline)) void CaptureFailureRecord(TFailureRecord& Record) {
+  // Skip this function's own frame: the first address kept is the raising
+  // code, the following ones the return addresses of the active calls.
   std::vector<void*> frames;
-  CaptureStack(frames, 0, 24);
-  // Frames inside exception constructors are all within this library's
-  // constructors; the caller supplies the raise site. Keep the innermost
-  // frame outside the constructor chain as the raising address.
-  size_t first = frames.empty() ? 0 : 1;
-  if (first < frames.size()) Record_.RaiseAddress = frames[first];
-  for (size_t i = first + 1; i < frames.size() && Record_.Frames.size() < 16; ++i)
-    Record_.Frames.push_back(frames[i]);
+  CaptureStack(frames, 1, 17);
+  Record.RaiseAddress = frames.empty() ? nullptr : frames[0];
+  Record.Frames.assign(frames.begin() + (frames.empty() ? 0 : 1), frames.end());
 }

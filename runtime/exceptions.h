@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 // Replaces each %s and %d of Format, left to right, with the next argument
@@ -31,11 +32,22 @@ struct TFailureRecord {
   std::vector<void*> Frames;
 };
 
+// Records the raising code and the return addresses above it. Called from
+// the (always inlined) constructors below, so its own return address lies in
+// the function that raised the failure.
+void CaptureFailureRecord(TFailureRecord& Record);
+
+// Forces a function into its caller, also without optimisation: the
+// constructors of failure objects must not add frames of their own.
+#define QB_INLINE_INTO_RAISER inline __attribute__((always_inline))
+
 // Base of every failure object: a class name and a message text, plus the
 // record of where it was raised (captured when the object is constructed).
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string Message);
+  QB_INLINE_INTO_RAISER explicit Exception(std::string Message) : Message_(std::move(Message)) {
+    CaptureFailureRecord(Record_);
+  }
   virtual ~Exception() = default;
   virtual const char* ClassName() const { return "Exception"; }
   const std::string& Message() const { return Message_; }
@@ -47,11 +59,12 @@ class Exception : public std::exception {
   TFailureRecord Record_;
 };
 
-#define QB_DECLARE_EXCEPTION(Name, Base)                      \
-  class Name : public Base {                                  \
-   public:                                                    \
-    using Base::Base;                                         \
-    const char* ClassName() const override { return #Name; }  \
+#define QB_DECLARE_EXCEPTION(Name, Base)                                  \
+  class Name : public Base {                                              \
+   public:                                                                \
+    QB_INLINE_INTO_RAISER explicit Name(std::string Message)              \
+        : Base(std::move(Message)) {}                                     \
+    const char* ClassName() const override { return #Name; }              \
   }
 
 QB_DECLARE_EXCEPTION(EStreamError, Exception);
@@ -73,7 +86,7 @@ QB_DECLARE_EXCEPTION(EResNotFound, Exception);
 // An input or output failure that carries the system's error code.
 class EInOutError : public Exception {
  public:
-  EInOutError(std::string Message, int ErrorCode)
+  QB_INLINE_INTO_RAISER EInOutError(std::string Message, int ErrorCode)
       : Exception(std::move(Message)), ErrorCode(ErrorCode) {}
   const char* ClassName() const override { return "EInOutError"; }
   int ErrorCode;

@@ -1,0 +1,49 @@
+// Access violations that no handler takes reach the unhandled-exception
+// filter, which reports them with the faulting address and the return
+// addresses unwound from the faulting context.
+#include "runtime/fault_handler.h"
+
+#include <windows.h>
+
+namespace {
+
+// Unwinds the faulting context, innermost caller first.
+unsigned WalkReturnAddresses(const CONTEXT& Faulting, unsigned long long* Out, unsigned Max) {
+  CONTEXT context = Faulting;
+  unsigned count = 0;
+  while (count < Max) {
+    DWORD64 imageBase = 0;
+    PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+    if (entry == nullptr) {
+      // A leaf function: the return address is on top of the stack.
+      if (context.Rsp == 0) break;
+      context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
+      context.Rsp += 8;
+    } else {
+      PVOID handlerData = nullptr;
+      DWORD64 establisherFrame = 0;
+      RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, entry, &context, &handlerData,
+                       &establisherFrame, nullptr);
+    }
+    if (context.Rip == 0) break;
+    Out[count++] = context.Rip;
+  }
+  return count;
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* Pointers) {
+  if (Pointers == nullptr || Pointers->ExceptionRecord == nullptr ||
+      Pointers->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+    return EXCEPTION_CONTINUE_SEARCH;
+  unsigned long long frames[16];
+  unsigned count = Pointers->ContextRecord != nullptr
+                       ? WalkReturnAddresses(*Pointers->ContextRecord, frames, 16)
+                       : 0;
+  ReportFaultAndEnd("Access violation",
+                    reinterpret_cast<unsigned long long>(Pointers->ExceptionRecord->ExceptionAddress),
+                    frames, count);
+}
+
+}  // namespace
+
+void InstallFaultHandler() { SetUnhandledExceptionFilter(OnUnhandledException); }
