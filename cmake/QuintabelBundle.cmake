@@ -3,7 +3,8 @@
 #   qb_check_bundle(<archive>)
 #       Fails the configure step with a clear message unless <archive> is a
 #       zip archive beginning with 50 4B 03 04 whose root holds
-#       "quintabel.exe", "swipl.home" and "dereroz.zip".
+#       "quintabel.exe", "swipl.home" and "dereroz.zip" (bundle/check_bundle.py),
+#       and checks it again whenever it changes.
 #   qb_embed_bundle(<target> <archive> [DEPENDS <targets>...])
 #       Adds <archive> to <target> as constant data between the symbols
 #       qb_bundle_data and qb_bundle_end (launcher/embedded_bundle.h). The
@@ -19,6 +20,8 @@ endif()
 
 
 function(qb_check_bundle archive)
+  # A changed archive configures (and so checks) again before it is embedded.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${archive})
   execute_process(
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bundle/check_bundle.py ${archive}
     RESULT_VARIABLE result

@@ -46,6 +46,17 @@ configure() {  # bundle-path
 configure "$scratch/valid.zip" || { cat "$scratch/raw.txt"; fail "a valid bundle was refused"; }
 echo "ok: valid bundle accepted"
 
+# The accepted archive is replaced by one that is no bundle: the next build
+# configures again and stops there.
+cp "$scratch/valid.zip" "$scratch/changing.zip"
+configure "$scratch/changing.zip" || { cat "$scratch/raw.txt"; fail "a valid bundle was refused"; }
+cp "$scratch/no-swipl-home.zip" "$scratch/changing.zip"
+if "$cmake" --build "$scratch/build" --target build.ninja > "$scratch/raw.txt" 2>&1; then
+  cat "$scratch/raw.txt"; fail "a bundle changed after configuring was not checked again"
+fi
+grep -qF "swipl.home" "$scratch/raw.txt" || { cat "$scratch/raw.txt"; fail "no message for the changed bundle"; }
+echo "ok: a bundle changed after configuring is checked again"
+
 expect_refusal() {  # bundle-path text...
   bundle=$1
   shift
