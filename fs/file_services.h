@@ -35,6 +35,9 @@ bool RemoveFile(const std::string& Path);
 bool CreateFolder(const std::string& Path);
 bool RemoveFolder(const std::string& Path);
 bool ForceFolders(const std::string& Path);
+// As above; with BackslashShareOnly, a drive part counts as the start of a
+// network share only when it begins with two "\" (archive extraction).
+bool ForceFolders(const std::string& Path, bool BackslashShareOnly);
 bool ForceFolderPath(const std::string& Path);
 bool DeleteFolderTree(const std::string& Folder, bool OnlyChildren);
 int FindFirstEntry(const std::string& Pattern, uint32_t Mask, TSearchRecord& Record);
@@ -42,3 +45,18 @@ int FindNextEntry(TSearchRecord& Record);
 void FindEnd(TSearchRecord& Record);
 std::string ExpandPath(const std::string& Path);
 void Pause(uint32_t Milliseconds);
+
+// Replaces Target by Source in one step (Target may exist; the two are in
+// the same folder or at least on the same volume) and makes the change
+// durable. True when Source now stands under the name Target.
+bool RenameReplace(const std::string& Source, const std::string& Target);
+// True when Path itself (not followed) is a symbolic link or, on Windows, a
+// junction or other reparse point.
+bool IsLink(const std::string& Path);
+
+// Attribute bit of an entry that is a link (symbolic link, junction).
+enum : uint32_t { faReparsePoint = 0x400 };
+
+// The code FindFirstEntry / FindNextEntry give when the search has run out
+// of entries: 18 (ERROR_NO_MORE_FILES) on Windows, ENOENT on POSIX.
+extern const int NoMoreEntriesError;

@@ -19,3 +19,8 @@ std::string ExtractFolderPart(const std::string& Path);
 std::string ExtractNamePart(const std::string& Path);
 std::string ExtractDrivePart(const std::string& Path);
 std::string CleanPath(const std::string& Path);
+
+// Path with every "\" and "/" replaced by PathSeparator.
+std::string NormalizeSeparators(const std::string& Path);
+// True for a path that begins with "\\?\" (used as it stands, never cleaned).
+bool HasLongPathPrefix(const std::string& Path);

@@ -1,0 +1,161 @@
+// The platform-free part of the folder services: the temporary folder
+// lookup, folder creation along a path, tree deletion and path expansion.
+// Every system call goes through file_services_<platform>.cpp.
+#include "fs/file_services.h"
+
+#include "fs/file_services_platform.h"
+#include "fs/path_text.h"
+#include "runtime/exceptions.h"
+
+static char AsciiUpper(char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 'a' + 'A') : C; }
+
+bool MatchEnvironmentEntry(const char* Entry, const std::string& Name, std::string& Value) {
+  const char* Equals = Entry;
+  while (*Equals != '\0' && *Equals != '=') ++Equals;
+  if (*Equals != '=' || Equals == Entry) return false;  // no "=", or empty name part
+  const size_t NameLength = static_cast<size_t>(Equals - Entry);
+  if (NameLength != Name.size()) return false;
+  for (size_t i = 0; i < NameLength; ++i)
+    if (AsciiUpper(Entry[i]) != AsciiUpper(Name[i])) return false;
+  Value = Equals + 1;
+  return true;
+}
+
+std::string GetTempFolder(bool /*PerUser*/) {
+  std::string Folder = EnvironmentValue("TEMP");
+  if (Folder.empty()) Folder = EnvironmentValue("TMP");
+  if (!Folder.empty() && !IsSeparator(Folder.back())) Folder += PathSeparator;
+  return Folder;
+}
+
+// Creates D's missing levels from the outermost inwards.
+static bool ForceFoldersStep(const std::string& Path) {
+  const std::string D = ExcludeTrailingSeparator(Path);
+  if (D.empty() || FolderExists(D)) return true;
+  const std::string P = ExtractFolderPart(D);
+  if (P == D) return false;  // the folder part does not shrink
+  return ForceFoldersStep(P) && CreateFolder(D);
+}
+
+bool ForceFolders(const std::string& Path, bool BackslashShareOnly) {
+  const std::string Drive = ExtractDrivePart(Path);
+  if (!Drive.empty() && !FolderExists(Drive)) {
+    const bool ShareStart =
+        Drive.size() > 2 && (BackslashShareOnly ? (Drive[0] == '\\' && Drive[1] == '\\')
+                                                : (IsSeparator(Drive[0]) && IsSeparator(Drive[1])));
+    if (!ShareStart) return false;
+  }
+  if (Path.empty()) throw EInOutError("Cannot create empty directory", 3);
+  return ForceFoldersStep(NormalizeSeparators(Path));
+}
+
+bool ForceFolders(const std::string& Path) { return ForceFolders(Path, false); }
+
+// Path without its trailing separators, except those of a root: a leading
+// "\", a leading "\\" and a leading "X:\" keep theirs.
+static std::string WithoutTrailingSeparators(const std::string& Path) {
+  size_t Root = 0;
+  if (Path.size() >= 2 && IsSeparator(Path[0]) && IsSeparator(Path[1])) Root = 2;
+  else if (!Path.empty() && IsSeparator(Path[0])) Root = 1;
+  else if (Path.size() >= 3 && Path[1] == ':' && IsSeparator(Path[2])) Root = 3;
+  size_t End = Path.size();
+  while (End > Root && IsSeparator(Path[End - 1])) --End;
+  return Path.substr(0, End);
+}
+
+bool ForceFolderPath(const std::string& Path) {
+  std::string P = Path;
+  if (!P.empty() && !IsSeparator(P.back())) P += PathSeparator;
+  for (size_t i = 0; i < P.size(); ++i) {
+    if (!IsSeparator(P[i])) continue;
+    const std::string D = P.substr(0, i);
+    if (i == 0 && LeadingSeparatorIsRoot()) continue;
+    if (!FolderExists(WithoutTrailingSeparators(D)) && !CreateFolder(D)) return false;
+  }
+  return true;
+}
+
+static bool DeleteTree(const std::string& Dir, bool OnlyChildren);
+
+// Deletes every entry of Dir (which ends with a separator), depth first, in
+// the order the system lists them. Links are removed as links and never
+// entered, so nothing outside the tree is touched.
+static bool DeleteChildren(const std::string& Dir) {
+  TSearchRecord Record;
+  int Code = FindFirstEntry(Dir + "*.*", faAnyFile, Record);
+  while (Code == 0) {
+    const std::string& Name = Record.Name;
+    if (!Name.empty() && Name != "." && Name != "..") {
+      const std::string Child = Dir + Name;
+      bool Deleted;
+      if (Record.Attributes & faReparsePoint)
+        Deleted = RemoveLink(Child, (Record.Attributes & faDirectory) != 0);
+      else if (Record.Attributes & faDirectory)
+        Deleted = DeleteTree(Child + PathSeparator, false);
+      else
+        Deleted = RemoveFile(Child);
+      if (!Deleted) {
+        FindEnd(Record);
+        return false;
+      }
+    }
+    Code = FindNextEntry(Record);
+  }
+  FindEnd(Record);
+  return true;
+}
+
+// Dir is already expanded and ends with a separator. Sub-folders come here
+// directly: their paths are Dir + a name that the system listed, which must
+// not be expanded again (on POSIX a name may hold "\", which expansion would
+// read as a separator).
+static bool DeleteTree(const std::string& Dir, bool OnlyChildren) {
+  if (!DeleteChildren(Dir)) return false;
+  if (!OnlyChildren && !RemoveFolder(Dir)) return false;
+  return true;
+}
+
+static std::string TrimSpaces(const std::string& Text) {
+  size_t First = 0, Last = Text.size();
+  while (First < Last && Text[First] == ' ') ++First;
+  while (Last > First && Text[Last - 1] == ' ') --Last;
+  return Text.substr(First, Last - First);
+}
+
+bool DeleteFolderTree(const std::string& Folder, bool OnlyChildren) {
+  std::string Dir = TrimSpaces(Folder);
+  if (Dir.empty()) return false;  // never the current folder by accident
+  Dir = ExpandPath(Dir);
+  if (Dir.empty()) return false;
+  if (!IsSeparator(Dir.back())) Dir += PathSeparator;
+
+  // A folder that is itself a link is not entered: what it points to lies
+  // outside the tree. Only the link goes, and only when the folder itself
+  // is to go.
+  const std::string LinkPath = WithoutTrailingSeparators(Dir);
+  if (IsLink(LinkPath)) {
+    if (OnlyChildren) return false;
+    return RemoveLink(LinkPath, FolderExists(LinkPath));
+  }
+  return DeleteTree(Dir, OnlyChildren);
+}
+
+// One expansion of a path whose separators are already the system's.
+static std::string ExpandNormalizedPath(const std::string& Path, bool MayRepeat) {
+  if (IsAbsolutePath(Path)) return CleanPath(Path);
+  std::string Drive;
+  if (RootedPathDrive(Path, Drive)) return CleanPath(Drive + Path);
+  std::string Base, Rest;
+  if (!DriveRelativeBase(Path, Base, Rest)) {
+    Base = GetCurrentFolder();
+    Rest = Path;
+  }
+  const std::string Joined = CleanPath(IncludeTrailingSeparator(Base) + Rest);
+  if (MayRepeat && !IsAbsolutePath(Joined)) return ExpandNormalizedPath(Joined, false);
+  return Joined;
+}
+
+std::string ExpandPath(const std::string& Path) {
+  if (Path.empty() || HasLongPathPrefix(Path)) return Path;
+  return ExpandNormalizedPath(NormalizeSeparators(Path), true);
+}
