@@ -1,0 +1,351 @@
+// FileCopy: the flag table, the failure table with and without
+// RaiseOnError, block boundaries, sharing with other openers, and the
+// last-write time carried over through the DOS date-time.
+#include "fs/file_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "fs/file_stream.h"
+#include "runtime/exceptions.h"
+#include "tests/file_test_support.h"
+
+using qbtest::PatternBytes;
+using qbtest::ReadFileBytes;
+using qbtest::ScratchFolder;
+using qbtest::U8;
+using qbtest::WriteFileBytes;
+namespace fsys = qbtest::fsys;
+
+namespace {
+
+// The failure FileCopy raises with RaiseOnError, as class name and message.
+std::string CopyFailure(const std::string& Source, const std::string& Destination,
+                        uint32_t Flags) {
+  try {
+    bool ok = FileCopy(Source, Destination, Flags, true);
+    return ok ? "true" : "false";
+  } catch (const Exception& e) {
+    return std::string(e.ClassName()) + ": " + e.Message();
+  }
+}
+
+}  // namespace
+
+// ---- the flags ----
+
+TEST(FileCopyFlags, OverwriteReplacesAnExistingDestination) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "new");
+  WriteFileBytes(dir.Path("out.txt"), "old and much longer");
+  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "new");
+  EXPECT_EQ(ReadFileBytes(dir.Path("in.txt")), "new");
+}
+
+TEST(FileCopyFlags, WithoutOverwriteAnExistingDestinationGivesFalseAtOnce) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "new");
+  WriteFileBytes(dir.Path("out.txt"), "old");
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, false));
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, true));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "old");
+  // The source is not even opened: a missing one raises nothing here.
+  EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), 0), "false");
+  EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), cfCreateDestinationFolder),
+            "false");
+}
+
+TEST(FileCopyFlags, WithoutOverwriteAMissingDestinationIsCreated) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "data");
+}
+
+TEST(FileCopyFlags, BitsOutsideTheThreeAreIgnored) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "new");
+  WriteFileBytes(dir.Path("out.txt"), "old");
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF8, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "old");
+  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF9, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "new");
+}
+
+TEST(FileCopyFlags, MissingDestinationFolderWithoutCreateFails) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  std::string out = dir.Path("a/b/out.txt");
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
+            "EFCreateError: Unable to create file \"" + out + "\"");
+  EXPECT_FALSE(fsys::exists(U8(dir.Path("a"))));
+}
+
+TEST(FileCopyFlags, CreateDestinationFolderMakesEveryMissingLevel) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  std::string out = dir.Path("a/b/c/out.txt");
+  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting | cfCreateDestinationFolder,
+                       false));
+  EXPECT_EQ(ReadFileBytes(out), "data");
+  // With the folder now present the same call works again.
+  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, 3, false));
+}
+
+TEST(FileCopyFlags, CreateDestinationFolderFailsWhenAFileBlocksTheFolder) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  WriteFileBytes(dir.Path("a"), "a file where a folder should be");
+  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), dir.Path("a/b/out.txt"), 3), "false");
+  EXPECT_EQ(ReadFileBytes(dir.Path("a")), "a file where a folder should be");
+}
+
+TEST(FileCopyFlags, CreateDestinationFolderWithoutAFolderPartRaises) {
+  // The folder part is empty, and creating an empty folder path raises
+  // whatever RaiseOnError says.
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  try {
+    FileCopy(dir.Path("in.txt"), "qb_never_created.txt", cfCreateDestinationFolder, false);
+    ADD_FAILURE() << "no failure raised";
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(e.Message(), "Cannot create empty directory");
+  }
+  std::error_code ec;
+  EXPECT_FALSE(fsys::remove("qb_never_created.txt", ec));
+}
+
+// ---- the failures ----
+
+TEST(FileCopyFailures, MissingSource) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
+            "EFOpenError: Unable to open file \"" + in + "\"");
+  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt")))) << "nothing created for a missing source";
+}
+
+TEST(FileCopyFailures, MissingSourceLeavesAnExistingDestination) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("out.txt"), "kept");
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "kept");
+}
+
+TEST(FileCopyFailures, SourceIsAFolder) {
+  ScratchFolder dir;
+  fsys::create_directory(U8(dir.Path("src")));
+  EXPECT_FALSE(FileCopy(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting),
+            "EFOpenError: Unable to open file \"" + dir.Path("src") + "\"");
+  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+}
+
+TEST(FileCopyFailures, FolderInTheDestinationsPlace) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  fsys::create_directory(U8(dir.Path("out")));
+  // A folder is not a file, so the overwrite check lets it through; the
+  // creation then fails.
+  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out"), 0, false));
+  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), dir.Path("out"), 0),
+            "EFCreateError: Unable to create file \"" + dir.Path("out") + "\"");
+  EXPECT_TRUE(fsys::is_directory(U8(dir.Path("out"))));
+}
+
+TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
+  ScratchFolder dir;
+  std::string data = PatternBytes(5000, 9);
+  std::string path = dir.Path("same.bin");
+  WriteFileBytes(path, data);
+  EXPECT_FALSE(FileCopy(path, path, cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(path, path, cfOverwriteExisting),
+            "EFCreateError: Unable to create file \"" + path + "\"");
+  EXPECT_EQ(ReadFileBytes(path), data);
+}
+
+TEST(FileCopyFailures, FailuresAreStreamErrors) {
+  ScratchFolder dir;
+  EXPECT_THROW(FileCopy(dir.Path("none"), dir.Path("out"), 1, true), EStreamError);
+  WriteFileBytes(dir.Path("in"), "x");
+  EXPECT_THROW(FileCopy(dir.Path("in"), dir.Path("no/out"), 1, true), EStreamError);
+}
+
+#ifndef _WIN32
+// A device that refuses every write gives the short-write failure.
+TEST(FileCopyFailures, ShortWrite) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.bin"), PatternBytes(10000));
+  EXPECT_FALSE(FileCopy(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting),
+            "EWriteError: Unable to write to file \"/dev/full\"");
+  EXPECT_THROW(FileCopy(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, true), EFilerError);
+  // The source is released on the way out.
+  TFileStream again(dir.Path("in.bin"), fmOpenRead);
+  EXPECT_EQ(again.Size(), 10000);
+}
+#endif
+
+// ---- content and block boundaries ----
+
+class FileCopySizes : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(FileCopySizes, CopiesEveryByte) {
+  ScratchFolder dir;
+  std::string data = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
+  WriteFileBytes(dir.Path("in.bin"), data);
+  WriteFileBytes(dir.Path("out.bin"), PatternBytes(9000, 77));
+  EXPECT_TRUE(FileCopy(dir.Path("in.bin"), dir.Path("out.bin"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.bin")), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockBoundaries, FileCopySizes,
+                         ::testing::Values(0u, 1u, 4095u, 4096u, 4097u, 8192u, 100000u));
+
+TEST(FileCopyContent, NamesOutsideAscii) {
+  ScratchFolder dir;
+  fsys::create_directories(U8(dir.Path("Données")));
+  WriteFileBytes(dir.Path("Données/ü.txt"), "über");
+  std::string out = dir.Path("日本語/Données/ü.txt");
+  EXPECT_TRUE(FileCopy(dir.Path("Données/ü.txt"), out, 3, true));
+  EXPECT_EQ(ReadFileBytes(out), "über");
+  EXPECT_EQ(CopyFailure(dir.Path("Données/ö.txt"), out, 1),
+            "EFOpenError: Unable to open file \"" + dir.Path("Données/ö.txt") + "\"");
+}
+
+TEST(FileCopyContent, NoFileStaysLockedAfterTheCall) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "data");
+  ASSERT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfPreserveTime, false));
+  TFileStream a(dir.Path("in.txt"), fmOpenReadWrite);
+  TFileStream b(dir.Path("out.txt"), fmOpenReadWrite);
+  EXPECT_EQ(b.Size(), 4);
+}
+
+// ---- sharing with other openers ----
+
+TEST(FileCopySharing, SourceHeldForWritingFails) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFileBytes(in, "data");
+  {
+    TFileStream writer(in, fmOpenReadWrite);
+    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
+              "EFOpenError: Unable to open file \"" + in + "\"");
+  }
+  {
+    TFileStream writer(in, fmOpenWrite | fmShareDenyNone);
+    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+  }
+  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+}
+
+TEST(FileCopySharing, SourceHeldByReadersThatAdmitReadersCopies) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFileBytes(in, "data");
+  TFileStream r1(in, fmOpenRead | fmShareDenyWrite);
+  TFileStream r2(in, fmOpenRead | fmShareDenyNone);
+  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "data");
+}
+
+TEST(FileCopySharing, SourceHeldExclusivelyFails) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFileBytes(in, "data");
+  TFileStream holder(in, fmOpenRead);
+  EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+}
+
+TEST(FileCopySharing, DestinationHeldByAnotherOpenerFailsAndKeepsItsContent) {
+  ScratchFolder dir;
+  WriteFileBytes(dir.Path("in.txt"), "new");
+  std::string out = dir.Path("out.txt");
+  WriteFileBytes(out, "held content");
+  {
+    TFileStream holder(out, fmOpenRead | fmShareDenyNone);
+    EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
+              "EFCreateError: Unable to create file \"" + out + "\"");
+  }
+  EXPECT_EQ(ReadFileBytes(out), "held content");
+}
+
+// ---- the last-write time ----
+
+namespace {
+
+using FileTime = fsys::file_time_type;
+
+// Whole seconds, rounded down (the file clock's epoch may lie in the future).
+int64_t WholeSeconds(FileTime T) {
+  return std::chrono::floor<std::chrono::seconds>(T.time_since_epoch()).count();
+}
+
+// Gives the file a last-write time with an odd number of seconds and half
+// a second more, about a day ago; the time actually set.
+FileTime SetOddSecondTime(const std::string& Path) {
+  using namespace std::chrono;
+  FileTime now = fsys::last_write_time(U8(Path));
+  FileTime t = floor<seconds>(now) - hours(24);
+  if (WholeSeconds(t) % 2 == 0) t += seconds(1);
+  t += milliseconds(500);
+  fsys::last_write_time(U8(Path), t);
+  return fsys::last_write_time(U8(Path));
+}
+
+}  // namespace
+
+TEST(FileCopyTime, PreserveTimeGivesAnEvenWholeSecond) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFileBytes(in, "timed");
+  FileTime src = SetOddSecondTime(in);
+  ASSERT_NE(WholeSeconds(src) % 2, 0) << "could not give the source an odd second";
+  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting | cfPreserveTime, false));
+  FileTime dst = fsys::last_write_time(U8(dir.Path("out.txt")));
+  EXPECT_EQ(dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero())
+      << "no fraction of a second";
+  EXPECT_EQ(WholeSeconds(dst), WholeSeconds(src) - 1);
+  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "timed");
+  EXPECT_EQ(fsys::last_write_time(U8(in)), src) << "the source's time is not touched";
+}
+
+TEST(FileCopyTime, WithoutPreserveTimeTheDestinationKeepsItsWritingTime) {
+  ScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFileBytes(in, "timed");
+  FileTime src = SetOddSecondTime(in);
+  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+  FileTime dst = fsys::last_write_time(U8(dir.Path("out.txt")));
+  // Written now, not a day ago.
+  EXPECT_GT(dst, src + std::chrono::hours(23));
+}
+
+TEST(FileCopyTime, DosDateTimeRoundTripsThroughAFile) {
+  ScratchFolder dir;
+  std::string path = dir.Path("t.txt");
+  WriteFileBytes(path, "x");
+  // 2021-03-04 10:11:12 local: date (41 << 9 | 3 << 5 | 4), time (10 << 11 | 11 << 5 | 6).
+  const int32_t dos = static_cast<int32_t>(((41u << 9 | 3u << 5 | 4u) << 16) | (10u << 11 | 11u << 5 | 6u));
+  ASSERT_TRUE(SetFileDosTime(path, dos));
+  TFileStream s(path, fmOpenRead);
+  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), dos);
+}
+
+TEST(FileCopyTime, InvalidDosDateTimeIsRefused) {
+  ScratchFolder dir;
+  std::string path = dir.Path("t.txt");
+  WriteFileBytes(path, "x");
+  FileTime before = fsys::last_write_time(U8(path));
+  EXPECT_FALSE(SetFileDosTime(path, -1));
+  EXPECT_FALSE(SetFileDosTime(dir.Path("missing.txt"), 0x52640000));
+  EXPECT_EQ(fsys::last_write_time(U8(path)), before);
+}
