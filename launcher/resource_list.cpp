@@ -77,8 +77,8 @@ void TLResourceList::Add(const std::string& Name, const std::string& TypeName,
     Entry->Value = Entry->Storage.get();
     Entry->Length = Total;
   }
-  Entries.reserve(Entries.size() + 1);
-  Entries.push_back(Entry.release());
+  Entries.push_back(nullptr);  // grows the list before it takes ownership
+  Entries.back() = Entry.release();
 }
 
 const TLResource* TLResourceList::Find(const std::string& Name) {
