@@ -24,6 +24,18 @@ qb_add_test(bundle_module_test
 qb_embed_bundle(bundle_module_test ${QB_TEST_BUNDLE} DEPENDS embedded_test_bundle)
 target_compile_definitions(bundle_module_test PRIVATE QB_TEST_BUNDLE="${QB_TEST_BUNDLE}")
 
+# The launcher with the default bundle, run twice on the sample data.
+if(TARGET quintabel-launcher AND NOT QUINTABEL_BUNDLE)
+  set(QB_DEMO_RUN sh ${CMAKE_CURRENT_SOURCE_DIR}/demo_run_test.sh
+      $<TARGET_FILE:quintabel-launcher> ${CMAKE_SOURCE_DIR} ${Python3_EXECUTABLE})
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME demo_run COMMAND ${QB_DEMO_RUN} ${CMAKE_SOURCE_DIR}/cmake/wine-run ${QB_WINEPREFIX})
+    set_tests_properties(demo_run PROPERTIES FIXTURES_REQUIRED wine_prefix)
+  else()
+    add_test(NAME demo_run COMMAND ${QB_DEMO_RUN})
+  endif()
+endif()
+
 if(CMAKE_CROSSCOMPILING)
   # The Windows launcher: one executable for the windowed subsystem that
   # imports system DLLs only (read from its PE header on the build machine).
