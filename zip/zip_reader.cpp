@@ -193,11 +193,14 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     return;
   }
   if (outName.find(':') != std::string::npos) outName = ExtractNamePart(outName);
+  // "\" and "/" both separate folders in a name; the file is created under
+  // the platform's own separator so it lands in the folders just made.
+  std::replace_if(outName.begin(), outName.end(), IsSeparator, PathSeparator);
   const std::string outPath = JoinFolder(FOutputPath, outName);
 
   const std::string folder = ExtractFolderPart(outPath);
   if (folder != FLastFolder) {
-    if (!folder.empty()) ForceFolders(folder);
+    if (!folder.empty()) ForceFolders(folder, true);
     FLastFolder = folder;
   }
   auto closeOutput = Finally([this] { FOutStream.reset(); });
