@@ -26,4 +26,7 @@ cmake --build build-win -j "$jobs"
 run_suite "POSIX" build
 run_suite "POSIX with sanitizers" build-asan
 run_suite "Windows under Wine" build-win
+# The archive reader under libFuzzer for a minute.
+echo "=== zip reader fuzzing (60 s)"
+if ! bash fuzz/run.sh 60; then status=1; fi
 exit $status
