@@ -14,8 +14,10 @@
 #       for the windowed subsystem on Windows, written to the top build
 #       folder. DEPENDS names targets that produce the archive.
 
-if(NOT Python3_EXECUTABLE)
+# QB_PYTHON: the build machine's python3, for every directory of the build.
+if(NOT QB_PYTHON)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(QB_PYTHON ${Python3_EXECUTABLE} CACHE INTERNAL "python3 of the build machine")
 endif()
 
 
@@ -23,7 +25,7 @@ function(qb_check_bundle archive)
   # A changed archive configures (and so checks) again before it is embedded.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${archive})
   execute_process(
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bundle/check_bundle.py ${archive}
+    COMMAND ${QB_PYTHON} ${CMAKE_SOURCE_DIR}/bundle/check_bundle.py ${archive}
     RESULT_VARIABLE result
     OUTPUT_VARIABLE output
     ERROR_VARIABLE output)

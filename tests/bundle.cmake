@@ -10,7 +10,7 @@ qb_add_test(resource_list_test
 set(QB_TEST_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/embedded_test_bundle.zip)
 add_custom_command(
   OUTPUT ${QB_TEST_BUNDLE}
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/bundle/make_bundle.py dictionary
+  COMMAND ${QB_PYTHON} ${CMAKE_SOURCE_DIR}/bundle/make_bundle.py dictionary
           ${QB_TEST_BUNDLE} ${CMAKE_SOURCE_DIR}/bundle/sample/dereroz
   DEPENDS ${CMAKE_SOURCE_DIR}/bundle/make_bundle.py
           ${CMAKE_SOURCE_DIR}/bundle/sample/dereroz/base.txt
@@ -27,7 +27,7 @@ target_compile_definitions(bundle_module_test PRIVATE QB_TEST_BUNDLE="${QB_TEST_
 # The launcher with the default bundle, run twice on the sample data.
 if(TARGET quintabel-launcher AND NOT QUINTABEL_BUNDLE)
   set(QB_DEMO_RUN sh ${CMAKE_CURRENT_SOURCE_DIR}/demo_run_test.sh
-      $<TARGET_FILE:quintabel-launcher> ${CMAKE_SOURCE_DIR} ${Python3_EXECUTABLE})
+      $<TARGET_FILE:quintabel-launcher> ${CMAKE_SOURCE_DIR} ${QB_PYTHON})
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME demo_run COMMAND ${QB_DEMO_RUN} ${CMAKE_SOURCE_DIR}/cmake/wine-run ${QB_WINEPREFIX})
     set_tests_properties(demo_run PROPERTIES FIXTURES_REQUIRED wine_prefix)
@@ -49,7 +49,7 @@ else()
   # step with a message that says so.
   add_test(NAME packaging_bundle_validation
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_configure_test.sh
-                   ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${Python3_EXECUTABLE})
+                   ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${QB_PYTHON})
 endif()
 
 qb_add_test(demo_dictionary_test
