@@ -1,0 +1,150 @@
+// A program built with the run-time frame, started by tests/frame_test.cpp.
+//   frame_child SCENARIO RECORD [ARGS...]
+// RECORD is a file to which the program appends its events, one per line
+// ("init A", "main", "cleanup", "final A", "box"); each message box it would
+// show is appended instead to RECORD + ".boxes" as "<length>:<text>". With
+// RECORD "-" nothing is recorded and the platform's real boxes are shown.
+// Scenarios:
+//   ok          modules A, B, C; the main routine only records "main"
+//   raise       modules A, B (no finalisation), C; the main routine holds a
+//               guard that records "cleanup" and raises EProcess
+//   initfail    modules A, F (its initialisation raises EFOpenError), C
+//   long        raises EProcess with a message of 2,600 characters
+//   args        records "count N", "arg I [TEXT]" per entry, "first [TEXT]"
+//   fault       module A; the main routine writes through a null pointer
+//   badalloc    the main routine lets std::bad_alloc out
+//   foreign     the main routine raises a std::runtime_error
+//   foreignint  the main routine raises an int
+//   output      writes lines to both channels and ends a line unfinished
+//   halt        module A; the main routine holds a guard and calls Halt(3)
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "runtime/exceptions.h"
+#include "runtime/frame.h"
+#include "runtime/message_box_channel.h"
+
+namespace {
+
+std::string RecordPath;
+
+void AppendToFile(const std::string& Path, const std::string& Text) {
+  if (Path.empty()) return;
+  FILE* f = std::fopen(Path.c_str(), "ab");
+  if (f == nullptr) return;
+  std::fwrite(Text.data(), 1, Text.size(), f);
+  std::fclose(f);
+}
+
+void Event(const std::string& Text) { AppendToFile(RecordPath, Text + "\n"); }
+
+void RecordBox(const char* Text, size_t Length) {
+  AppendToFile(RecordPath + ".boxes", std::to_string(Length) + ":" + std::string(Text, Length));
+  Event("box");
+}
+
+void StartRecording() {
+  std::string record = ParamStr(2);
+  if (record.empty() || record == "-") return;
+  RecordPath = record;
+  SetMessageBoxSink(RecordBox);
+}
+
+void InitA() { Event("init A"); }
+void FinalA() { Event("final A"); }
+void InitB() { Event("init B"); }
+void InitC() { Event("init C"); }
+void FinalC() { Event("final C"); }
+void InitFailing() {
+  Event("init F");
+  throw EFOpenError(FormatText("Unable to open file \"%s\"", "missing.dat"));
+}
+void FinalFailing() { Event("final F"); }
+
+struct TCleanupGuard {
+  ~TCleanupGuard() { Event("cleanup"); }
+};
+
+void MainOk() { Event("main"); }
+
+void MainRaise() {
+  TCleanupGuard guard;
+  Event("main");
+  throw EProcess(FormatText("Failed to execute %s : %d", "\"nowhere\\quintabel.exe\" x", 2));
+}
+
+std::string LongMessage() {
+  // Numbered pieces: a lost or repeated stretch changes the text.
+  std::string text;
+  for (int i = 0; text.size() < 2600; ++i) {
+    char piece[16];
+    std::snprintf(piece, sizeof(piece), "<%04d>", i);
+    text += piece;
+  }
+  return text.substr(0, 2600);
+}
+
+void MainLong() { throw EProcess(LongMessage()); }
+
+void MainArgs() {
+  Event("count " + std::to_string(ParamCount()));
+  for (int i = 0; i <= ParamCount(); ++i) Event("arg " + std::to_string(i) + " [" + ParamStr(i) + "]");
+  Event("first [" + FirstArgument() + "]");
+}
+
+void MainFault() {
+  Event("main");
+  volatile int* nowhere = nullptr;
+  *nowhere = 1;
+  Event("after fault");
+}
+
+void MainBadAlloc() { throw std::bad_alloc(); }
+void MainForeign() { throw std::runtime_error("not a failure object"); }
+void MainForeignInt() { throw 42; }
+
+void MainOutput() {
+  WriteStdOut("first line");
+  WriteStdErr("second line");
+  StdOutChannel().Write("unfinished");
+}
+
+void MainHalt() {
+  TCleanupGuard guard;
+  Event("main");
+  Halt(3);
+}
+
+const TModule RecorderOnly[] = {{StartRecording, nullptr}};
+const TModule ThreeModules[] = {
+    {StartRecording, nullptr}, {InitA, FinalA}, {InitB, nullptr}, {InitC, FinalC}};
+const TModule FailingSecond[] = {
+    {StartRecording, nullptr}, {InitA, FinalA}, {InitFailing, FinalFailing}, {InitC, FinalC}};
+const TModule OneModule[] = {{StartRecording, nullptr}, {InitA, FinalA}};
+
+template <size_t N>
+[[noreturn]] void Run(int argc, char** argv, const TModule (&Modules)[N], void (*Main)()) {
+  RunProgram(argc, argv, Modules, N, Main);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string scenario = argc > 1 ? argv[1] : "";
+  if (scenario == "ok") Run(argc, argv, ThreeModules, MainOk);
+  if (scenario == "raise") Run(argc, argv, ThreeModules, MainRaise);
+  if (scenario == "initfail") Run(argc, argv, FailingSecond, MainOk);
+  if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
+  if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
+  if (scenario == "fault") Run(argc, argv, OneModule, MainFault);
+  if (scenario == "badalloc") Run(argc, argv, RecorderOnly, MainBadAlloc);
+  if (scenario == "foreign") Run(argc, argv, RecorderOnly, MainForeign);
+  if (scenario == "foreignint") Run(argc, argv, RecorderOnly, MainForeignInt);
+  if (scenario == "output") Run(argc, argv, RecorderOnly, MainOutput);
+  if (scenario == "halt") Run(argc, argv, OneModule, MainHalt);
+  std::fprintf(stderr, "frame_child: unknown scenario\n");
+  return 2;
+}
