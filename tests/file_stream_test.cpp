@@ -65,12 +65,6 @@ TEST(FileStreamOpen, CreateModeWithSharingBitsReportsTheOpenMessage) {
             "EFOpenError: Unable to open file \"" + path + "\"");
 }
 
-TEST(FileStreamOpen, BothFailuresAreStreamErrors) {
-  ScratchFolder dir;
-  EXPECT_THROW(TFileStream(dir.Path("nope"), fmOpenRead), EStreamError);
-  EXPECT_THROW(TFileStream(dir.Path("a/b"), fmCreate), EStreamError);
-}
-
 TEST(FileStreamOpen, FolderCannotBeOpenedAsAFile) {
   ScratchFolder dir;
   qbtest::fsys::create_directory(qbtest::U8(dir.Path("sub")));
@@ -262,18 +256,6 @@ TEST(FileStreamTransfer, FlushToDiskKeepsTheBytes) {
     EXPECT_EQ(s.Position(), 7);
   }
   EXPECT_EQ(ReadFileBytes(path), "durable");
-}
-
-TEST(FileStreamTransfer, CopyFromAnotherFileStream) {
-  ScratchFolder dir;
-  std::string data = PatternBytes(300000, 3);
-  WriteFileBytes(dir.Path("src.bin"), data);
-  {
-    TFileStream in(dir.Path("src.bin"), fmOpenRead);
-    TFileStream out(dir.Path("dst.bin"), fmCreate);
-    EXPECT_EQ(out.CopyFrom(in, 0), 300000);
-  }
-  EXPECT_EQ(ReadFileBytes(dir.Path("dst.bin")), data);
 }
 
 // ---- sharing between openers ----

@@ -30,6 +30,9 @@ class ScratchFolder {
                        (info ? info->name() : "x") + "_" +
                        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
                        "_" + std::to_string(counter++);
+    // Parameterised tests carry "/" in their names; keep the folder flat.
+    for (char& c : name)
+      if (c == '/' || c == '\\') c = '_';
     Root_ = fsys::temp_directory_path() / name;
     fsys::create_directories(Root_);
   }
