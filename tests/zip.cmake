@@ -1,5 +1,10 @@
 # Test executables for zip/.
 qb_add_test(zip_compressor_test SOURCES zip_compressor_test.cpp LIBS qb_zip)
+qb_add_test(zip_writer_test SOURCES zip_writer_test.cpp LIBS qb_zip)
+qb_add_test(zip_roundtrip_test SOURCES zip_roundtrip_test.cpp LIBS qb_zip)
+if(NOT CMAKE_CROSSCOMPILING)
+  qb_add_test(zip_interop_write_test SOURCES zip_interop_write_test.cpp LIBS qb_zip)
+endif()
 qb_add_test(zip_format_test SOURCES zip_format_test.cpp LIBS qb_zip)
 qb_add_test(zip_reader_test SOURCES zip_reader_test.cpp LIBS qb_zip)
 if(NOT WIN32)
