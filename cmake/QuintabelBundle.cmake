@@ -37,12 +37,15 @@ endfunction()
 
 function(qb_embed_bundle target archive)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-  get_filename_component(QB_BUNDLE_INCBIN_PATH "${archive}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(path "${archive}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  # The path as an assembler string: backslashes and quotes escaped.
+  string(REPLACE "\\" "\\\\" QB_BUNDLE_INCBIN_PATH "${path}")
+  string(REPLACE "\"" "\\\"" QB_BUNDLE_INCBIN_PATH "${QB_BUNDLE_INCBIN_PATH}")
   set(asm ${CMAKE_CURRENT_BINARY_DIR}/${target}_embedded_bundle.S)
   configure_file(${CMAKE_SOURCE_DIR}/launcher/embedded_bundle_${QB_PLATFORM}.S.in ${asm} @ONLY)
   set_source_files_properties(${asm} PROPERTIES
     LANGUAGE ASM
-    OBJECT_DEPENDS ${QB_BUNDLE_INCBIN_PATH})
+    OBJECT_DEPENDS "${path}")
   target_sources(${target} PRIVATE ${asm})
   if(ARG_DEPENDS)
     add_dependencies(${target} ${ARG_DEPENDS})
