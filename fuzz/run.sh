@@ -14,7 +14,7 @@ bash "$here/build.sh" "$bin" || exit 1
 mkdir -p "$work/corpus"
 cp "$here"/corpus/* "$work/corpus/" 2>/dev/null || true
 cd "$work"
-"$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+"$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=16384 \
   -print_final_stats=1 -artifact_prefix="$here/" "$work/corpus" > "$work/log" 2>&1
 rc=$?
 grep -E "^#[0-9]+.*(DONE|INITED)|stat::number_of_executed_units|ERROR|SUMMARY|written outside" "$work/log" | tail -15
