@@ -6,7 +6,7 @@ usage: check_bundle.py ARCHIVE
 The bundle must be a zip archive that begins with a local file header
 (50 4B 03 04) and holds, at its root, the three entries the launcher relies
 on. Its entries must be what the launcher's extraction reads: stored or
-deflated, not encrypted, sizes in the local headers (no data descriptors).
+deflated, not encrypted.
 Prints one clear message and exits with 1 when it is not such an archive.
 """
 import os
@@ -43,10 +43,6 @@ def problem(path):
                     % (info.filename, info.compress_type))
         if info.flag_bits & 0x1:
             return "holds the encrypted entry \"%s\"" % info.filename
-        if info.flag_bits & 0x8:
-            return ("holds \"%s\" with a data descriptor; the launcher takes "
-                    "sizes from the local header, so write the archive to a "
-                    "file rather than a stream" % info.filename)
     missing = [n for n in REQUIRED if n not in names]
     if missing:
         return ("lacks the root %s %s (a bundle must hold quintabel.exe, "
