@@ -1,4 +1,5 @@
-// Segmentation faults and bus errors are caught by a signal handler on an
+// Segmentation faults, bus errors and integer divisions by zero are caught by
+// a signal handler on an
 // alternate stack (a stack overflow leaves no room on the faulting stack). The
 // handler uses only async-signal-safe calls: it formats the report by hand,
 // writes it with write(2) and ends with _exit.
@@ -25,10 +26,19 @@ unsigned long long FaultingInstruction(const siginfo_t* Info, const void* Contex
   return reinterpret_cast<unsigned long long>(Info->si_addr);
 }
 
-void OnFault(int /*Signal*/, siginfo_t* Info, void* Context) {
+void OnFault(int Signal, siginfo_t* Info, void* Context) {
   // Return addresses are not listed: walking the stack is not
   // async-signal-safe.
-  ReportFaultAndEnd("Access violation", FaultingInstruction(Info, Context), nullptr, 0);
+  unsigned long long address = FaultingInstruction(Info, Context);
+  if (Signal == SIGFPE) {
+    if (Info->si_code == FPE_INTDIV)
+      ReportFaultAndEnd("EDivByZero", "Division by zero", address, nullptr, 0);
+    // Any other arithmetic signal keeps the system's default behaviour.
+    signal(SIGFPE, SIG_DFL);
+    raise(SIGFPE);
+    return;
+  }
+  ReportFaultAndEnd("EAccessViolation", "Access violation", address, nullptr, 0);
 }
 
 }  // namespace
@@ -48,4 +58,5 @@ void InstallFaultHandler() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGSEGV, &action, nullptr);
   sigaction(SIGBUS, &action, nullptr);
+  sigaction(SIGFPE, &action, nullptr);
 }

@@ -1,4 +1,5 @@
-// Access violations that no handler takes reach the unhandled-exception
+// Access violations and integer divisions by zero that no handler takes
+// reach the unhandled-exception
 // filter, which reports them with the faulting address and the return
 // addresses unwound from the faulting context.
 #include "runtime/fault_handler.h"
@@ -32,14 +33,26 @@ unsigned WalkReturnAddresses(const CONTEXT& Faulting, unsigned long long* Out, u
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* Pointers) {
-  if (Pointers == nullptr || Pointers->ExceptionRecord == nullptr ||
-      Pointers->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
-    return EXCEPTION_CONTINUE_SEARCH;
+  if (Pointers == nullptr || Pointers->ExceptionRecord == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+  const char* className;
+  const char* message;
+  switch (Pointers->ExceptionRecord->ExceptionCode) {
+    case EXCEPTION_ACCESS_VIOLATION:
+      className = "EAccessViolation";
+      message = "Access violation";
+      break;
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+      className = "EDivByZero";
+      message = "Division by zero";
+      break;
+    default:
+      return EXCEPTION_CONTINUE_SEARCH;
+  }
   unsigned long long frames[16];
   unsigned count = Pointers->ContextRecord != nullptr
                        ? WalkReturnAddresses(*Pointers->ContextRecord, frames, 16)
                        : 0;
-  ReportFaultAndEnd("Access violation",
+  ReportFaultAndEnd(className, message,
                     reinterpret_cast<unsigned long long>(Pointers->ExceptionRecord->ExceptionAddress),
                     frames, count);
 }

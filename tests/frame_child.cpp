@@ -12,6 +12,7 @@
 //   long        raises EProcess with a message of 2,600 characters
 //   args        records "count N", "arg I [TEXT]" per entry, "first [TEXT]"
 //   fault       module A; the main routine writes through a null pointer
+//   divzero     module A; the main routine divides an integer by zero
 //   badalloc    the main routine lets std::bad_alloc out
 //   foreign     the main routine raises a std::runtime_error
 //   foreignint  the main routine raises an int
@@ -102,6 +103,14 @@ void MainFault() {
   Event("after fault");
 }
 
+volatile int Zero = 0;
+
+void MainDivZero() {
+  Event("main");
+  volatile int quotient = 7 / Zero;
+  Event("after fault " + std::to_string(quotient));
+}
+
 void MainBadAlloc() { throw std::bad_alloc(); }
 void MainForeign() { throw std::runtime_error("not a failure object"); }
 void MainForeignInt() { throw 42; }
@@ -140,6 +149,7 @@ int main(int argc, char** argv) {
   if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
   if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
   if (scenario == "fault") Run(argc, argv, OneModule, MainFault);
+  if (scenario == "divzero") Run(argc, argv, OneModule, MainDivZero);
   if (scenario == "badalloc") Run(argc, argv, RecorderOnly, MainBadAlloc);
   if (scenario == "foreign") Run(argc, argv, RecorderOnly, MainForeign);
   if (scenario == "foreignint") Run(argc, argv, RecorderOnly, MainForeignInt);

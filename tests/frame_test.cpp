@@ -213,6 +213,7 @@ TEST_F(FrameTest, HaltRunsTheExitProcedureWithItsCode) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+// The sanitizers take segmentation faults and divisions by zero themselves.
 #if defined(__SANITIZE_ADDRESS__)
 #define QB_UNDER_ASAN 1
 #elif defined(__has_feature)
@@ -231,6 +232,17 @@ TEST_F(FrameTest, ProcessorFaultIsReportedAsEAccessViolation) {
   std::vector<std::string> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   ExpectReport(boxes[0], "EAccessViolation: Access violation");
+}
+
+TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
+#ifdef QB_UNDER_ASAN
+  GTEST_SKIP() << "the sanitizers handle divisions by zero themselves";
+#endif
+  EXPECT_EQ(Run("divzero"), 217);
+  EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
+  std::vector<std::string> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  ExpectReport(boxes[0], "EDivByZero: Division by zero");
 }
 
 // POSIX shows a box as the caption line "Error" and the text on standard
