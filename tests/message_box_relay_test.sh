@@ -7,6 +7,9 @@ wine_run=$1
 prefix=$2
 child=$3
 fail=0
+# Without a display Wine's MessageBoxA returns at once instead of waiting for
+# a click.
+unset DISPLAY WAYLAND_DISPLAY
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
