@@ -11,6 +11,7 @@
 // process, next to the peak of an unzip process. The work happens in a new
 // folder under FOLDER (default: the system temporary folder).
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -90,6 +91,7 @@ int RssHelper(int argc, char** argv) {
   if (argc < 4) return 2;
   pid_t pid = fork();
   if (pid == 0) {
+    setenv("GLIBC_TUNABLES", "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=1073741824", 1);
     execvp(argv[3], argv + 3);
     _exit(127);
   }
@@ -164,12 +166,20 @@ long ReadStatusKb(const char* Key) {
 // Peak resident memory added by Action, measured in a forked child: the
 // child resets its peak, notes its resident size, runs Action and reports
 // its new peak minus that baseline (kB), or -1.
+//
+// The kernel only takes note of a process's peak at some moments (when it is
+// read, at exit), so memory freed again in between would go unseen. The
+// child therefore makes malloc keep everything it frees (no trimming, no
+// separate mappings below 32 MB): its resident size can then only grow, and
+// the size at the end is the peak. The tools get the same malloc settings.
 long PeakAboveBaselineKb(const std::function<void()>& Action) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
     {
       std::ofstream clear("/proc/self/clear_refs");
       clear << "5";
@@ -178,7 +188,7 @@ long PeakAboveBaselineKb(const std::function<void()>& Action) {
     long result = -1;
     try {
       Action();
-      long peak = ReadStatusKb("VmHWM:");
+      long peak = std::max(ReadStatusKb("VmHWM:"), ReadStatusKb("VmRSS:"));
       if (base >= 0 && peak >= 0) result = peak - base;
     } catch (...) {
     }
@@ -234,9 +244,9 @@ int main(int argc, char** argv) {
   const stdfs::path bundleSrc = work / "bundle_src", dict = work / "dict";
 
   // The bundle-like tree and its archive.
-  TPicked bundle = PickFiles({"/usr/share/doc", "/usr/include", "/usr/share/icons", "/usr/share/locale",
-                              "/usr/share/fonts", "/usr/share/perl5", "/usr/lib/python3"},
-                             1000, 22u << 20);
+  // Headers, scripts and shared libraries, like a runtime with its library.
+  TPicked bundle = PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"},
+                             1000, 19u << 20);
   for (const auto& [from, rel] : bundle.Files) CopyFileBytes(from, bundleSrc / rel);
   const stdfs::path bundleZip = work / "bundle.zip";
   if (std::system(("cd '" + bundleSrc.string() + "' && zip -q -r '" + bundleZip.string() + "' .").c_str()) != 0) {
