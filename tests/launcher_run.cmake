@@ -18,9 +18,9 @@ if(TARGET qb_launcher_core)
   set(QB_PROBE_BROKEN_BUNDLE ${CMAKE_CURRENT_BINARY_DIR}/probe_bundle_broken.zip)
   add_custom_command(
     OUTPUT ${QB_PROBE_BUNDLE} ${QB_PROBE_BROKEN_BUNDLE}
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
+    COMMAND ${QB_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
             ${QB_PROBE_BUNDLE} $<TARGET_FILE:quintabel-probe-app>
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
+    COMMAND ${QB_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
             ${QB_PROBE_BROKEN_BUNDLE} $<TARGET_FILE:quintabel-probe-app> --broken
     DEPENDS quintabel-probe-app ${CMAKE_CURRENT_SOURCE_DIR}/probe_app/make_probe_bundle.py
     COMMENT "Making the probe bundles"

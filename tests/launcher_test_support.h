@@ -1,0 +1,41 @@
+// Test support for the launcher: starting a launcher as a child process with
+// its own current folder and a changed environment, and changing this
+// process's environment. One file per platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TChildEnvironment {
+  std::vector<std::pair<std::string, std::string>> Set;  // name, value
+  std::vector<std::string> Unset;
+};
+
+// Starts Program with Arguments in CurrentFolder; the child's standard error
+// goes to StdErrFile where the platform gives the launcher one (POSIX).
+intptr_t StartChild(const std::string& Program, const std::vector<std::string>& Arguments,
+                    const std::string& CurrentFolder, const TChildEnvironment& Environment,
+                    const std::string& StdErrFile);
+// Waits for the child and gives its exit code (128 + signal after a signal).
+int WaitChild(intptr_t Child);
+
+// The system's temporary folder for scratch folders, UTF-8, trailing separator.
+std::string ScratchRoot();
+// A path of the build tree (given in POSIX form) as this platform opens it.
+std::string BuildTreePath(const std::string& Path);
+// Whether the launcher's failure report reaches its standard error (POSIX);
+// on Windows it goes to a message box.
+bool ReportOnStdErr();
+// Whether the launcher refuses a work folder that is not its user's own
+// (POSIX, where the temporary folder may be shared).
+bool WorkFolderOwnershipChecked();
+// The temporary folder a launcher falls back on when TEMP and TMP are unset
+// and the environment is otherwise Environment; empty when the platform's
+// rule cannot be worked out from the outside.
+std::string FallbackTempFolder(const TChildEnvironment& Environment);
+
+// Sets or removes a variable of this process's environment.
+void SetEnvironmentValue(const std::string& Name, const std::string& Value);
+void ClearEnvironmentValue(const std::string& Name);

@@ -1,0 +1,131 @@
+// The probe application: carried in a test bundle as "quintabel.exe", it
+// records what the launcher gave it and then does what a control file in
+// the current folder asks.
+//
+// Record, written to "probe_report.txt" in the current folder, one fact a
+// line: argc=, arg=, cmdline=, cwd=, self=, temp=, tmp=, marker=, beside=,
+// csv=, nested=, dict= (name:content with newlines as \n).
+//
+// Control, "probe_control.txt" in the current folder, one command a line:
+//   pl TEXT            write TEXT and a newline to trad_dyn.pl beside itself
+//   dict NAME TEXT     write TEXT and a newline to dereroz/NAME
+//   empty              remove every file in dereroz
+//   subfolder NAME     create the folder dereroz/NAME
+//   signal NAME        create the file NAME in the current folder
+//   wait NAME          wait (up to two minutes) until NAME exists in the current folder
+//   sleep MS           sleep MS milliseconds
+//   exit CODE          end with that exit code
+//   crash              end as a crash does
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/probe_app/probe_platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path U8(const std::string& Text) { return fs::u8path(Text); }
+
+std::string ReadText(const fs::path& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const fs::path& Path, const std::string& Text) {
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  Out << Text;
+}
+
+std::string Escape(const std::string& Text) {
+  std::string Out;
+  for (char C : Text) {
+    if (C == '\n') Out += "\\n";
+    else if (C == '\r') Out += "\\r";
+    else Out += C;
+  }
+  return Out;
+}
+
+std::vector<std::string> SortedNames(const fs::path& Folder) {
+  std::vector<std::string> Names;
+  std::error_code Error;
+  for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+    Names.push_back(It->path().filename().u8string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path Self = U8(ProbeOwnFolder());
+  const fs::path Current = U8(ProbeCurrentFolder());
+  const fs::path Dictionary = Self / "dereroz";
+
+  std::ostringstream Report;
+  std::vector<std::string> Arguments = ProbeArguments(argc, argv);
+  Report << "argc=" << Arguments.size() << "\n";
+  for (const std::string& Argument : Arguments) Report << "arg=" << Argument << "\n";
+  Report << "cmdline=" << ProbeCommandLine() << "\n";
+  Report << "cwd=" << Current.u8string() << "\n";
+  Report << "self=" << Self.u8string() << "\n";
+  bool Present = false;
+  std::string Value = ProbeEnvironment("TEMP", Present);
+  Report << "temp=" << (Present ? Value : "<unset>") << "\n";
+  Value = ProbeEnvironment("TMP", Present);
+  Report << "tmp=" << (Present ? Value : "<unset>") << "\n";
+  // The work folder lies directly in the temporary folder, where the
+  // launcher puts the runtime marker.
+  Report << "marker=" << (fs::exists(Self.parent_path() / "swipl.home") ? "yes" : "no") << "\n";
+  std::string Beside;
+  for (const std::string& Name : SortedNames(Self)) Beside += (Beside.empty() ? "" : ",") + Name;
+  Report << "beside=" << Beside << "\n";
+  Report << "csv=" << (fs::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>")
+         << "\n";
+  Report << "nested=" << (fs::exists(Self / "lib" / "nested" / "deep.txt") ? "yes" : "no") << "\n";
+  for (const std::string& Name : SortedNames(Dictionary))
+    Report << "dict=" << Name << ":" << Escape(ReadText(Dictionary / U8(Name))) << "\n";
+  WriteText(Current / "probe_report.txt", Report.str());
+
+  std::ifstream Control(Current / "probe_control.txt", std::ios::binary);
+  std::string Line;
+  while (std::getline(Control, Line)) {
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    std::istringstream Words(Line);
+    std::string Command;
+    Words >> Command;
+    std::string Rest;
+    std::getline(Words >> std::ws, Rest);
+    if (Command == "pl") {
+      WriteText(Self / "trad_dyn.pl", Rest + "\n");
+    } else if (Command == "dict") {
+      size_t Space = Rest.find(' ');
+      WriteText(Dictionary / U8(Rest.substr(0, Space)),
+                (Space == std::string::npos ? "" : Rest.substr(Space + 1)) + "\n");
+    } else if (Command == "empty") {
+      for (const std::string& Name : SortedNames(Dictionary)) fs::remove_all(Dictionary / U8(Name));
+    } else if (Command == "subfolder") {
+      fs::create_directories(Dictionary / U8(Rest));
+    } else if (Command == "signal") {
+      WriteText(Current / U8(Rest), "signal\n");
+    } else if (Command == "wait") {
+      for (int i = 0; i < 6000 && !fs::exists(Current / U8(Rest)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else if (Command == "sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(Rest)));
+    } else if (Command == "exit") {
+      return std::stoi(Rest);
+    } else if (Command == "crash") {
+      ProbeCrash();
+    }
+  }
+  return 0;
+}

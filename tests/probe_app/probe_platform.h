@@ -1,0 +1,18 @@
+// The few system facts the probe application needs, one file per platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The arguments after the program name, as the program received them.
+std::vector<std::string> ProbeArguments(int argc, char** argv);
+// The raw command line where the system has one (Windows), else empty text.
+std::string ProbeCommandLine();
+// The value of an environment variable; Present tells whether it is set.
+std::string ProbeEnvironment(const std::string& Name, bool& Present);
+// The folder of the running executable, without a trailing separator.
+std::string ProbeOwnFolder();
+// The current folder, without a trailing separator.
+std::string ProbeCurrentFolder();
+// Ends the process the way a crash does (a fault the program does not handle).
+[[noreturn]] void ProbeCrash();
