@@ -152,6 +152,21 @@ TEST(PackFolder, PreviousArchiveIsReplacedNotMerged) {
   EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"one", "out.zip", "two"}));
 }
 
+TEST(PackFolder, ArchiveInsideThePackedFolderIsNotPackedIntoItself) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  WriteFile(f + "a.txt", TextBytes(100));
+  WriteFile(f + "self.zip", RandomBytes(300, 9));
+  PackFolder(f, f + "self.zip");
+  TParsedArchive z = ParseArchive(ReadFile(f + "self.zip"));
+  ASSERT_EQ(z.Entries.size(), 1u);
+  EXPECT_EQ(z.Entries[0].Name, "a.txt");
+  EXPECT_EQ(FolderNames(s.Root / "in"), (std::vector<std::string>{"a.txt", "self.zip"}));
+  // Packed again, the archive still holds only the text file.
+  PackFolder(f, f + "self.zip");
+  EXPECT_EQ(ParseArchive(ReadFile(f + "self.zip")).Entries.size(), 1u);
+}
+
 TEST(PackFolder, SubfolderFailsAndKeepsThePreviousArchive) {
   TScratch s;
   std::string f = s.Folder("in");

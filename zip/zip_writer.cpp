@@ -303,6 +303,9 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
   TZipper zipper;
   zipper.SetFileName(ArchiveFile);
+  // An archive written into the folder it packs is not packed into itself:
+  // the previous archive stays in place until the new one replaces it.
+  const std::string archivePath = ExpandPath(ArchiveFile);
   // Declared after the zipper, so the streams are freed before it.
   std::vector<std::unique_ptr<TFileStream>> streams;
   {
@@ -310,7 +313,8 @@ void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
     TScopeExit endSearch([&] { FindEnd(record); });
     int rc = FindFirstEntry(Folder + "*", faAnyFile, record);
     while (rc == 0) {
-      if (record.Name != "." && record.Name != "..") {
+      if (record.Name != "." && record.Name != ".." &&
+          ExpandPath(Folder + record.Name) != archivePath) {
         streams.push_back(std::make_unique<TFileStream>(Folder + record.Name, fmOpenRead));
         zipper.AddStreamEntry(streams.back().get(), ExtractNamePart(record.Name));
       }
