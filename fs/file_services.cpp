@@ -64,7 +64,8 @@ static std::string WithoutTrailingSeparators(const std::string& Path) {
 }
 
 bool ForceFolderPath(const std::string& Path) {
-  std::string P = Path;
+  // Both separators count; the folders are created with the system's one.
+  std::string P = NormalizeSeparators(Path);
   if (!P.empty() && !IsSeparator(P.back())) P += PathSeparator;
   for (size_t i = 0; i < P.size(); ++i) {
     if (!IsSeparator(P[i])) continue;
@@ -74,6 +75,8 @@ bool ForceFolderPath(const std::string& Path) {
   }
   return true;
 }
+
+bool IsLink(const std::string& Path) { return IsLinkEntry(WithoutTrailingSeparators(Path)); }
 
 static bool DeleteTree(const std::string& Dir, bool OnlyChildren);
 

@@ -31,6 +31,9 @@ bool RootedPathDrive(const std::string& Path, std::string& Drive);
 // to and the path without "X:"; false when the platform has no such paths.
 bool DriveRelativeBase(const std::string& Path, std::string& Base, std::string& Rest);
 
+// True when the entry Path (no trailing separator) is itself a link.
+bool IsLinkEntry(const std::string& Path);
+
 // Removes the link Path itself, never what it points to. FolderLink tells
 // whether the link stands for a folder (Windows removes those differently).
 bool RemoveLink(const std::string& Path, bool FolderLink);

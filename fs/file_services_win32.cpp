@@ -64,7 +64,7 @@ bool RemoveLink(const std::string& Path, bool FolderLink) {
   return FolderLink ? RemoveFolder(Path) : RemoveFile(Path);
 }
 
-bool IsLink(const std::string& Path) {
+bool IsLinkEntry(const std::string& Path) {
   DWORD Attributes = AttributesOf(Path);
   return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }

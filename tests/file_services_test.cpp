@@ -1,0 +1,843 @@
+// Folder and file services: existence tests, single creations and
+// deletions, folder creation along a path, tree deletion (links included),
+// enumeration with its mask, the temporary and current folders, path
+// expansion, RenameReplace and IsLink. The same cases run on POSIX and on
+// Windows (under Wine); the few that only one platform can express say so.
+#include "fs/file_services.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fs/path_text.h"
+#include "runtime/exceptions.h"
+#include "tests/file_services_test_support.h"
+#include "tests/file_test_support.h"
+
+using qbtest::ReadFileBytes;
+using qbtest::ScratchFolder;
+using qbtest::U8;
+using qbtest::WriteFileBytes;
+namespace fsys = qbtest::fsys;
+
+namespace {
+
+const std::string Sep(1, PathSeparator);
+
+// Non-ASCII names used end to end.
+const std::string kDonnees = "Donn\xC3\xA9" "es";
+const std::string kNihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+const std::string kUeTxt = "\xC3\xBC.txt";
+
+std::string RootOf(const ScratchFolder& Dir) { return qbtest::Utf8Of(Dir.Root()); }
+
+// Joins names with the system separator.
+std::string Join(const std::string& A, const std::string& B) { return A + Sep + B; }
+
+bool ExistsOnDisk(const std::string& Path) {
+  std::error_code Ec;
+  return fsys::exists(fsys::symlink_status(U8(Path), Ec));
+}
+
+// Makes the folder current for the lifetime of the object.
+class CurrentFolderGuard {
+ public:
+  explicit CurrentFolderGuard(const std::string& Path) : Saved_(qbtest::CurrentFolder()) {
+    Ok_ = qbtest::SetCurrentFolder(Path);
+  }
+  ~CurrentFolderGuard() { qbtest::SetCurrentFolder(Saved_); }
+  bool Ok() const { return Ok_; }
+
+ private:
+  std::string Saved_;
+  bool Ok_;
+};
+
+// Names and attribute words of everything an enumeration reports.
+std::map<std::string, uint32_t> ListEntries(const std::string& Pattern, uint32_t Mask, int* LastCode = nullptr) {
+  std::map<std::string, uint32_t> Entries;
+  TSearchRecord Record;
+  int Code = FindFirstEntry(Pattern, Mask, Record);
+  while (Code == 0) {
+    Entries[Record.Name] = Record.Attributes;
+    Code = FindNextEntry(Record);
+  }
+  FindEnd(Record);
+  if (LastCode != nullptr) *LastCode = Code;
+  return Entries;
+}
+
+std::set<std::string> NamesOf(const std::map<std::string, uint32_t>& Entries) {
+  std::set<std::string> Names;
+  for (const auto& E : Entries) Names.insert(E.first);
+  return Names;
+}
+
+}  // namespace
+
+// ---- existence tests ----
+
+TEST(ExistenceTests, FileExistsOnlyForFiles) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  WriteFileBytes(Join(Root, "f.txt"), "x");
+  EXPECT_TRUE(FileExists(Join(Root, "f.txt")));
+  EXPECT_FALSE(FileExists(Root));
+  EXPECT_FALSE(FileExists(Root + Sep));
+  EXPECT_FALSE(FileExists(Join(Root, "missing.txt")));
+  EXPECT_FALSE(FileExists(Join(Root, "missing") + Sep + "f.txt"));
+  EXPECT_FALSE(FileExists(""));
+}
+
+TEST(ExistenceTests, FolderExistsOnlyForFolders) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  WriteFileBytes(Join(Root, "f.txt"), "x");
+  EXPECT_TRUE(FolderExists(Root));
+  EXPECT_TRUE(FolderExists(Root + Sep));
+  EXPECT_FALSE(FolderExists(Join(Root, "f.txt")));
+  EXPECT_FALSE(FolderExists(Join(Root, "missing")));
+  EXPECT_FALSE(FolderExists(""));
+}
+
+TEST(ExistenceTests, HiddenReadOnlyAndSystemFilesExist) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  const std::string Hidden = Join(Root, ".hidden"), ReadOnly = Join(Root, "ro.txt"), System = Join(Root, "sys.txt");
+  WriteFileBytes(Hidden, "h");
+  WriteFileBytes(ReadOnly, "r");
+  WriteFileBytes(System, "s");
+  qbtest::SetHidden(Hidden);
+  ASSERT_TRUE(qbtest::SetReadOnly(ReadOnly, true));
+  qbtest::SetSystem(System);
+  EXPECT_TRUE(FileExists(Hidden));
+  EXPECT_TRUE(FileExists(ReadOnly));
+  EXPECT_TRUE(FileExists(System));
+  qbtest::SetReadOnly(ReadOnly, false);
+}
+
+TEST(ExistenceTests, NamesOutsideAscii) {
+  ScratchFolder Dir;
+  const std::string Folder = Join(RootOf(Dir), kDonnees);
+  fsys::create_directories(U8(Join(Folder, kNihongo)));
+  WriteFileBytes(Join(Join(Folder, kNihongo), kUeTxt), "u");
+  EXPECT_TRUE(FolderExists(Folder));
+  EXPECT_TRUE(FolderExists(Join(Folder, kNihongo)));
+  EXPECT_TRUE(FileExists(Join(Join(Folder, kNihongo), kUeTxt)));
+  EXPECT_FALSE(FileExists(Join(Folder, kUeTxt)));
+}
+
+// ---- single creations and deletions ----
+
+TEST(SingleOperations, RemoveFileDeletesOneFileOnly) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  WriteFileBytes(Join(Root, kUeTxt), "x");
+  fsys::create_directory(U8(Join(Root, "sub")));
+  EXPECT_TRUE(RemoveFile(Join(Root, kUeTxt)));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, kUeTxt)));
+  EXPECT_FALSE(RemoveFile(Join(Root, kUeTxt)));
+  EXPECT_FALSE(RemoveFile(Join(Root, "sub")));  // never a folder
+  EXPECT_TRUE(ExistsOnDisk(Join(Root, "sub")));
+}
+
+TEST(SingleOperations, CreateFolderMakesOneLevel) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  EXPECT_TRUE(CreateFolder(Join(Root, kNihongo)));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Root, kNihongo))));
+  EXPECT_FALSE(CreateFolder(Join(Root, kNihongo)));  // already there
+  EXPECT_FALSE(CreateFolder(Join(Join(Root, "no"), "parent")));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, "no")));
+}
+
+TEST(SingleOperations, RemoveFolderOnlyWhenEmpty) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  fsys::create_directories(U8(Join(Join(Root, "full"), "inner")));
+  fsys::create_directory(U8(Join(Root, kDonnees)));
+  EXPECT_FALSE(RemoveFolder(Join(Root, "full")));
+  EXPECT_TRUE(ExistsOnDisk(Join(Join(Root, "full"), "inner")));
+  EXPECT_TRUE(RemoveFolder(Join(Root, kDonnees)));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, kDonnees)));
+  EXPECT_FALSE(RemoveFolder(Join(Root, kDonnees)));
+}
+
+// On Windows a read-only file cannot be deleted; on POSIX the equivalent is
+// a file in a folder that may not be written.
+TEST(SingleOperations, ProtectedFileIsNotRemoved) {
+  ScratchFolder Dir;
+  const std::string Folder = Join(RootOf(Dir), "locked");
+  fsys::create_directory(U8(Folder));
+  const std::string File = Join(Folder, "ro.txt");
+  WriteFileBytes(File, "keep");
+  const std::string Protected = qbtest::IsWindowsBuild() ? File : Folder;
+  if (!qbtest::IsWindowsBuild() && qbtest::PermissionsAreIgnored())
+    GTEST_SKIP() << "running as root: folder permissions do not stop deletion";
+  ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
+  EXPECT_FALSE(RemoveFile(File));
+  EXPECT_EQ(ReadFileBytes(File), "keep");
+  qbtest::SetReadOnly(Protected, false);
+}
+
+// ---- ForceFolders ----
+
+TEST(ForceFolders, CreatesEveryMissingLevel) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  fsys::create_directory(U8(Join(Root, "a")));
+  const std::string Deep = Join(Join(Join(Root, "a"), "b"), "c") + Sep;
+  EXPECT_TRUE(ForceFolders(Deep));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Join(Root, "a"), "b"), "c"))));
+}
+
+TEST(ForceFolders, ExistingFolderIsTrueAndCreatesNothing) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  EXPECT_TRUE(ForceFolders(Root));
+  EXPECT_TRUE(ForceFolders(Root + Sep));
+  EXPECT_TRUE(fsys::is_empty(Dir.Root()));
+}
+
+TEST(ForceFolders, BothSeparatorsCount) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  EXPECT_TRUE(ForceFolders(Root + "/x\\y/z"));
+  EXPECT_TRUE(FolderExists(Join(Join(Join(Root, "x"), "y"), "z")));
+}
+
+TEST(ForceFolders, FileInTheWayGivesFalseAndCreatesNothingBeyond) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  fsys::create_directory(U8(Join(Root, "a")));
+  WriteFileBytes(Join(Join(Root, "a"), "b"), "file");
+  EXPECT_FALSE(ForceFolders(Join(Join(Join(Root, "a"), "b"), "c") + Sep));
+  EXPECT_EQ(ReadFileBytes(Join(Join(Root, "a"), "b")), "file");
+  EXPECT_EQ(std::distance(fsys::directory_iterator(U8(Join(Root, "a"))), fsys::directory_iterator()), 1);
+}
+
+TEST(ForceFolders, EmptyPathRaisesInOutError) {
+  try {
+    ForceFolders("");
+    FAIL() << "no failure raised";
+  } catch (const EInOutError& E) {
+    EXPECT_STREQ(E.ClassName(), "EInOutError");
+    EXPECT_EQ(E.Message(), "Cannot create empty directory");
+    EXPECT_EQ(E.ErrorCode, 3);
+  }
+}
+
+TEST(ForceFolders, MissingDriveGivesFalseWithoutRaising) {
+  if (FolderExists("R:\\")) GTEST_SKIP() << "drive R: exists here";
+  bool Result = true;
+  EXPECT_NO_THROW(Result = ForceFolders("R:\\qb_never\\x\\"));
+  EXPECT_FALSE(Result);
+  EXPECT_FALSE(FolderExists("R:"));
+}
+
+TEST(ForceFolders, ForwardSlashShareRefusedWhenOnlyBackslashSharesCount) {
+  EXPECT_FALSE(ForceFolders("//qb-no-such-server/share/x/", true));
+  EXPECT_FALSE(FolderExists("/qb-no-such-server"));
+}
+
+TEST(ForceFolders, RelativePathsStartAtTheCurrentFolder) {
+  ScratchFolder Dir;
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_TRUE(ForceFolders("rel\\" + kDonnees + "/" + kNihongo));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Join(RootOf(Dir), "rel"), kDonnees), kNihongo))));
+}
+
+// ---- ForceFolderPath ----
+
+TEST(ForceFolderPath, CreatesEachFolderAlongThePath) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  EXPECT_TRUE(ForceFolderPath(Join(Join(Root, "a"), "b")));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, "a"), "b"))));
+  EXPECT_TRUE(ForceFolderPath(Join(Join(Root, kDonnees), kNihongo) + Sep + Sep));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, kDonnees), kNihongo))));
+}
+
+TEST(ForceFolderPath, ExistingAndEmptyPathsAreTrue) {
+  ScratchFolder Dir;
+  EXPECT_TRUE(ForceFolderPath(RootOf(Dir)));
+  EXPECT_TRUE(ForceFolderPath(""));
+  EXPECT_TRUE(fsys::is_empty(Dir.Root()));
+}
+
+TEST(ForceFolderPath, FileInTheWayGivesFalse) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  WriteFileBytes(Join(Root, "f"), "file");
+  EXPECT_FALSE(ForceFolderPath(Join(Join(Root, "f"), "g")));
+  EXPECT_EQ(ReadFileBytes(Join(Root, "f")), "file");
+}
+
+TEST(ForceFolderPath, RelativePathsStartAtTheCurrentFolder) {
+  ScratchFolder Dir;
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_TRUE(ForceFolderPath("p\\q/r"));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Join(RootOf(Dir), "p"), "q"), "r"))));
+}
+
+TEST(ForceFolderPath, LeadingSeparatorWithoutDriveFailsOnWindows) {
+  if (!qbtest::IsWindowsBuild()) GTEST_SKIP() << "on POSIX a leading separator is the root folder";
+  EXPECT_FALSE(ForceFolderPath("\\qb_never_created\\x"));
+  EXPECT_FALSE(FolderExists("\\qb_never_created"));
+}
+
+// ---- DeleteFolderTree ----
+
+namespace {
+// What the platform let BuildTree mark.
+struct TTreeFacts {
+  bool SubHidden = false;  // "sub" carries the hidden attribute
+  bool SysSystem = false;  // "sys.txt" carries the system attribute
+};
+
+// F/{a.txt, .hidden, sys.txt, sub/{b.txt, deeper/c.txt}, Données/ü.txt}
+TTreeFacts BuildTree(const std::string& F) {
+  fsys::create_directories(U8(Join(Join(F, "sub"), "deeper")));
+  fsys::create_directories(U8(Join(F, kDonnees)));
+  WriteFileBytes(Join(F, "a.txt"), "a");
+  WriteFileBytes(Join(F, ".hidden"), "h");
+  WriteFileBytes(Join(F, "sys.txt"), "s");
+  WriteFileBytes(Join(Join(F, "sub"), "b.txt"), "b");
+  WriteFileBytes(Join(Join(Join(F, "sub"), "deeper"), "c.txt"), "c");
+  WriteFileBytes(Join(Join(F, kDonnees), kUeTxt), "u");
+  qbtest::SetHidden(Join(F, ".hidden"));
+  TTreeFacts Facts;
+  Facts.SubHidden = qbtest::SetHidden(Join(F, "sub"));
+  Facts.SysSystem = qbtest::SetSystem(Join(F, "sys.txt"));
+  return Facts;
+}
+}  // namespace
+
+TEST(DeleteFolderTree, RemovesTheWholeTree) {
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "F");
+  BuildTree(F);
+  EXPECT_TRUE(DeleteFolderTree(F, false));
+  EXPECT_FALSE(ExistsOnDisk(F));
+  EXPECT_TRUE(fsys::is_empty(Dir.Root()));
+}
+
+TEST(DeleteFolderTree, OnlyChildrenLeavesTheFolderEmpty) {
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), kNihongo);
+  BuildTree(F);
+  EXPECT_TRUE(DeleteFolderTree(F + Sep, true));
+  EXPECT_TRUE(fsys::is_directory(U8(F)));
+  EXPECT_TRUE(fsys::is_empty(U8(F)));
+}
+
+TEST(DeleteFolderTree, MissingFolder) {
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "missing");
+  EXPECT_FALSE(DeleteFolderTree(F, false));
+  EXPECT_TRUE(DeleteFolderTree(F, true));
+  EXPECT_FALSE(ExistsOnDisk(F));
+}
+
+TEST(DeleteFolderTree, PathIsTrimmedExpandedAndCleaned) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  fsys::create_directory(U8(Join(Root, "x")));
+  BuildTree(Join(Root, "y"));
+  EXPECT_TRUE(DeleteFolderTree("  " + Root + "/x\\..\\y/  ", false));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, "y")));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Root, "x"))));
+}
+
+TEST(DeleteFolderTree, RelativeToTheCurrentFolder) {
+  ScratchFolder Dir;
+  BuildTree(Join(RootOf(Dir), "rel"));
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_TRUE(DeleteFolderTree("rel", false));
+  EXPECT_FALSE(ExistsOnDisk(Join(RootOf(Dir), "rel")));
+}
+
+TEST(DeleteFolderTree, EmptyPathIsRefused) {
+  ScratchFolder Dir;
+  WriteFileBytes(Join(RootOf(Dir), "keep.txt"), "k");
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_FALSE(DeleteFolderTree("", true));
+  EXPECT_FALSE(DeleteFolderTree("   ", false));
+  EXPECT_EQ(ReadFileBytes(Join(RootOf(Dir), "keep.txt")), "k");
+}
+
+TEST(DeleteFolderTree, LongPathPrefixIsUsedAsItStands) {
+  if (!qbtest::IsWindowsBuild()) GTEST_SKIP() << "the \\\\?\\ prefix exists on Windows only";
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "long");
+  BuildTree(F);
+  EXPECT_TRUE(DeleteFolderTree("\\\\?\\" + NormalizeSeparators(F) + "\\", false));
+  EXPECT_FALSE(ExistsOnDisk(F));
+}
+
+// A read-only file deep inside (Windows), or a folder deep inside that may
+// not be written (POSIX): the deletion stops there with false.
+TEST(DeleteFolderTree, ProtectedEntryDeepInsideStopsTheDeletion) {
+  if (!qbtest::IsWindowsBuild() && qbtest::PermissionsAreIgnored())
+    GTEST_SKIP() << "running as root: folder permissions do not stop deletion";
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "F");
+  const std::string Deep = Join(Join(F, "d1"), "d2");
+  fsys::create_directories(U8(Deep));
+  WriteFileBytes(Join(F, "top.txt"), "t");
+  WriteFileBytes(Join(Deep, "ro.txt"), "keep");
+  const std::string Protected = qbtest::IsWindowsBuild() ? Join(Deep, "ro.txt") : Deep;
+  ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
+  EXPECT_FALSE(DeleteFolderTree(F, false));
+  EXPECT_EQ(ReadFileBytes(Join(Deep, "ro.txt")), "keep");
+  EXPECT_TRUE(fsys::is_directory(U8(Deep)));
+  EXPECT_TRUE(fsys::is_directory(U8(F)));
+  qbtest::SetReadOnly(Protected, false);
+  EXPECT_TRUE(DeleteFolderTree(F, false));
+}
+
+namespace {
+// Links made by a test, removed (as links) before its scratch folder goes.
+class TLinks {
+ public:
+  ~TLinks() {
+    for (const auto& L : Links_) qbtest::RemoveTestLink(L);
+  }
+  bool Folder(const std::string& Target, const std::string& Link, std::string& Why) {
+    Links_.push_back(Link);
+    return qbtest::MakeFolderLink(Target, Link, Why);
+  }
+  bool File(const std::string& Target, const std::string& Link, std::string& Why) {
+    Links_.push_back(Link);
+    return qbtest::MakeFileLink(Target, Link, Why);
+  }
+
+ private:
+  std::vector<std::string> Links_;
+};
+}  // namespace
+
+// Under Wine the links are Unix links, which Wine shows as folder links but
+// cannot remove: there the check is that nothing outside is touched.
+TEST(DeleteFolderTree, LinkToAFolderOutsideIsRemovedNotEntered) {
+  ScratchFolder Dir;
+  TLinks Links;
+  const std::string Root = RootOf(Dir);
+  const std::string Outside = Join(Root, "outside"), F = Join(Root, "F");
+  fsys::create_directories(U8(Join(Outside, "inner")));
+  WriteFileBytes(Join(Outside, "precious.txt"), "p");
+  WriteFileBytes(Join(Join(Outside, "inner"), "deep.txt"), "d");
+  BuildTree(F);
+  const std::string Link = Join(Join(F, "sub"), "link");
+  std::string Why;
+  if (!Links.Folder(Outside, Link, Why)) GTEST_SKIP() << Why;
+  ASSERT_TRUE(IsLink(Link));
+  const bool Result = DeleteFolderTree(F, false);
+  EXPECT_EQ(ReadFileBytes(Join(Outside, "precious.txt")), "p");
+  EXPECT_EQ(ReadFileBytes(Join(Join(Outside, "inner"), "deep.txt")), "d");
+  if (qbtest::IsWine()) {
+    EXPECT_FALSE(Result);
+    EXPECT_TRUE(IsLink(Link));
+  } else {
+    EXPECT_TRUE(Result);
+    EXPECT_FALSE(ExistsOnDisk(F));
+  }
+}
+
+TEST(DeleteFolderTree, LinkToAFileOutsideIsRemovedNotItsTarget) {
+  if (qbtest::IsWine())
+    GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file and deletes its target through it";
+  ScratchFolder Dir;
+  TLinks Links;
+  const std::string Root = RootOf(Dir);
+  const std::string Target = Join(Root, "target.txt"), F = Join(Root, "F");
+  WriteFileBytes(Target, "t");
+  fsys::create_directory(U8(F));
+  std::string Why;
+  if (!Links.File(Target, Join(F, "file-link"), Why)) GTEST_SKIP() << Why;
+  EXPECT_TRUE(DeleteFolderTree(F, true));
+  EXPECT_TRUE(fsys::is_empty(U8(F)));
+  EXPECT_EQ(ReadFileBytes(Target), "t");
+}
+
+TEST(DeleteFolderTree, DanglingLinkIsRemoved) {
+  ScratchFolder Dir;
+  TLinks Links;
+  const std::string F = Join(RootOf(Dir), "F");
+  fsys::create_directory(U8(F));
+  std::string Why;
+  if (!Links.Folder(Join(RootOf(Dir), "gone"), Join(F, "dangling"), Why)) GTEST_SKIP() << Why;
+  ASSERT_TRUE(IsLink(Join(F, "dangling")));
+  EXPECT_TRUE(DeleteFolderTree(F, false));
+  EXPECT_FALSE(ExistsOnDisk(F));
+}
+
+TEST(DeleteFolderTree, FolderThatIsALinkIsNeverEntered) {
+  ScratchFolder Dir;
+  TLinks Links;
+  const std::string Root = RootOf(Dir);
+  const std::string Outside = Join(Root, "outside"), Link = Join(Root, "link");
+  BuildTree(Outside);
+  std::string Why;
+  if (!Links.Folder(Outside, Link, Why)) GTEST_SKIP() << Why;
+
+  // Only its children were asked for: they lie outside, so nothing goes.
+  EXPECT_FALSE(DeleteFolderTree(Link + Sep, true));
+  EXPECT_TRUE(IsLink(Link));
+  EXPECT_EQ(ReadFileBytes(Join(Outside, "a.txt")), "a");
+
+  // The folder itself was asked for: the link goes, its target stays.
+  const bool Result = DeleteFolderTree(Link, false);
+  EXPECT_EQ(ReadFileBytes(Join(Outside, "a.txt")), "a");
+  EXPECT_EQ(ReadFileBytes(Join(Join(Join(Outside, "sub"), "deeper"), "c.txt")), "c");
+  if (qbtest::IsWine()) {
+    EXPECT_FALSE(Result);  // Wine cannot remove a Unix link to a folder
+  } else {
+    EXPECT_TRUE(Result);
+    EXPECT_FALSE(ExistsOnDisk(Link));
+  }
+}
+
+// ---- enumeration ----
+
+TEST(Enumeration, AnyEntryMaskReportsEverything) {
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "F");
+  BuildTree(F);
+  int Last = 0;
+  auto Entries = ListEntries(Join(F, "*.*"), faAnyFile, &Last);
+  EXPECT_EQ(Last, NoMoreEntriesError);
+  EXPECT_EQ(NamesOf(Entries),
+            (std::set<std::string>{".", "..", "a.txt", ".hidden", "sys.txt", "sub", kDonnees}));
+  EXPECT_NE(Entries["."] & faDirectory, 0u);
+  EXPECT_NE(Entries[".."] & faDirectory, 0u);
+  EXPECT_EQ(Entries["."] & faHidden, 0u);
+  EXPECT_NE(Entries["sub"] & faDirectory, 0u);
+  EXPECT_NE(Entries[kDonnees] & faDirectory, 0u);
+  EXPECT_NE(Entries[".hidden"] & faHidden, 0u);
+  EXPECT_EQ(Entries["a.txt"] & (faDirectory | faHidden), 0u);
+}
+
+TEST(Enumeration, MaskWithoutHiddenOrFolderBitsExcludesThem) {
+  ScratchFolder Dir;
+  const std::string F = Join(RootOf(Dir), "F");
+  const TTreeFacts Facts = BuildTree(F);
+  WriteFileBytes(Join(F, "ro.txt"), "r");
+  ASSERT_TRUE(qbtest::SetReadOnly(Join(F, "ro.txt"), true));
+  std::set<std::string> Files = {"a.txt", "ro.txt"};
+  if (!Facts.SysSystem) Files.insert("sys.txt");  // no system bit on this platform
+
+  auto Plain = ListEntries(Join(F, "*.*"), faReadOnly | faArchive);
+  EXPECT_EQ(NamesOf(Plain), Files);
+  EXPECT_NE(Plain["ro.txt"] & faReadOnly, 0u);  // read-only never excludes
+
+  auto WithFolders = ListEntries(Join(F, "*.*"), faDirectory);
+  std::set<std::string> Expected = Files;
+  Expected.insert({".", "..", kDonnees});
+  if (!Facts.SubHidden) Expected.insert("sub");
+  EXPECT_EQ(NamesOf(WithFolders), Expected);
+
+  auto WithHidden = ListEntries(Join(F, "*.*"), faHidden);
+  EXPECT_EQ(WithHidden.count(".hidden"), 1u);
+  EXPECT_EQ(WithHidden.count("sub"), 0u);
+  EXPECT_EQ(WithHidden.count("."), 0u);
+  qbtest::SetReadOnly(Join(F, "ro.txt"), false);
+}
+
+TEST(Enumeration, WildcardsMatchTheNamePart) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  for (const char* Name : {"a.txt", "b.txt", "c.dat", "noext", "ab.dat"}) WriteFileBytes(Join(Root, Name), "x");
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*.txt"), 0)), (std::set<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "?.dat"), 0)), (std::set<std::string>{"c.dat"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*.*"), 0)),
+            (std::set<std::string>{"a.txt", "b.txt", "c.dat", "noext", "ab.dat"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "noext"), 0)), (std::set<std::string>{"noext"}));
+}
+
+TEST(Enumeration, RecordDescribesTheEntry) {
+  ScratchFolder Dir;
+  const std::string File = Join(RootOf(Dir), kUeTxt);
+  WriteFileBytes(File, std::string(5000, 'z'));
+  ASSERT_TRUE(qbtest::SetModTime(File, 2021, 6, 15, 13, 45, 30));
+  TSearchRecord Record;
+  ASSERT_EQ(FindFirstEntry(File, faAnyFile, Record), 0);
+  EXPECT_EQ(Record.Name, kUeTxt);
+  EXPECT_EQ(Record.Size, 5000);
+  EXPECT_EQ(Record.Attributes & (faDirectory | faHidden | faReadOnly), 0u);
+  const uint32_t Date = ((2021 - 1980) << 9) | (6 << 5) | 15;
+  const uint32_t Time = (13 << 11) | (45 << 5) | (30 / 2);
+  EXPECT_EQ(Record.ModTime, (Date << 16) | Time);
+  EXPECT_NE(Record.Handle, -1);
+  EXPECT_EQ(FindNextEntry(Record), NoMoreEntriesError);
+  FindEnd(Record);
+  EXPECT_EQ(Record.Handle, -1);
+  FindEnd(Record);  // a second close does nothing
+  EXPECT_EQ(Record.Handle, -1);
+}
+
+TEST(Enumeration, FailuresGiveTheSystemCode) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  TSearchRecord Record;
+  EXPECT_NE(FindFirstEntry(Join(Join(Root, "missing"), "*.*"), faAnyFile, Record), 0);
+  EXPECT_EQ(Record.Handle, -1);
+  FindEnd(Record);  // harmless after a failed start
+  EXPECT_NE(FindFirstEntry(Join(Root, "*.nothing"), faAnyFile, Record), 0);
+  FindEnd(Record);
+
+  // Entries exist but all are excluded: the search runs out.
+  fsys::create_directory(U8(Join(Root, "only-folder")));
+  EXPECT_EQ(FindFirstEntry(Join(Root, "*.*"), 0, Record), NoMoreEntriesError);
+  FindEnd(Record);
+  EXPECT_EQ(Record.Handle, -1);
+}
+
+// ---- the temporary folder ----
+
+namespace {
+// Saves TEMP and TMP (and their lower-case spellings) and puts them back.
+class EnvironmentGuard {
+ public:
+  EnvironmentGuard() {
+    // Names are case-blind on Windows: there "temp" is "TEMP".
+    std::vector<const char*> Names = {"TEMP", "TMP"};
+    if (!qbtest::IsWindowsBuild()) Names.insert(Names.end(), {"temp", "tmp"});
+    for (const char* Name : Names) {
+      std::string Value;
+      bool Set = qbtest::GetEnv(Name, Value);
+      Saved_.push_back({Name, Set, Value});
+    }
+    for (const auto& S : Saved_) qbtest::UnsetEnv(S.Name);
+  }
+  ~EnvironmentGuard() {
+    for (const auto& S : Saved_) qbtest::UnsetEnv(S.Name);
+    for (const auto& S : Saved_)
+      if (S.Set) qbtest::SetEnv(S.Name, S.Value);
+  }
+
+ private:
+  struct TSaved {
+    std::string Name;
+    bool Set;
+    std::string Value;
+  };
+  std::vector<TSaved> Saved_;
+};
+}  // namespace
+
+TEST(TempFolder, TempWinsAndGetsASeparator) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("TEMP", "D:\\t");
+  qbtest::SetEnv("TMP", "E:\\other");
+  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+  EXPECT_EQ(GetTempFolder(true), GetTempFolder(false));
+}
+
+TEST(TempFolder, TrailingSeparatorIsKept) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("TEMP", "C:\\Temp\\");
+  EXPECT_EQ(GetTempFolder(), "C:\\Temp\\");
+  qbtest::SetEnv("TEMP", "C:/Temp/");
+  EXPECT_EQ(GetTempFolder(), "C:/Temp/");
+}
+
+TEST(TempFolder, EmptyTempFallsBackToTmp) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("TEMP", "");
+  qbtest::SetEnv("TMP", "D:\\t");
+  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+  qbtest::UnsetEnv("TEMP");
+  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+}
+
+TEST(TempFolder, NeitherSetGivesEmptyText) {
+  EnvironmentGuard Guard;
+  EXPECT_EQ(GetTempFolder(), "");
+  qbtest::SetEnv("TEMP", "");
+  EXPECT_EQ(GetTempFolder(), "");
+}
+
+TEST(TempFolder, NameIsMatchedIgnoringCase) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("temp", "/lower/case");
+  EXPECT_EQ(GetTempFolder(), "/lower/case" + Sep);
+}
+
+TEST(TempFolder, ValueKeepsEverythingAfterTheFirstEquals) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("TEMP", "C:\\a=b=c");
+  EXPECT_EQ(GetTempFolder(), "C:\\a=b=c" + Sep);
+  qbtest::SetEnv("TEMP", "=");
+  EXPECT_EQ(GetTempFolder(), "=" + Sep);
+}
+
+namespace {
+struct TLookup {
+  std::string Result;
+};
+void LookUpTemp(void* Context) { static_cast<TLookup*>(Context)->Result = GetTempFolder(); }
+
+std::string TempFolderWith(const std::vector<const char*>& Entries, bool& Supported) {
+  std::vector<const char*> Block = Entries;
+  Block.push_back(nullptr);
+  TLookup Lookup;
+  Supported = qbtest::WithEnvironment(Block.data(), LookUpTemp, &Lookup);
+  return Lookup.Result;
+}
+}  // namespace
+
+TEST(TempFolder, EnvironmentBlockRules) {
+  bool Supported = false;
+  std::string Result = TempFolderWith({"=TEMP=/bad/", "TEMP=/good/"}, Supported);
+  if (!Supported) GTEST_SKIP() << "the environment block cannot be replaced on this platform";
+  EXPECT_EQ(Result, "/good/");  // an empty name part never matches
+  EXPECT_EQ(TempFolderWith({"=C:=C:\\x", "TEMPX=/no/", "TEM=/no/", "NOEQUALS", "TMP=/t"}, Supported), "/t" + Sep);
+  EXPECT_EQ(TempFolderWith({"TeMp=/first/", "TEMP=/second/"}, Supported), "/first/");
+  EXPECT_EQ(TempFolderWith({"TEMP=", "TMP=/t/"}, Supported), "/t/");
+  EXPECT_EQ(TempFolderWith({"PATH=/bin"}, Supported), "");
+}
+
+// ---- the current folder ----
+
+TEST(CurrentFolder, FollowsTheSystem) {
+  ScratchFolder Dir;
+  const std::string Folder = Join(RootOf(Dir), kDonnees);
+  fsys::create_directory(U8(Folder));
+  CurrentFolderGuard Here(Folder);
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_EQ(GetCurrentFolder(), qbtest::CurrentFolder());
+  EXPECT_EQ(ExtractNamePart(GetCurrentFolder()), kDonnees);
+}
+
+TEST(CurrentFolder, RootKeepsItsSeparator) {
+  ScratchFolder Dir;
+  const std::string Root = ExtractDrivePart(RootOf(Dir)) + Sep;  // "C:\" or "/"
+  CurrentFolderGuard Here(Root);
+  ASSERT_TRUE(Here.Ok());
+  EXPECT_EQ(GetCurrentFolder(), Root);
+}
+
+// ---- path expansion ----
+
+TEST(ExpandPath, AbsolutePathIsOnlyCleaned) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  EXPECT_EQ(ExpandPath(Root + "/a\\..\\b//c/./"), Join(Join(Root, "b"), "c") + Sep);
+  EXPECT_EQ(ExpandPath(Root), Root);
+}
+
+TEST(ExpandPath, RelativePathStartsAtTheCurrentFolder) {
+  ScratchFolder Dir;
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  const std::string Cur = GetCurrentFolder();
+  EXPECT_EQ(ExpandPath("x/../y\\" + kUeTxt), Join(Join(Cur, "y"), kUeTxt));
+  EXPECT_EQ(ExpandPath("."), Cur + Sep);
+  EXPECT_EQ(ExpandPath(".."), ExtractFolderPart(Cur));
+}
+
+TEST(ExpandPath, LongPathPrefixIsReturnedUnchanged) {
+  EXPECT_EQ(ExpandPath("\\\\?\\C:\\a\\..\\b//c"), "\\\\?\\C:\\a\\..\\b//c");
+}
+
+TEST(ExpandPath, EmptyPathStaysEmpty) { EXPECT_EQ(ExpandPath(""), ""); }
+
+TEST(ExpandPath, WindowsDriveRules) {
+  if (!qbtest::IsWindowsBuild()) GTEST_SKIP() << "drives exist on Windows only";
+  ScratchFolder Dir;
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  const std::string Cur = GetCurrentFolder();
+  // Rooted without drive: the drive of the current folder goes in front.
+  EXPECT_EQ(ExpandPath("\\qb\\x\\..\\y"), Cur.substr(0, 2) + "\\qb\\y");
+  EXPECT_EQ(ExpandPath("/qb/z"), Cur.substr(0, 2) + "\\qb\\z");
+  // Network paths are absolute.
+  EXPECT_EQ(ExpandPath("//srv/share/a/../b"), "\\\\srv\\share\\b");
+  // Drive-relative: relative to that drive's current folder (the current
+  // folder itself for the current drive, in either case of the letter).
+  std::string Lower = Cur.substr(0, 1);
+  Lower[0] = static_cast<char>(Lower[0] | 0x20);
+  EXPECT_EQ(ExpandPath(Lower + ":sub\\f"), Join(Join(Cur, "sub"), "f"));
+  EXPECT_EQ(qbtest::CurrentFolder(), Cur);  // the current folder is restored
+  if (!FolderExists("R:\\")) {
+    EXPECT_EQ(ExpandPath("R:x\\y"), "R:\\x\\y");
+  }
+}
+
+TEST(ExpandPath, PosixHasNoDrives) {
+  if (qbtest::IsWindowsBuild()) GTEST_SKIP() << "POSIX rules";
+  ScratchFolder Dir;
+  CurrentFolderGuard Here(RootOf(Dir));
+  ASSERT_TRUE(Here.Ok());
+  const std::string Cur = GetCurrentFolder();
+  EXPECT_EQ(ExpandPath("C:x"), Join(Cur, "C:x"));
+  EXPECT_EQ(ExpandPath("\\usr\\lib\\..\\bin"), "/usr/bin");
+}
+
+// ---- RenameReplace and IsLink ----
+
+TEST(RenameReplace, ReplacesAnExistingTarget) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  const std::string Source = Join(Root, kUeTxt + ".tmp2"), Target = Join(Root, kUeTxt);
+  WriteFileBytes(Source, "new contents");
+  WriteFileBytes(Target, "old");
+  EXPECT_TRUE(RenameReplace(Source, Target));
+  EXPECT_EQ(ReadFileBytes(Target), "new contents");
+  EXPECT_FALSE(ExistsOnDisk(Source));
+}
+
+TEST(RenameReplace, CreatesAMissingTarget) {
+  ScratchFolder Dir;
+  const std::string Source = Join(RootOf(Dir), "a.tmp"), Target = Join(RootOf(Dir), "a.zip");
+  WriteFileBytes(Source, "data");
+  EXPECT_TRUE(RenameReplace(Source, Target));
+  EXPECT_EQ(ReadFileBytes(Target), "data");
+}
+
+TEST(RenameReplace, MissingSourceLeavesTheTarget) {
+  ScratchFolder Dir;
+  const std::string Target = Join(RootOf(Dir), "a.zip");
+  WriteFileBytes(Target, "keep");
+  EXPECT_FALSE(RenameReplace(Join(RootOf(Dir), "missing.tmp"), Target));
+  EXPECT_EQ(ReadFileBytes(Target), "keep");
+}
+
+TEST(IsLink, OnlyLinksAreLinks) {
+  ScratchFolder Dir;
+  TLinks Links;
+  const std::string Root = RootOf(Dir);
+  WriteFileBytes(Join(Root, "f"), "x");
+  fsys::create_directory(U8(Join(Root, "d")));
+  EXPECT_FALSE(IsLink(Join(Root, "f")));
+  EXPECT_FALSE(IsLink(Join(Root, "d")));
+  EXPECT_FALSE(IsLink(Join(Root, "missing")));
+  std::string Why;
+  if (!Links.Folder(Join(Root, "d"), Join(Root, kDonnees), Why)) GTEST_SKIP() << Why;
+  EXPECT_TRUE(IsLink(Join(Root, kDonnees)));
+  EXPECT_TRUE(IsLink(Join(Root, kDonnees) + Sep));  // a trailing separator does not follow it
+  EXPECT_TRUE(FolderExists(Join(Root, kDonnees)));
+  if (qbtest::IsWine()) GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file";
+  if (!Links.File(Join(Root, "f"), Join(Root, "fl"), Why)) GTEST_SKIP() << Why;
+  EXPECT_TRUE(IsLink(Join(Root, "fl")));
+}
+
+// ---- the pause ----
+
+TEST(Pause, WaitsAtLeastTheGivenTime) {
+  const auto Start = std::chrono::steady_clock::now();
+  Pause(30);
+  const auto Waited = std::chrono::steady_clock::now() - Start;
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Waited).count(), 25);
+  Pause(0);
+}
