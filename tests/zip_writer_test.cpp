@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "fs/file_services.h"
+#include "fs/file_stream.h"
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
 #include "tests/zip_writer_support.h"
@@ -486,4 +487,93 @@ TEST(TZipper, EntryWithoutStreamIsReadFromItsDiskFile) {
   ASSERT_EQ(p.Entries.size(), 1u);
   EXPECT_EQ(p.Entries[0].Name, "d.txt");
   EXPECT_EQ(p.Entries[0].Data, text);
+}
+
+TEST(PackFolder, LockedFileFailsAndKeepsThePreviousArchive) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  WriteFile(f + "a.txt", TextBytes(100));
+  WriteFile(f + "locked.txt", TextBytes(100));
+  std::string a = s.Path("out.zip");
+  Bytes previous = TextBytes(321);
+  WriteFile(a, previous);
+  {
+    TFileStream holder(f + "locked.txt", fmOpenRead);
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { PackFolder(f, a); }),
+              "Unable to open file \"" + f + "locked.txt\"");
+  }
+  EXPECT_EQ(ReadFile(a), previous);
+  EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"in", "out.zip"}));
+  // Once released, the same folder packs.
+  PackFolder(f, a);
+  EXPECT_EQ(ParseArchive(ReadFile(a)).Entries.size(), 2u);
+}
+
+namespace {
+
+// A stream whose data runs out before the size it reports.
+class TShrunkStream : public TMemoryStream {
+ public:
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    if (Origin == soEnd) return TMemoryStream::Seek(0, soEnd) + 500 + Offset;
+    return TMemoryStream::Seek(Offset, Origin);
+  }
+};
+
+// Appends bytes after each entry, as a damaged holding place would, so that
+// the local headers no longer follow one another.
+class TJunkZipper : public TZipper {
+ public:
+  Bytes Junk;
+
+ protected:
+  void WriteEntry(TZipFileEntry& Entry) override {
+    TZipper::WriteEntry(Entry);
+    OutputStream()->WriteBuffer(Junk.data(), static_cast<int32_t>(Junk.size()));
+  }
+};
+
+}  // namespace
+
+TEST(TZipper, InputShorterThanItsSizeIsAReadError) {
+  for (const Bytes& data : {TextBytes(3000), RandomBytes(3000, 10)}) {
+    TScratch s;
+    std::string a = s.Path("a.zip");
+    WriteFile(a, TextBytes(10));
+    TShrunkStream m;
+    m.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+    TZipper z;
+    z.SetFileName(a);
+    z.AddStreamEntry(&m, "short");
+    EXPECT_EQ(MessageOf<EReadError>([&] { z.WriteArchive(); }), "Stream read error");
+    EXPECT_EQ(ReadFile(a), TextBytes(10));
+    EXPECT_EQ(FolderNames(s.Root), std::vector<std::string>{"a.zip"});
+  }
+}
+
+TEST(TZipper, DamagedLocalHeadersStopTheDirectoryWithAnError) {
+  // Junk that does and junk that does not look like a record.
+  for (const Bytes& junk : {Bytes(40, 0), Bytes{'P', 'K', 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                            Bytes{'P', 'K', 3, 4}}) {
+    TScratch s;
+    std::string a = s.Path("a.zip");
+    WriteFile(a, TextBytes(10));
+    TMemoryStream m1, m2;
+    TJunkZipper z;
+    z.Junk = junk;
+    z.SetFileName(a);
+    z.AddStreamEntry(Fill(m1, TextBytes(500)), "1");
+    z.AddStreamEntry(Fill(m2, TextBytes(500)), "2");
+    try {
+      z.WriteArchive();
+      ADD_FAILURE() << "no failure raised";
+    } catch (const EZipError& e) {
+      EXPECT_EQ(e.Message(), "Corrupt ZIP file " + a);
+    } catch (const EReadError&) {
+      // a header cut short by the end of the file
+    }
+    EXPECT_EQ(ReadFile(a), TextBytes(10));
+    EXPECT_EQ(FolderNames(s.Root), std::vector<std::string>{"a.zip"});
+  }
 }

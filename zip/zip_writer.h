@@ -10,8 +10,6 @@
 #include "zip/compressor.h"
 #include "zip/zip_format.h"
 
-class TFileStream;
-
 class TZipper {
  public:
   TZipper();
@@ -47,6 +45,9 @@ class TZipper {
   virtual std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input,
                                                      TStream* Output);
 
+  // The archive being written; only during WriteArchive.
+  TStream* OutputStream() const { return FOutStream; }
+
   // The largest value any offset or size in the archive may take (the format
   // keeps them as signed 32-bit numbers).
   int64_t FMaxArchiveSize = 0x7FFFFFFF;
@@ -60,7 +61,7 @@ class TZipper {
   uint32_t FBufferSize = 16384;
   std::string FFileName;
   int32_t FInMemSize = 10240000;
-  TFileStream* FOutStream = nullptr;  // open only during WriteArchive
+  TStream* FOutStream = nullptr;  // the archive, open only during WriteArchive
   TStream* FInStream = nullptr;
   TLocalFileHeader FLocalHeader{};
   TCentralFileHeader FCentralHeader{};
