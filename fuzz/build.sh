@@ -15,5 +15,6 @@ clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer \
   fs/file_services.cpp fs/file_services_posix.cpp \
   fs/file_stream.cpp fs/file_stream_posix.cpp \
   zip/zip_format.cpp zip/name_decoding.cpp zip/decompressor.cpp zip/zip_reader.cpp \
+  zip/read_buffer.cpp \
   -lz -o "$out"
 echo "built $out"

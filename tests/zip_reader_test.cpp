@@ -193,9 +193,11 @@ TEST_F(ZipReader, FolderEntryCreatesFolderOnly) {
 
 TEST_F(ZipReader, NestedNamesWithoutFolderEntriesCreateTheFolders) {
   const std::string a = Archive(BuildArchive({{"sub/deeper/a.txt", B("A")},
-                                              {"sub\\back\\b.txt", B("BB"), 8}}));
+                                              {"sub\\back\\b.txt", B("BB"), 8},
+                                              {"sub\\mixed/", {}}}));
   ExtractArchive(a, Out());
   const std::string sub = Out() + "sub" + PathSeparator;
+  EXPECT_EQ(ListFolder(sub), (std::vector<std::string>{"back/", "deeper/", "mixed/"}));
   EXPECT_EQ(ReadFile(sub + "deeper" + PathSeparator + "a.txt"), B("A"));
   EXPECT_EQ(ReadFile(sub + "back" + PathSeparator + "b.txt"), B("BB"));
 }

@@ -7,6 +7,7 @@
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
 #include "zip/name_decoding.h"
+#include "zip/read_buffer.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ std::unique_ptr<TDeCompressor> TUnZipper::NewDecompressor(TZipFileEntry& /*Entry
 }
 
 void TUnZipper::ReadCentralDirectory() {
-  TFileStream& zip = *FZipStream;
+  TStream& zip = *FZipReader;
   const std::string corrupt = FormatText("Corrupt ZIP file %s", FFileName);
   const int64_t size = zip.Size();
   if (size < EndOfCentralDirSize) throw EZipError(corrupt);
@@ -134,11 +135,13 @@ void TUnZipper::ExtractAll() {
   FBusy = true;
   auto done = Finally([this] {
     FOutStream.reset();
+    FZipReader.reset();
     FZipStream.reset();
     FLastFolder.clear();
     FBusy = false;
   });
   FZipStream = std::make_unique<TFileStream>(FFileName, fmOpenRead);
+  FZipReader = std::make_unique<TReadBuffer>(*FZipStream);
   FEntries.Clear();
   ReadCentralDirectory();
   for (int i = 0; i < FEntries.Count(); ++i) ExtractEntry(FEntries[i]);
@@ -149,14 +152,14 @@ void TUnZipper::CopyStored(uint32_t Count) {
   unsigned char* buf = FCopyBuffer.get();
   while (Count > 0) {
     const uint32_t n = std::min(Count, kStoredChunk);
-    FZipStream->ReadBuffer(buf, static_cast<int32_t>(n));
+    FZipReader->ReadBuffer(buf, static_cast<int32_t>(n));
     FOutStream->WriteBuffer(buf, static_cast<int32_t>(n));
     Count -= n;
   }
 }
 
 void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
-  TFileStream& zip = *FZipStream;
+  TStream& zip = *FZipReader;
   TLocalFileHeader& h = FLocalHeader;
 
   // The local header, its name and extra field; the stream is then at the
@@ -187,15 +190,16 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
   const uint16_t method = h.Method;
 
   std::string outName = Entry.DiskFileName;
-  if (outName.back() == '/') {
+  const bool isFolder = outName.back() == '/';
+  if (!isFolder && outName.find(':') != std::string::npos) outName = ExtractNamePart(outName);
+  // "\" and "/" both separate folders in a name; paths are built with the
+  // platform's own separator so files land in the folders just made.
+  std::replace_if(outName.begin(), outName.end(), IsSeparator, PathSeparator);
+  if (isFolder) {
     // A folder entry: only the folders are made.
     ForceFolderPath(JoinFolder(FOutputPath, outName));
     return;
   }
-  if (outName.find(':') != std::string::npos) outName = ExtractNamePart(outName);
-  // "\" and "/" both separate folders in a name; the file is created under
-  // the platform's own separator so it lands in the folders just made.
-  std::replace_if(outName.begin(), outName.end(), IsSeparator, PathSeparator);
   const std::string outPath = JoinFolder(FOutputPath, outName);
 
   const std::string folder = ExtractFolderPart(outPath);
@@ -210,7 +214,7 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     CopyStored(compressedSize);
   } else {
     std::unique_ptr<TDeCompressor> decompressor =
-        NewDecompressor(Entry, method, FZipStream.get(), FOutStream.get());
+        NewDecompressor(Entry, method, FZipReader.get(), FOutStream.get());
     decompressor->Decompress();
   }
 }

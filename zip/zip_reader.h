@@ -10,6 +10,7 @@
 #include "zip/zip_format.h"
 
 class TFileStream;
+class TReadBuffer;
 
 class TUnZipper {
  public:
@@ -53,6 +54,7 @@ class TUnZipper {
   TZipFileEntries FEntries;
   std::unique_ptr<TFileStream> FOutStream;  // the entry being written
   std::unique_ptr<TFileStream> FZipStream;  // open only during ExtractAll
+  std::unique_ptr<TReadBuffer> FZipReader;  // every read of the archive goes through it
   TLocalFileHeader FLocalHeader{};
   TCentralFileHeader FCentralHeader{};
   TEndOfCentralDir FEndHeader{};
