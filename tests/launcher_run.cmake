@@ -40,3 +40,13 @@ if(TARGET qb_launcher_core)
     QB_PROBE_APP="$<TARGET_FILE:quintabel-probe-app>")
   add_dependencies(launcher_e2e_test quintabel-launcher-probe quintabel-launcher-probe-broken)
 endif()
+
+if(CMAKE_CROSSCOMPILING AND TARGET quintabel-launcher-probe-broken)
+  # The failure report of a launcher whose application cannot start, seen
+  # from outside through Wine's relay trace of MessageBoxA.
+  add_test(NAME launcher_relay_test
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/launcher_relay_test.sh
+                   ${CMAKE_SOURCE_DIR}/cmake/wine-run ${QB_WINEPREFIX}
+                   $<TARGET_FILE:quintabel-launcher-probe-broken>)
+  set_tests_properties(launcher_relay_test PROPERTIES FIXTURES_REQUIRED wine_prefix)
+endif()
