@@ -165,9 +165,11 @@ void TZipper::WriteArchive() {
 }
 
 void TZipper::WriteEntry(TZipFileEntry& Entry) {
+  // Only WriteArchive calls this, with the archive open and the entry's
+  // input chosen.
   TStream* input = FInStream != nullptr ? FInStream : Entry.Stream;
   if (input == nullptr || FOutStream == nullptr)
-    throw EZipError(FormatText("Missing archive filename in streamed entry %d", 0));
+    throw EZipError("No archive is being written");
   TStream& out = *FOutStream;
 
   TLocalFileHeader& h = FLocalHeader;
