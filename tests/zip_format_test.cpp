@@ -302,6 +302,20 @@ TEST(DosDateTime, RoundTripOverManyDates) {
   }
 }
 
+TEST(DosDateTime, ValuesWithoutCalendarDateEncodeAsZero) {
+  for (double v : {1e300, -1e300, std::nan("")}) {
+    uint16_t date = 1, time = 1;
+    ToDosDateTime(v, date, time);
+    EXPECT_EQ(date, 0x5F9E);
+    EXPECT_EQ(time, 0);
+  }
+  // 9999-12-31 23:59:58 still has its own date (year 9999 wraps in 16 bits).
+  uint16_t date = 0, time = 0;
+  ToDosDateTime(2958465.0 + 86398.0 / 86400.0, date, time);
+  EXPECT_EQ(date, static_cast<uint16_t>(31 + 12 * 32 + (9999 - 1980) * 512));
+  EXPECT_EQ(time, 29 + 59 * 32 + 23 * 2048);
+}
+
 TEST(DosDateTime, LeapDay) {
   uint16_t date = 0, time = 0;
   ToDosDateTime(36585.5, date, time);  // 2000-02-29 12:00

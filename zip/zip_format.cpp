@@ -197,6 +197,9 @@ void CivilFromDays(int64_t z, int64_t& y, int& m, int& d) {
 }  // namespace
 
 void ToDosDateTime(double DateTime, uint16_t& DosDate, uint16_t& DosTime) {
+  // Values outside the years 1 to 9999 (and NaN) have no calendar date; they
+  // are encoded like the zero date-time rather than overflowing.
+  if (!(DateTime > -693594.0 && DateTime < 2958466.0)) DateTime = 0;
   // Whole days and the time of day; for dates before day 0 the fraction is
   // still the time of day counted forward from midnight.
   double whole = std::trunc(DateTime);
