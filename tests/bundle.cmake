@@ -25,7 +25,7 @@ qb_embed_bundle(bundle_module_test ${QB_TEST_BUNDLE} DEPENDS embedded_test_bundl
 target_compile_definitions(bundle_module_test PRIVATE QB_TEST_BUNDLE="${QB_TEST_BUNDLE}")
 
 # The launcher with the default bundle, run twice on the sample data.
-if(TARGET quintabel-launcher AND NOT QUINTABEL_BUNDLE)
+if(NOT QUINTABEL_BUNDLE)
   set(QB_DEMO_RUN sh ${CMAKE_CURRENT_SOURCE_DIR}/demo_run_test.sh
       $<TARGET_FILE:quintabel-launcher> ${CMAKE_SOURCE_DIR} ${QB_PYTHON})
   if(CMAKE_CROSSCOMPILING)
@@ -39,11 +39,9 @@ endif()
 if(CMAKE_CROSSCOMPILING)
   # The Windows launcher: one executable for the windowed subsystem that
   # imports system DLLs only (read from its PE header on the build machine).
-  if(TARGET quintabel-launcher)
-    add_test(NAME packaging_pe_header
-             COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_pe_test.sh
-                     $<TARGET_FILE:quintabel-launcher>)
-  endif()
+  add_test(NAME packaging_pe_header
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_pe_test.sh
+                   $<TARGET_FILE:quintabel-launcher>)
 else()
   # A bundle that is not a zip, or lacks a root entry, stops the configure
   # step with a message that says so.
