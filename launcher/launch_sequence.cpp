@@ -38,7 +38,12 @@ void CleanUp(const std::string& WorkDir, bool WorkDirSafe, TRunLock& Lock) {
   // Another launcher whose application still runs from the work folder
   // keeps it: its dictionary is still to be packed.
   Lock.Release();
-  if (WorkDirSafe && !TRunLock::HeldByOthers(WorkDir)) DeleteFolderTree(WorkDir, false);
+  if (WorkDirSafe) {
+    if (!TRunLock::HeldByOthers(WorkDir)) DeleteFolderTree(WorkDir, false);
+  } else if (IsLink(WorkDir)) {
+    // A link refused as the work folder: the link goes, nothing behind it.
+    DeleteFolderTree(WorkDir, false);
+  }
   DeleteFolderTree(RunTempFolder() + "quintabel" + Sep, false);
 }
 
@@ -50,7 +55,8 @@ void RunLaunchSequence() {
   std::string FirstArg;
   TRunLock Lock;
   // Cleared when something other than our own folder stands at the work
-  // folder's path: the clean-up must not go into it.
+  // folder's path: the clean-up must not go into it (a link there is only
+  // removed).
   bool WorkDirSafe = false;
 
   try {

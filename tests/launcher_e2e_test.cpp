@@ -428,10 +428,38 @@ TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   EXPECT_EQ(Run({}), 217);
   EXPECT_NE(StdErr().find("EInOutError: Unsafe work folder \"" + Text(WorkFolder()) + "/\""), std::string::npos)
       << StdErr();
-  // Nothing was started, read, removed or deleted through the link.
+  // Nothing was started, read, removed or deleted through the link; the
+  // clean-up removed the link itself.
   EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
   EXPECT_EQ(Names(Elsewhere), (std::set<std::string>{"quintabel.exe", "trad_dyn.pl"}));
-  EXPECT_TRUE(fs::is_symlink(WorkFolder()));
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(WorkFolder())));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(WorkFolder())));
+}
+
+TEST_F(LauncherRun, LinkAsTheWorkFolderIsNotEnteredByTheCleanUp) {
+  if (WorkFolderOwnershipChecked()) GTEST_SKIP() << "a link there is refused before the run (see above)";
+  // The temporary folder is the user's own: the run goes through the link,
+  // and the clean-up removes the link but nothing behind it.
+  fs::path Elsewhere = Root / "elsewhere";
+  fs::create_directories(Elsewhere);
+  if (!MakeFolderLink(Text(Elsewhere), Text(WorkFolder()))) GTEST_SKIP() << "no folder links here";
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_EQ(Report().One("beside"),
+            "dereroz,dereroz.zip,lib,quintabel.exe,quintabel.lock,quintabelprincipal.zip,swipl.home");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(WorkFolder())));
+  EXPECT_TRUE(fs::exists(Elsewhere / "quintabel.exe"));
+  EXPECT_TRUE(fs::exists(Elsewhere / "dereroz" / "base.txt"));
+}
+
+TEST_F(LauncherRun, LinkAsTheSecondFolderIsRemovedNotFollowed) {
+  fs::path Elsewhere = Root / "elsewhere";
+  fs::create_directories(Elsewhere / "deeper");
+  WriteFile(Elsewhere / "deeper" / "keep.txt", "someone's file\n");
+  if (!MakeFolderLink(Text(Elsewhere), Text(Temp / "quintabel"))) GTEST_SKIP() << "no folder links here";
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Temp / "quintabel")));
+  EXPECT_EQ(ReadFile(Elsewhere / "deeper" / "keep.txt"), "someone's file\n");
+  ExpectTempClean();
 }
 
 }  // namespace

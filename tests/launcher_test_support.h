@@ -39,3 +39,7 @@ std::string FallbackTempFolder(const TChildEnvironment& Environment);
 // Sets or removes a variable of this process's environment.
 void SetEnvironmentValue(const std::string& Name, const std::string& Value);
 void ClearEnvironmentValue(const std::string& Name);
+
+// Makes Link a link to the folder Target; false when the platform (or Wine)
+// cannot make one.
+bool MakeFolderLink(const std::string& Target, const std::string& Link);

@@ -79,3 +79,7 @@ std::string FallbackTempFolder(const TChildEnvironment& Environment) {
 void SetEnvironmentValue(const std::string& Name, const std::string& Value) { setenv(Name.c_str(), Value.c_str(), 1); }
 
 void ClearEnvironmentValue(const std::string& Name) { unsetenv(Name.c_str()); }
+
+bool MakeFolderLink(const std::string& Target, const std::string& Link) {
+  return symlink(Target.c_str(), Link.c_str()) == 0;
+}

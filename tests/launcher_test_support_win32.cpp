@@ -92,3 +92,12 @@ void SetEnvironmentValue(const std::string& Name, const std::string& Value) {
 }
 
 void ClearEnvironmentValue(const std::string& Name) { SetEnvironmentVariableW(Utf8ToWide(Name).c_str(), nullptr); }
+
+bool MakeFolderLink(const std::string& Target, const std::string& Link) {
+  if (!CreateSymbolicLinkW(Utf8ToWide(Link).c_str(), Utf8ToWide(Target).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+    return false;
+  // Wine 8 answers success without making anything: trust only a link that
+  // is there.
+  DWORD Attributes = GetFileAttributesW(Utf8ToWide(Link).c_str());
+  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
