@@ -25,7 +25,14 @@ std::string EnvironmentValue(const std::string& Name) {
     }
   }
   FreeEnvironmentStringsA(Block);
-  return Found ? Value : std::string();
+  if (!Found || Value.empty()) return std::string();
+  // The narrow block holds text of the ANSI code page (the conversion that
+  // GetEnvironmentStringsA applies); paths are UTF-8.
+  int Length = MultiByteToWideChar(CP_ACP, 0, Value.data(), static_cast<int>(Value.size()), nullptr, 0);
+  if (Length <= 0) return std::string();
+  std::wstring Wide(static_cast<size_t>(Length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, Value.data(), static_cast<int>(Value.size()), &Wide[0], Length);
+  return WideToUtf8(Wide);
 }
 
 std::string GetCurrentFolder() {

@@ -681,6 +681,12 @@ TEST(TempFolder, ValueKeepsEverythingAfterTheFirstEquals) {
   EXPECT_EQ(GetTempFolder(), "=" + Sep);
 }
 
+TEST(TempFolder, ValueOutsideAsciiBecomesUtf8) {
+  EnvironmentGuard Guard;
+  qbtest::SetEnv("TEMP", "C:\\" + kDonnees);
+  EXPECT_EQ(GetTempFolder(), "C:\\" + kDonnees + Sep);
+}
+
 namespace {
 struct TLookup {
   std::string Result;

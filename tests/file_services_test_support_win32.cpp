@@ -9,23 +9,25 @@
 namespace qbtest {
 
 bool GetEnv(const std::string& Name, std::string& Value) {
-  DWORD Needed = GetEnvironmentVariableA(Name.c_str(), nullptr, 0);
+  std::wstring W = Utf8ToWide(Name);
+  SetLastError(0);
+  DWORD Needed = GetEnvironmentVariableW(W.c_str(), nullptr, 0);
   if (Needed == 0) {
     if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
     Value.clear();
     return true;
   }
-  std::vector<char> Buffer(Needed + 1);
-  DWORD Length = GetEnvironmentVariableA(Name.c_str(), Buffer.data(), Needed + 1);
-  Value.assign(Buffer.data(), Length);
+  std::vector<wchar_t> Buffer(Needed + 1);
+  DWORD Length = GetEnvironmentVariableW(W.c_str(), Buffer.data(), Needed + 1);
+  Value = WideToUtf8(Buffer.data(), Length);
   return true;
 }
 
 void SetEnv(const std::string& Name, const std::string& Value) {
-  SetEnvironmentVariableA(Name.c_str(), Value.c_str());
+  SetEnvironmentVariableW(Utf8ToWide(Name).c_str(), Utf8ToWide(Value).c_str());
 }
 
-void UnsetEnv(const std::string& Name) { SetEnvironmentVariableA(Name.c_str(), nullptr); }
+void UnsetEnv(const std::string& Name) { SetEnvironmentVariableW(Utf8ToWide(Name).c_str(), nullptr); }
 
 bool WithEnvironment(const char* const*, void (*)(void*), void*) { return false; }
 
