@@ -170,6 +170,14 @@ TEST_F(FrameTest, ArgumentListReachesTheProgram) {
   EXPECT_EQ(events[8], "first [args]");
 }
 
+TEST_F(FrameTest, ArgumentsOutsideAsciiArriveAsUtf8) {
+  EXPECT_EQ(Run("args", "\"Données 日本語\" ü"), 0);
+  std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 7u) << ReadFile(Record);
+  EXPECT_EQ(events[4], "arg 3 [Données 日本語]");
+  EXPECT_EQ(events[5], "arg 4 [ü]");
+}
+
 TEST_F(FrameTest, ControlCharactersSeparateArguments) {
   EXPECT_EQ(Run("args", "one\ttwo"), 0);
   std::vector<std::string> events = Events();
