@@ -37,6 +37,15 @@ static bool ForceFoldersStep(const std::string& Path) {
   return ForceFoldersStep(P) && CreateFolder(D);
 }
 
+void StartSearchRecord(TSearchRecord& Record, uint32_t Mask) {
+  FindEnd(Record);
+  Record.ExcludedAttributes = ~Mask & 0x1E;
+  Record.Name.clear();
+  Record.Attributes = 0;
+  Record.Size = 0;
+  Record.ModTime = 0;
+}
+
 bool ForceFolders(const std::string& Path, bool BackslashShareOnly) {
   const std::string Drive = ExtractDrivePart(Path);
   if (!Drive.empty() && !FolderExists(Drive)) {

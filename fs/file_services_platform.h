@@ -3,7 +3,10 @@
 // only by file_services.cpp.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "fs/file_services.h"
 
 // Value of the first environment entry whose name equals Name (ASCII case
 // ignored), read afresh from the process environment; empty when none.
@@ -37,3 +40,7 @@ bool IsLinkEntry(const std::string& Path);
 // Removes the link Path itself, never what it points to. FolderLink tells
 // whether the link stands for a folder (Windows removes those differently).
 bool RemoveLink(const std::string& Path, bool FolderLink);
+
+// Closes a search still open on Record and empties it for a new search with
+// Mask: the special attributes Mask lacks become the excluded ones.
+void StartSearchRecord(TSearchRecord& Record, uint32_t Mask);

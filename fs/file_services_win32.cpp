@@ -152,12 +152,7 @@ static int FindMatchingEntry(TSearchRecord& Record) {
 }
 
 int FindFirstEntry(const std::string& Pattern, uint32_t Mask, TSearchRecord& Record) {
-  FindEnd(Record);
-  Record.ExcludedAttributes = ~Mask & 0x1E;
-  Record.Name.clear();
-  Record.Attributes = 0;
-  Record.Size = 0;
-  Record.ModTime = 0;
+  StartSearchRecord(Record, Mask);
 
   WIN32_FIND_DATAW* Data = new WIN32_FIND_DATAW();
   HANDLE Search = FindFirstFileW(Utf8ToWide(Pattern).c_str(), Data);
