@@ -64,6 +64,17 @@ inline std::string ReadFileBytes(const std::string& Utf8Path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Whole-file access by std::filesystem path; a missing file reads as empty.
+inline std::string ReadFile(const fsys::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const fsys::path& Path, const std::string& Content) {
+  std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+  out.write(Content.data(), static_cast<std::streamsize>(Content.size()));
+}
+
 // Deterministic, non-repeating-looking content of N bytes.
 inline std::string PatternBytes(size_t N, unsigned Seed = 1) {
   std::string s(N, '\0');

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/file_test_support.h"
 #include "tests/launcher_test_support.h"
 #include "zip/zip_reader.h"
 
@@ -29,15 +30,8 @@ using TEntries = std::map<std::string, std::string>;
 fs::path U8(const std::string& Text) { return fs::u8path(Text); }
 std::string Text(const fs::path& Path) { return Path.u8string(); }
 
-std::string ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& Path, const std::string& Content) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out << Content;
-}
+using qbtest::ReadFile;
+using qbtest::WriteFile;
 
 void Put16(std::string& Out, uint32_t V) {
   Out += static_cast<char>(V & 0xFF);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "runtime/exceptions.h"
+#include "tests/file_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -29,15 +30,8 @@ std::string ValueOf(const TLResource& Entry) {
   return std::string(reinterpret_cast<const char*>(Entry.Value), Entry.Length);
 }
 
-std::string ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& Path, const std::string& Data) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out << Data;
-}
+using qbtest::ReadFile;
+using qbtest::WriteFile;
 
 // A scratch folder of its own for each test, removed afterwards.
 class ScratchFolder {

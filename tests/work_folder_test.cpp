@@ -15,21 +15,15 @@
 #include "fs/path_text.h"
 #include "launcher/work_folder.h"
 #include "runtime/exceptions.h"
+#include "tests/file_test_support.h"
 #include "tests/launcher_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& Path, const std::string& Content) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out << Content;
-}
+using qbtest::ReadFile;
+using qbtest::WriteFile;
 
 std::set<std::string> Names(const fs::path& Folder) {
   std::set<std::string> Result;
