@@ -2,6 +2,7 @@
 // handling, over archives laid out byte by byte in the tests.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,30 @@ TEST_F(ZipReader, FolderEntryCreatesFolderOnly) {
   EXPECT_TRUE(FolderExists(Out() + "sub"));
   EXPECT_EQ(ListFolder(Out()), std::vector<std::string>{"sub/"});
   EXPECT_TRUE(ListFolder(Out() + "sub" + PathSeparator).empty());
+}
+
+TEST_F(ZipReader, FolderEntryWithADriveStaysInTheCurrentFolder) {
+  // No output folder means the current folder. A folder entry keeps its ":"
+  // (only file names lose their drive), so "X:/name/" must not become a
+  // folder at the root of drive X.
+  const std::string drive = ExtractDrivePart(S.Root);
+  if (drive.empty()) GTEST_SKIP() << "no drive letters on this system";
+  const std::string unique = ExtractNamePart(ExcludeTrailingSeparator(S.Root)) + "_escape";
+  const std::string outside = drive + PathSeparator + unique;
+  const std::string a = Archive(BuildArchive({{drive + "/" + unique + "/", {}}}));
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(S.Root);
+  try {
+    TUnZipper u;
+    u.SetFileName(a);
+    u.SetOutputPath("");
+    u.ExtractAll();
+  } catch (...) {
+  }
+  std::filesystem::current_path(previous);
+  const bool escaped = FolderExists(outside);
+  if (escaped) RemoveFolder(outside);
+  EXPECT_FALSE(escaped) << outside;
 }
 
 TEST_F(ZipReader, NestedNamesWithoutFolderEntriesCreateTheFolders) {

@@ -196,8 +196,10 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
   // platform's own separator so files land in the folders just made.
   std::replace_if(outName.begin(), outName.end(), IsSeparator, PathSeparator);
   if (isFolder) {
-    // A folder entry: only the folders are made.
-    ForceFolderPath(JoinFolder(FOutputPath, outName));
+    // A folder entry: only the folders are made. Its name keeps any ":"
+    // (only file names lose their drive), so with no output folder it is
+    // anchored to the current folder: "C:\x\" must not name a drive's root.
+    ForceFolderPath(JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, outName));
     return;
   }
   const std::string outPath = JoinFolder(FOutputPath, outName);
