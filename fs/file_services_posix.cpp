@@ -4,12 +4,12 @@
 // link 0x400 for a symbolic link.
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "fs/file_services.h"
@@ -96,7 +96,7 @@ bool DriveRelativeBase(const std::string& /*Path*/, std::string& /*Base*/, std::
 
 // ---------------------------------------------------------------------------
 // Enumeration: opendir/readdir, the name part of the pattern matched with
-// fnmatch ("*.*" matches every name, as on Windows).
+// the wildcards "*" and "?" ("*.*" matches every name, as on Windows).
 
 namespace {
 struct TPosixSearch {
@@ -108,9 +108,34 @@ struct TPosixSearch {
 
 static TPosixSearch* SearchOf(TSearchRecord& Record) { return static_cast<TPosixSearch*>(Record.RawEntry); }
 
+// The two wildcards of a Windows pattern: "*" any run of characters, "?"
+// any one character (of UTF-8 text, so all its bytes). Every other
+// character, "[" included, stands for itself (fnmatch would read brackets as
+// a character class).
 static bool NameMatches(const std::string& Pattern, const char* Name) {
   if (Pattern == "*.*" || Pattern == "*") return true;
-  return fnmatch(Pattern.c_str(), Name, 0) == 0;
+  size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  const size_t length = std::strlen(Name);
+  while (n < length) {
+    if (p < Pattern.size() && Pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < Pattern.size() && Pattern[p] == '?') {
+      ++p;
+      ++n;
+      while (n < length && (static_cast<unsigned char>(Name[n]) & 0xC0) == 0x80) ++n;
+    } else if (p < Pattern.size() && Pattern[p] == Name[n]) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < Pattern.size() && Pattern[p] == '*') ++p;
+  return p == Pattern.size();
 }
 
 // Builds the attribute word of an entry; false when it vanished meanwhile.

@@ -564,6 +564,18 @@ TEST(Enumeration, WildcardsMatchTheNamePart) {
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "noext"), 0)), (std::set<std::string>{"noext"}));
 }
 
+TEST(Enumeration, OnlyStarAndQuestionMarkAreWildcards) {
+  ScratchFolder Dir;
+  const std::string Root = RootOf(Dir);
+  for (const std::string& Name : {std::string("a[1].txt"), std::string("a1.txt"), kUeTxt, std::string("v.txt")})
+    WriteFileBytes(Join(Root, Name), "x");
+  // Brackets stand for themselves; "?" is one character, also outside ASCII.
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[1].txt"), 0)), (std::set<std::string>{"a[1].txt"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[*"), 0)), (std::set<std::string>{"a[1].txt"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "?.txt"), 0)), (std::set<std::string>{kUeTxt, "v.txt"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*1*.t?t"), 0)), (std::set<std::string>{"a[1].txt", "a1.txt"}));
+}
+
 TEST(Enumeration, RecordDescribesTheEntry) {
   ScratchFolder Dir;
   const std::string File = Join(RootOf(Dir), kUeTxt);
