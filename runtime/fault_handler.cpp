@@ -20,5 +20,5 @@ void ReportFaultAndEnd(const char* ClassName, const char* Message, unsigned long
   TMessageBoxBuffer& shared = SharedMessageBoxBuffer();
   shared.Append(report, length);
   shared.ShowAndEmpty();
-  EndProcess(UnhandledFailureExitCode);
+  EndProcessAfterFault(UnhandledFailureExitCode);
 }

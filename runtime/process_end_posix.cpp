@@ -9,3 +9,5 @@ void EndProcess(int ExitCode) {
   // exit handler runs after it.
   _exit(ExitCode);
 }
+
+void EndProcessAfterFault(int ExitCode) { _exit(ExitCode); }

@@ -12,6 +12,8 @@
 //   long        raises EProcess with a message of 2,600 characters
 //   args        records "count N", "arg I [TEXT]" per entry, "first [TEXT]"
 //   fault       module A; the main routine writes through a null pointer
+//   faultbuffered  module A; the main routine leaves a line in a fully
+//               buffered C stream on RECORD + ".buffered", then faults
 //   divzero     module A; the main routine divides an integer by zero
 //   badalloc    the main routine lets std::bad_alloc out
 //   foreign     the main routine raises a std::runtime_error
@@ -103,6 +105,18 @@ void MainFault() {
   Event("after fault");
 }
 
+void MainFaultBuffered() {
+  Event("main");
+  static char buffer[4096];
+  FILE* f = std::fopen((RecordPath + ".buffered").c_str(), "wb");
+  if (f == nullptr) return;
+  std::setvbuf(f, buffer, _IOFBF, sizeof(buffer));
+  std::fputs("still in the stream's buffer\n", f);
+  volatile int* nowhere = nullptr;
+  *nowhere = 1;
+  std::fclose(f);
+}
+
 volatile int Zero = 0;
 
 void MainDivZero() {
@@ -149,6 +163,7 @@ int main(int argc, char** argv) {
   if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
   if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
   if (scenario == "fault") Run(argc, argv, OneModule, MainFault);
+  if (scenario == "faultbuffered") Run(argc, argv, OneModule, MainFaultBuffered);
   if (scenario == "divzero") Run(argc, argv, OneModule, MainDivZero);
   if (scenario == "badalloc") Run(argc, argv, RecorderOnly, MainBadAlloc);
   if (scenario == "foreign") Run(argc, argv, RecorderOnly, MainForeign);

@@ -242,6 +242,21 @@ TEST_F(FrameTest, ProcessorFaultIsReportedAsEAccessViolation) {
   ExpectReport(boxes[0], "EAccessViolation: Access violation");
 }
 
+TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
+#ifdef QB_UNDER_ASAN
+  GTEST_SKIP() << "AddressSanitizer handles segmentation faults itself";
+#endif
+  // The fault handler runs only async-signal-safe calls: a stream whose
+  // state the fault may have interrupted is not flushed on the way out.
+  EXPECT_EQ(Run("faultbuffered"), 217);
+  EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
+  ASSERT_TRUE(fsys::exists(Record + ".buffered"));
+  EXPECT_EQ(ReadFile(Record + ".buffered"), "");
+  std::vector<std::string> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  ExpectReport(boxes[0], "EAccessViolation: Access violation");
+}
+
 TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
 #ifdef QB_UNDER_ASAN
   GTEST_SKIP() << "the sanitizers handle divisions by zero themselves";
