@@ -24,8 +24,10 @@ constexpr int UnsafeFolderCode = 13;
 }  // namespace
 
 std::string PlatformTempFolder() {
+  // Only an absolute TMPDIR: a relative one ("." among them) would put the
+  // work folder, and the clean-up's tree deletions, into the current folder.
   const char* Value = getenv("TMPDIR");
-  if (Value != nullptr && *Value != '\0') return IncludeTrailingSeparator(Value);
+  if (Value != nullptr && Value[0] == '/') return IncludeTrailingSeparator(Value);
   return "/tmp/";
 }
 

@@ -90,6 +90,20 @@ TEST_F(WorkFolder, WithoutTempOrTmpThePlatformFolderIsNeverTheCurrentOne) {
   EXPECT_TRUE(fs::is_directory(fs::u8path(Folder))) << Folder;
 }
 
+TEST_F(WorkFolder, RelativeTmpDirNeverGivesTheCurrentFolder) {
+  SavedVariable Temp("TEMP"), Tmp("TMP"), TmpDir("TMPDIR");
+  ClearEnvironmentValue("TEMP");
+  ClearEnvironmentValue("TMP");
+  for (const char* Relative : {".", "./", "scratch"}) {
+    SetEnvironmentValue("TMPDIR", Relative);
+    const std::string Folder = RunTempFolder();
+    ASSERT_FALSE(Folder.empty()) << Relative;
+    EXPECT_TRUE(fs::u8path(Folder).is_absolute()) << Relative << " gave " << Folder;
+    std::error_code Error;
+    EXPECT_FALSE(fs::equivalent(fs::u8path(Folder), fs::current_path(), Error)) << Relative << " gave " << Folder;
+  }
+}
+
 TEST_F(WorkFolder, NothingAtThePathPassesTheCheck) {
   EXPECT_NO_THROW(CheckWorkFolder(Folder("absent")));
   EXPECT_NO_THROW(CheckWorkFolder(Folder("absent") + "deeper" + PathSeparator));
