@@ -137,6 +137,11 @@ static std::string TrimSpaces(const std::string& Text) {
 bool DeleteFolderTree(const std::string& Folder, bool OnlyChildren) {
   std::string Dir = TrimSpaces(Folder);
   if (Dir.empty()) return false;  // never the current folder by accident
+  // A relative folder needs the current folder as its base. When that cannot
+  // be read (it was deleted, for instance) the expansion would put the path
+  // at the root ("x" would become "/x"): refuse instead.
+  if (!HasLongPathPrefix(Dir) && !IsAbsolutePath(NormalizeSeparators(Dir)) && GetCurrentFolder().empty())
+    return false;
   Dir = ExpandPath(Dir);
   if (Dir.empty()) return false;
   if (!IsSeparator(Dir.back())) Dir += PathSeparator;

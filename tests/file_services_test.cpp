@@ -365,6 +365,21 @@ TEST(DeleteFolderTree, RelativeToTheCurrentFolder) {
   EXPECT_FALSE(ExistsOnDisk(Join(RootOf(Dir), "rel")));
 }
 
+TEST(DeleteFolderTree, RelativePathIsRefusedWhenTheCurrentFolderIsGone) {
+  if (qbtest::IsWindowsBuild()) GTEST_SKIP() << "Windows keeps the current folder from being deleted";
+  ScratchFolder Dir;
+  const std::string Gone = Join(RootOf(Dir), "gone");
+  fsys::create_directory(U8(Gone));
+  CurrentFolderGuard Here(Gone);
+  ASSERT_TRUE(Here.Ok());
+  fsys::remove(U8(Gone));
+  ASSERT_EQ(GetCurrentFolder(), "");
+  // Expanded from no base, the name would stand for a folder at the root,
+  // which a missing folder with OnlyChildren would report as done.
+  EXPECT_FALSE(DeleteFolderTree("qb_never_at_the_root", true));
+  EXPECT_FALSE(DeleteFolderTree("qb_never_at_the_root", false));
+}
+
 TEST(DeleteFolderTree, EmptyPathIsRefused) {
   ScratchFolder Dir;
   WriteFileBytes(Join(RootOf(Dir), "keep.txt"), "k");
