@@ -78,6 +78,12 @@ void RunLaunchSequence() {
       ExtractArchive(WorkDir + "dereroz.zip", WorkDir + "dereroz" + Sep);
       if (FileExists(CurDir + "trad_dyn.csv")) Copy(CurDir + "trad_dyn.csv", WorkDir + "trad_dyn.csv");
     } else {
+      // A ready work folder is checked again before anything in it is
+      // started: with nothing at its path at the first check, another user
+      // may have made it since.
+      WorkDirSafe = false;
+      CheckWorkFolder(WorkDir);
+      WorkDirSafe = true;
       Lock.Acquire(WorkDir);
     }
 
