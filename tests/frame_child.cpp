@@ -66,6 +66,7 @@ void InitFailing() {
   throw EFOpenError(FormatText("Unable to open file \"%s\"", "missing.dat"));
 }
 void FinalFailing() { Event("final F"); }
+void MainNonAscii() { throw EFOpenError("Données é"); }
 
 struct TCleanupGuard {
   ~TCleanupGuard() { Event("cleanup"); }
@@ -161,6 +162,7 @@ int main(int argc, char** argv) {
   if (scenario == "raise") Run(argc, argv, ThreeModules, MainRaise);
   if (scenario == "initfail") Run(argc, argv, FailingSecond, MainOk);
   if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
+  if (scenario == "nonascii") Run(argc, argv, RecorderOnly, MainNonAscii);
   if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
   if (scenario == "fault") Run(argc, argv, OneModule, MainFault);
   if (scenario == "faultbuffered") Run(argc, argv, OneModule, MainFaultBuffered);

@@ -54,6 +54,13 @@ check "first box starts the report" matches "$(call_line 1)" \
 check "second box starts at character 1024" matches "$(call_line 2)" "[0-9a-f]+ \"><0160><0161>.*$tail_args"
 check "third box starts at character 2048" matches "$(call_line 3)" "[0-9a-f]+ \"30><0331><0332>.*$tail_args"
 
+# A message outside ASCII reaches the 8-bit box in the ANSI code page: "é"
+# is one byte there, not the two bytes of its UTF-8 form.
+run nonascii
+check "nonascii ends with exit code 217" [ "$(cat "$scratch/rc")" = 217 ]
+check "the box shows the message in the ANSI code page" matches "$(call_line 1)" \
+  "EFOpenError: Donn\\\\x[0-9a-f]{2}es \\\\x[0-9a-f]{2}\\\\r\\\\n"
+
 # A normal run shows nothing.
 run ok
 check "ok ends with exit code 0" [ "$(cat "$scratch/rc")" = 0 ]
