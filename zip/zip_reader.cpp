@@ -6,6 +6,7 @@
 #include "fs/file_stream.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
+#include "runtime/scope_exit.h"
 #include "zip/name_decoding.h"
 #include "zip/read_buffer.h"
 
@@ -18,21 +19,6 @@ constexpr uint32_t kDefaultRights = 0666;
 std::string JoinFolder(const std::string& Folder, const std::string& Name) {
   return Folder.empty() ? Name : IncludeTrailingSeparator(Folder) + Name;
 }
-
-// Clears a flag, or resets a stream, when the scope ends however it ends.
-template <class F>
-class TFinally {
- public:
-  explicit TFinally(F Fn) : Fn_(std::move(Fn)) {}
-  ~TFinally() { Fn_(); }
-  TFinally(const TFinally&) = delete;
-  TFinally& operator=(const TFinally&) = delete;
-
- private:
-  F Fn_;
-};
-template <class F>
-TFinally<F> Finally(F Fn) { return TFinally<F>(std::move(Fn)); }
 
 void SeekExactly(TStream& Stream, int64_t Position) {
   if (Stream.Seek(Position, soBeginning) != Position) throw EReadError("Stream read error");
@@ -133,7 +119,7 @@ void TUnZipper::ReadCentralDirectory() {
 
 void TUnZipper::ExtractAll() {
   FBusy = true;
-  auto done = Finally([this] {
+  TScopeExit done([this] {
     FOutStream.reset();
     FZipReader.reset();
     FZipStream.reset();
@@ -209,7 +195,7 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     if (!folder.empty()) ForceFolders(folder, true);
     FLastFolder = folder;
   }
-  auto closeOutput = Finally([this] { FOutStream.reset(); });
+  TScopeExit closeOutput([this] { FOutStream.reset(); });
   FOutStream = std::make_unique<TFileStream>(outPath, fmCreate, EntryRights(Entry));
 
   if (method == 0) {

@@ -10,6 +10,7 @@
 #include "fs/memory_stream.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
+#include "runtime/scope_exit.h"
 
 namespace {
 
@@ -55,21 +56,6 @@ std::string ChangeExtension(const std::string& Path, const std::string& Extensio
   }
   return Path + Extension;
 }
-
-// Runs an action when the scope is left, normally or by a failure.
-template <class F>
-class TScopeExit {
- public:
-  explicit TScopeExit(F Action) : Action_(std::move(Action)) {}
-  ~TScopeExit() { Action_(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
- private:
-  F Action_;
-};
-template <class F>
-TScopeExit(F) -> TScopeExit<F>;
 
 }  // namespace
 

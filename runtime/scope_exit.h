@@ -1,0 +1,19 @@
+// Runs an action when a scope is left, normally or by a failure: the
+// clean-up half of a protected region.
+#pragma once
+
+#include <utility>
+
+template <class F>
+class TScopeExit {
+ public:
+  explicit TScopeExit(F Action) : Action_(std::move(Action)) {}
+  ~TScopeExit() { Action_(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+ private:
+  F Action_;
+};
+template <class F>
+TScopeExit(F) -> TScopeExit<F>;
