@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "fs/file_copy.h"
-#include "fs/wide_text_win32.h"
+#include "fs/wide_path_win32.h"
 
 int32_t FileDosTimeOfHandle(THandle Handle) {
   FILETIME utc, local;
@@ -15,7 +15,7 @@ int32_t FileDosTimeOfHandle(THandle Handle) {
 
 bool SetFileDosTime(const std::string& FileName, int32_t DosTime) {
   uint32_t dos = static_cast<uint32_t>(DosTime);
-  HANDLE h = CreateFileW(Utf8ToWide(FileName).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+  HANDLE h = CreateFileW(WidePath(FileName).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FILETIME local, utc;

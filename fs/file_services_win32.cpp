@@ -1,5 +1,5 @@
 // Folder services over the Win32 calls. Every path goes to the system as
-// UTF-16 through the wide ("W") calls; only the environment is read narrow.
+// UTF-16 through the wide ("W") calls, long ones in their "\\?\" form.
 #include <windows.h>
 
 #include <vector>
@@ -7,32 +7,26 @@
 #include "fs/file_services.h"
 #include "fs/file_services_platform.h"
 #include "fs/path_text.h"
-#include "fs/wide_text_win32.h"
+#include "fs/wide_path_win32.h"
+#include "runtime/wide_text_win32.h"
 
 const int NoMoreEntriesError = ERROR_NO_MORE_FILES;
 
 std::string EnvironmentValue(const std::string& Name) {
+  // Read through the wide block: the 8-bit one would give "?" for every
+  // character outside the ANSI code page (a user name in another script).
+  wchar_t* Block = GetEnvironmentStringsW();
+  if (Block == nullptr) return std::string();
   std::string Value;
-  char* Block = GetEnvironmentStringsA();
-  if (Block == nullptr) return Value;
-  bool Found = false;
   // NAME=VALUE entries one after the other, each ended by a zero; an empty
   // entry ends the block.
-  for (const char* Entry = Block; *Entry != '\0'; Entry += strlen(Entry) + 1) {
-    if (MatchEnvironmentEntry(Entry, Name, Value)) {
-      Found = true;
-      break;
-    }
+  for (const wchar_t* Entry = Block; *Entry != L'\0'; Entry += wcslen(Entry) + 1) {
+    const std::string Text = WideToUtf8(Entry, wcslen(Entry));
+    if (MatchEnvironmentEntry(Text.c_str(), Name, Value)) break;
+    Value.clear();
   }
-  FreeEnvironmentStringsA(Block);
-  if (!Found || Value.empty()) return std::string();
-  // The narrow block holds text of the ANSI code page (the conversion that
-  // GetEnvironmentStringsA applies); paths are UTF-8.
-  int Length = MultiByteToWideChar(CP_ACP, 0, Value.data(), static_cast<int>(Value.size()), nullptr, 0);
-  if (Length <= 0) return std::string();
-  std::wstring Wide(static_cast<size_t>(Length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, Value.data(), static_cast<int>(Value.size()), &Wide[0], Length);
-  return WideToUtf8(Wide);
+  FreeEnvironmentStringsW(Block);
+  return Value;
 }
 
 std::string GetCurrentFolder() {
@@ -47,7 +41,7 @@ std::string GetCurrentFolder() {
   return std::string();
 }
 
-static DWORD AttributesOf(const std::string& Path) { return GetFileAttributesW(Utf8ToWide(Path).c_str()); }
+static DWORD AttributesOf(const std::string& Path) { return GetFileAttributesW(WidePath(Path).c_str()); }
 
 bool FileExists(const std::string& Path) {
   DWORD Attributes = AttributesOf(Path);
@@ -59,11 +53,11 @@ bool FolderExists(const std::string& Path) {
   return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool RemoveFile(const std::string& Path) { return DeleteFileW(Utf8ToWide(Path).c_str()) != 0; }
+bool RemoveFile(const std::string& Path) { return DeleteFileW(WidePath(Path).c_str()) != 0; }
 
-bool CreateFolder(const std::string& Path) { return CreateDirectoryW(Utf8ToWide(Path).c_str(), nullptr) != 0; }
+bool CreateFolder(const std::string& Path) { return CreateDirectoryW(WidePath(Path).c_str(), nullptr) != 0; }
 
-bool RemoveFolder(const std::string& Path) { return RemoveDirectoryW(Utf8ToWide(Path).c_str()) != 0; }
+bool RemoveFolder(const std::string& Path) { return RemoveDirectoryW(WidePath(Path).c_str()) != 0; }
 
 bool RemoveLink(const std::string& Path, bool FolderLink) {
   // A directory link or junction goes with RemoveDirectoryW, which removes
@@ -77,7 +71,7 @@ bool IsLinkEntry(const std::string& Path) {
 }
 
 bool RenameReplace(const std::string& Source, const std::string& Target) {
-  return MoveFileExW(Utf8ToWide(Source).c_str(), Utf8ToWide(Target).c_str(),
+  return MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -155,7 +149,7 @@ int FindFirstEntry(const std::string& Pattern, uint32_t Mask, TSearchRecord& Rec
   StartSearchRecord(Record, Mask);
 
   WIN32_FIND_DATAW* Data = new WIN32_FIND_DATAW();
-  HANDLE Search = FindFirstFileW(Utf8ToWide(Pattern).c_str(), Data);
+  HANDLE Search = FindFirstFileW(WidePath(Pattern).c_str(), Data);
   if (Search == INVALID_HANDLE_VALUE) {
     int Code = static_cast<int>(GetLastError());
     delete Data;

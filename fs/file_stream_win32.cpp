@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "fs/file_stream.h"
-#include "fs/wide_text_win32.h"
+#include "fs/wide_path_win32.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ bool ShareRights(unsigned Sharing, DWORD& Share) {
 THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t /*Rights*/) {
   DWORD share = 0;
   if (!ShareRights((Mode >> 4) & 0xFu, share)) return InvalidHandle;
-  std::wstring name = Utf8ToWide(FileName);
+  std::wstring name = WidePath(FileName);
   HANDLE h;
   if (Mode < 0x100) {
     DWORD access = 0;

@@ -2,7 +2,7 @@
 // reach Windows as UTF-16, like every path of the system.
 #include <windows.h>
 
-#include "fs/wide_text_win32.h"
+#include "runtime/wide_text_win32.h"
 #include "process/process.h"
 #include "runtime/exceptions.h"
 

@@ -2,6 +2,29 @@
 
 #include <cstring>
 
+namespace {
+
+// How many of the Fill bytes of Text form whole UTF-8 characters: the
+// bytes of a character cut at the end are left out (at most three), so
+// that no box shows half a character.
+size_t WholeCharacters(const char* Text, size_t Fill) {
+  size_t start = Fill;
+  // Walk back over continuation bytes (10xxxxxx) to the lead byte.
+  while (start > 0 && Fill - start < 3 && (static_cast<unsigned char>(Text[start - 1]) & 0xC0) == 0x80) --start;
+  if (start == 0) return Fill;
+  const unsigned char lead = static_cast<unsigned char>(Text[start - 1]);
+  size_t needed;
+  if (lead < 0x80) return Fill;  // no sequence is open
+  if ((lead & 0xE0) == 0xC0) needed = 2;
+  else if ((lead & 0xF0) == 0xE0) needed = 3;
+  else if ((lead & 0xF8) == 0xF0) needed = 4;
+  else return Fill;  // not UTF-8: split where the buffer ends
+  const size_t have = Fill - (start - 1);
+  return have < needed ? start - 1 : Fill;
+}
+
+}  // namespace
+
 void TMessageBoxBuffer::Append(const char* Text, size_t Length) {
   while (Length > 0) {
     size_t room = MessageBoxBufferSize - Fill_;
@@ -11,7 +34,19 @@ void TMessageBoxBuffer::Append(const char* Text, size_t Length) {
     Buffer_[Fill_] = '\0';
     Text += n;
     Length -= n;
-    if (Fill_ == MessageBoxBufferSize) ShowAndEmpty();
+    if (Fill_ == MessageBoxBufferSize) {
+      // A character cut by the end of the buffer moves whole into the next
+      // box.
+      const size_t whole = WholeCharacters(Buffer_, Fill_);
+      char carried[4];
+      const size_t carry = Fill_ - whole;
+      std::memcpy(carried, Buffer_ + whole, carry);
+      Fill_ = whole;
+      ShowAndEmpty();
+      std::memcpy(Buffer_, carried, carry);
+      Fill_ = carry;
+      Buffer_[Fill_] = '\0';
+    }
   }
 }
 

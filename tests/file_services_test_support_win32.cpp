@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "fs/wide_text_win32.h"
+#include "runtime/wide_text_win32.h"
 #include "tests/file_services_test_support.h"
 
 namespace qbtest {

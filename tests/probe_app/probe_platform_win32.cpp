@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "fs/wide_text_win32.h"
+#include "runtime/wide_text_win32.h"
 #include "tests/probe_app/probe_platform.h"
 
 std::vector<std::string> ProbeArguments(int, char**) {
@@ -47,3 +47,7 @@ void ProbeCrash() {
   TerminateProcess(GetCurrentProcess(), 0xC0000005u);
   ExitProcess(0xC0000005u);
 }
+
+bool ProbeOnTermination() { return false; }
+
+bool ProbeTerminationRequested() { return false; }
