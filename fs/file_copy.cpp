@@ -2,6 +2,7 @@
 // loop, and the optional carry-over of the last-write time.
 #include "fs/file_copy.h"
 
+#include "fs/checked_io.h"
 #include "fs/file_services.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
@@ -61,15 +62,18 @@ bool FileCopy(const std::string& Source, const std::string& Destination,
   }
   HandleCloser destinationCloser(destination);
 
-  // The streams only borrow the handles; the closers own them.
-  THandleStream in(source);
-  THandleStream out(destination);
+  // A failed read is a failure, never the end of the file: a copy cut
+  // short by a read error must not pass for a whole one.
   unsigned char block[kCopyBlock];
   for (;;) {
-    int32_t got = in.Read(block, kCopyBlock);
-    if (got <= 0) break;
-    int32_t put = out.Write(block, got);
-    if (put < got) {
+    int32_t got = 0;
+    if (ReadSome(source, block, kCopyBlock, got) != 0) {
+      if (RaiseOnError)
+        throw EReadError(FormatText("Unable to read from file \"%s\"", Source));
+      return false;
+    }
+    if (got == 0) break;
+    if (WriteAll(destination, block, got) != 0) {
       if (RaiseOnError)
         throw EWriteError(FormatText("Unable to write to file \"%s\"", Destination));
       return false;

@@ -13,9 +13,10 @@ enum : uint32_t {
 };
 
 // Copies Source to Destination in 4,096-byte blocks; true when the copy ran
-// to its end. With RaiseOnError, failing to open the source, create the
-// destination or write raises EFOpenError / EFCreateError / EWriteError
-// instead of answering false.
+// to its end (a read error ends it as a failure, not as the end of the
+// file). With RaiseOnError, failing to open the source, create the
+// destination, read or write raises EFOpenError / EFCreateError /
+// EReadError / EWriteError instead of answering false.
 bool FileCopy(const std::string& Source, const std::string& Destination,
               uint32_t Flags, bool RaiseOnError);
 

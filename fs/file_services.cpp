@@ -22,9 +22,12 @@ bool MatchEnvironmentEntry(const char* Entry, const std::string& Name, std::stri
 }
 
 std::string GetTempFolder(bool /*PerUser*/) {
+  // A relative value counts as unset: it would put the work folder, and the
+  // tree deletions of a clean-up, into whatever folder is current.
   std::string Folder = EnvironmentValue("TEMP");
-  if (Folder.empty()) Folder = EnvironmentValue("TMP");
-  if (!Folder.empty() && !IsSeparator(Folder.back())) Folder += PathSeparator;
+  if (!IsAbsolutePath(Folder)) Folder = EnvironmentValue("TMP");
+  if (!IsAbsolutePath(Folder)) return std::string();
+  if (!IsSeparator(Folder.back())) Folder += PathSeparator;
   return Folder;
 }
 
@@ -87,46 +90,6 @@ bool ForceFolderPath(const std::string& Path) {
 
 bool IsLink(const std::string& Path) { return IsLinkEntry(WithoutTrailingSeparators(Path)); }
 
-static bool DeleteTree(const std::string& Dir, bool OnlyChildren);
-
-// Deletes every entry of Dir (which ends with a separator), depth first, in
-// the order the system lists them. Links are removed as links and never
-// entered, so nothing outside the tree is touched.
-static bool DeleteChildren(const std::string& Dir) {
-  TSearchRecord Record;
-  int Code = FindFirstEntry(Dir + "*.*", faAnyFile, Record);
-  while (Code == 0) {
-    const std::string& Name = Record.Name;
-    if (!Name.empty() && Name != "." && Name != "..") {
-      const std::string Child = Dir + Name;
-      bool Deleted;
-      if (Record.Attributes & faReparsePoint)
-        Deleted = RemoveLink(Child, (Record.Attributes & faDirectory) != 0);
-      else if (Record.Attributes & faDirectory)
-        Deleted = DeleteTree(Child + PathSeparator, false);
-      else
-        Deleted = RemoveFile(Child);
-      if (!Deleted) {
-        FindEnd(Record);
-        return false;
-      }
-    }
-    Code = FindNextEntry(Record);
-  }
-  FindEnd(Record);
-  return true;
-}
-
-// Dir is already expanded and ends with a separator. Sub-folders come here
-// directly: their paths are Dir + a name that the system listed, which must
-// not be expanded again (on POSIX a name may hold "\", which expansion would
-// read as a separator).
-static bool DeleteTree(const std::string& Dir, bool OnlyChildren) {
-  if (!DeleteChildren(Dir)) return false;
-  if (!OnlyChildren && !RemoveFolder(Dir)) return false;
-  return true;
-}
-
 static std::string TrimSpaces(const std::string& Text) {
   size_t First = 0, Last = Text.size();
   while (First < Last && Text[First] == ' ') ++First;
@@ -146,15 +109,7 @@ bool DeleteFolderTree(const std::string& Folder, bool OnlyChildren) {
   if (Dir.empty()) return false;
   if (!IsSeparator(Dir.back())) Dir += PathSeparator;
 
-  // A folder that is itself a link is not entered: what it points to lies
-  // outside the tree. Only the link goes, and only when the folder itself
-  // is to go.
-  const std::string LinkPath = WithoutTrailingSeparators(Dir);
-  if (IsLink(LinkPath)) {
-    if (OnlyChildren) return false;
-    return RemoveLink(LinkPath, FolderExists(LinkPath));
-  }
-  return DeleteTree(Dir, OnlyChildren);
+  return DeleteTreeAt(WithoutTrailingSeparators(Dir), OnlyChildren);
 }
 
 // One expansion of a path whose separators are already the system's.

@@ -44,3 +44,12 @@ bool RemoveLink(const std::string& Path, bool FolderLink);
 // Closes a search still open on Record and empties it for a new search with
 // Mask: the special attributes Mask lacks become the excluded ones.
 void StartSearchRecord(TSearchRecord& Record, uint32_t Mask);
+
+// Deletes everything below the folder Path (expanded, no trailing
+// separator) depth first, and Path itself unless OnlyChildren. The descent
+// goes relative to folders held open, so no link is followed at any depth,
+// nothing can be swapped in underneath, and the depth is not limited by the
+// system's path length. A link standing at Path itself is not entered: only
+// the link goes, and only when Path itself is to go. True when everything
+// that was to go is gone. (folder_tree_<platform>.cpp)
+bool DeleteTreeAt(const std::string& Path, bool OnlyChildren);

@@ -1,0 +1,83 @@
+// Checked file operations on Windows: CreateFileW with the sharing that
+// admits readers only, CREATE_NEW for new files (it never follows a link at
+// the path: something there makes it fail), MoveFileExW to replace.
+#include <windows.h>
+
+#include "fs/checked_io.h"
+#include "fs/system_error.h"
+#include "fs/wide_path_win32.h"
+
+THandle OpenRegularFile(const std::string& Path, int& Error) {
+  HANDLE Handle = CreateFileW(WidePath(Path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) {
+    Error = static_cast<int>(GetLastError());
+    // A folder cannot be opened as a file: say what it is.
+    if (Error == ERROR_ACCESS_DENIED) {
+      const DWORD Attributes = GetFileAttributesW(WidePath(Path).c_str());
+      if (Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY)) Error = ERROR_DIRECTORY;
+    }
+    return InvalidHandle;
+  }
+  BY_HANDLE_FILE_INFORMATION Info;
+  if (GetFileType(Handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(Handle, &Info) ||
+      (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(Handle);
+    Error = NotARegularFileError;
+    return InvalidHandle;
+  }
+  Error = 0;
+  return reinterpret_cast<THandle>(Handle);
+}
+
+THandle CreateNewFile(const std::string& Path, int& Error) {
+  HANDLE Handle = CreateFileW(WidePath(Path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) {
+    Error = static_cast<int>(GetLastError());
+    return InvalidHandle;
+  }
+  Error = 0;
+  return reinterpret_cast<THandle>(Handle);
+}
+
+int ReadSome(THandle Handle, void* Buffer, int32_t Count, int32_t& Got) {
+  DWORD Done = 0;
+  Got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr))
+    return static_cast<int>(GetLastError());
+  Got = static_cast<int32_t>(Done);
+  return 0;
+}
+
+int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
+  const char* Data = static_cast<const char*>(Buffer);
+  DWORD Left = static_cast<DWORD>(Count);
+  while (Left > 0) {
+    DWORD Done = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(Handle), Data, Left, &Done, nullptr)) return static_cast<int>(GetLastError());
+    if (Done == 0) return ERROR_DISK_FULL;
+    Data += Done;
+    Left -= Done;
+  }
+  return 0;
+}
+
+int FlushToStorage(THandle Handle) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(Handle)) ? 0 : static_cast<int>(GetLastError());
+}
+
+int ReplaceEntry(const std::string& Source, const std::string& Target) {
+  if (MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  return static_cast<int>(GetLastError());
+}
+
+bool FileInUse(const std::string& Path) {
+  HANDLE Handle = CreateFileW(WidePath(Path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  CloseHandle(Handle);
+  return false;
+}

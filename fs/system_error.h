@@ -1,0 +1,31 @@
+// The system's error codes (errno on POSIX, GetLastError on Windows) and the
+// short reasons that reports give for them.
+#pragma once
+
+#include <string>
+
+// The code of the last failed system call of this thread.
+int LastSystemError();
+
+// The reason a report gives for Code, in a few lower-case words: "in use by
+// another program", "permission denied", "no space left", "not found", ...;
+// codes without a short reason get the system's own text and the number.
+std::string SystemErrorReason(int Code);
+
+// True when Code says that another program holds the file in a way that
+// refuses this access (a sharing or lock violation); such refusals are
+// usually brief, so callers try again for a while.
+bool IsSharingViolation(int Code);
+
+// Codes of this system for conditions the operating system has no code for.
+enum : int {
+  // The entry exists but is not a regular file (a folder, a FIFO, a
+  // device, a socket).
+  NotARegularFileError = -1001,
+  // The entry is a link, which is never followed here.
+  IsALinkError = -1002,
+  // The entry belongs to another user.
+  NotOwnedError = -1003,
+  // A folder stands where a file is to go.
+  FolderInTheWayError = -1004,
+};

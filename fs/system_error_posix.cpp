@@ -1,0 +1,40 @@
+// Error codes on POSIX: errno values.
+#include <errno.h>
+#include <string.h>
+
+#include "fs/system_error.h"
+
+int LastSystemError() { return errno; }
+
+bool IsSharingViolation(int Code) { return Code == EWOULDBLOCK || Code == EAGAIN || Code == ETXTBSY; }
+
+std::string SystemErrorReason(int Code) {
+  switch (Code) {
+    case NotARegularFileError: return "not a regular file";
+    case IsALinkError: return "a link, which is not followed";
+    case NotOwnedError: return "owned by another user";
+    case FolderInTheWayError: return "a folder stands in its place";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOSPC:
+    case EDQUOT: return "no space left";
+    case EWOULDBLOCK:
+    case ETXTBSY: return "in use by another program";
+    case ENOENT: return "not found";
+    case ENOTDIR: return "a folder along the path is not a folder";
+    case EISDIR: return "a folder";
+    case EROFS: return "read-only file system";
+    case EIO: return "input/output error";
+    case ENAMETOOLONG: return "name too long";
+    case ELOOP: return "a link, which is not followed";
+    case EEXIST: return "already exists";
+    case EMFILE:
+    case ENFILE: return "too many open files";
+    case EFBIG: return "file too large";
+    default: break;
+  }
+  const char* Text = strerror(Code);
+  std::string Reason = Text != nullptr ? Text : "unknown error";
+  if (!Reason.empty() && Reason[0] >= 'A' && Reason[0] <= 'Z') Reason[0] = static_cast<char>(Reason[0] - 'A' + 'a');
+  return Reason + " (error " + std::to_string(Code) + ")";
+}
