@@ -1,52 +1,60 @@
-// Windows half of the work-folder services: the temporary folder from
-// GetTempPathW, the run lock as a shared-open file tested with an exclusive
-// open.
 #include <windows.h>
+#include <sddl.h>
+
+#include <vector>
 
 #include "fs/file_services.h"
 #include "fs/path_text.h"
-#include "fs/wide_text_win32.h"
+#include "fs/system_error.h"
+#include "fs/wide_path_win32.h"
 #include "launcher/work_folder.h"
+#include "runtime/exceptions.h"
 
-std::string PlatformTempFolder() {
-  wchar_t Buffer[MAX_PATH + 2];
-  DWORD Length = GetTempPathW(MAX_PATH + 1, Buffer);
-  if (Length == 0 || Length > MAX_PATH + 1) return "C:\\Windows\\Temp\\";
-  return IncludeTrailingSeparator(WideToUtf8(Buffer, Length));
+namespace {
+
+// "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;<user>)": a protected access list that
+// gives the system and the user of this process full control, inherited by
+// everything made inside. Empty when the user cannot be read.
+std::wstring PrivateAccessList() {
+  HANDLE Token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Token)) return std::wstring();
+  DWORD Size = 0;
+  GetTokenInformation(Token, TokenUser, nullptr, 0, &Size);
+  std::vector<unsigned char> Buffer(Size != 0 ? Size : 1);
+  std::wstring Result;
+  wchar_t* Sid = nullptr;
+  if (Size != 0 && GetTokenInformation(Token, TokenUser, Buffer.data(), Size, &Size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(Buffer.data())->User.Sid, &Sid)) {
+    Result = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + std::wstring(Sid) + L")";
+    LocalFree(Sid);
+  }
+  CloseHandle(Token);
+  return Result;
 }
 
-// The temporary folder is the user's own on Windows: no other user can
-// place anything at the work folder's path.
-void CheckWorkFolder(const std::string&) {}
+}  // namespace
 
-void CreateWorkFolder(const std::string& WorkDir) { ForceFolders(WorkDir); }
-
-void TRunLock::Acquire(const std::string& WorkDir) {
-  if (Handle != -1) return;
-  // Every running launcher opens the file with full sharing, so they all
-  // hold it at once; the handle is not inheritable, so the application does
-  // not keep it.
-  HANDLE File = CreateFileW(Utf8ToWide(LockFileName(WorkDir)).c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (File == INVALID_HANDLE_VALUE) return;
-  Handle = reinterpret_cast<intptr_t>(File);
+bool CreatePrivateFolder(const std::string& Path, int& Error) {
+  SECURITY_ATTRIBUTES Attributes = {};
+  Attributes.nLength = sizeof Attributes;
+  PSECURITY_DESCRIPTOR Descriptor = nullptr;
+  const std::wstring AccessList = PrivateAccessList();
+  if (!AccessList.empty() &&
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(AccessList.c_str(), SDDL_REVISION_1, &Descriptor, nullptr))
+    Attributes.lpSecurityDescriptor = Descriptor;
+  // CreateDirectoryW does not follow a link standing at the path: it fails
+  // with ERROR_ALREADY_EXISTS.
+  const BOOL Made = CreateDirectoryW(WidePath(ExcludeTrailingSeparator(Path)).c_str(), &Attributes);
+  Error = Made ? 0 : static_cast<int>(GetLastError());
+  if (Descriptor != nullptr) LocalFree(Descriptor);
+  return Made != 0;
 }
 
-void TRunLock::Release() {
-  if (Handle == -1) return;
-  CloseHandle(reinterpret_cast<HANDLE>(Handle));
-  Handle = -1;
+void CreateWorkFolder(const std::string& WorkDir) {
+  const std::string Parent = ExtractFolderPart(ExcludeTrailingSeparator(WorkDir));
+  if (!Parent.empty()) ForceFolders(Parent);
+  int Error = 0;
+  if (!CreatePrivateFolder(WorkDir, Error) && Error != ERROR_ALREADY_EXISTS)
+    throw EFCreateError(FormatText("Unable to create file \"%s\": %s", WorkDir, SystemErrorReason(Error)));
+  CheckWorkFolder(WorkDir);
 }
-
-bool TRunLock::HeldByOthers(const std::string& WorkDir) {
-  // An open without any sharing fails with a sharing violation while some
-  // other launcher holds the file open.
-  HANDLE File = CreateFileW(Utf8ToWide(LockFileName(WorkDir)).c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (File == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(File);
-  return false;
-}
-
-std::string ProcessTag() { return std::to_string(static_cast<unsigned long>(GetCurrentProcessId())); }

@@ -11,6 +11,9 @@
 struct TChildEnvironment {
   std::vector<std::pair<std::string, std::string>> Set;  // name, value
   std::vector<std::string> Unset;
+  // POSIX: the user the child runs as (through setpriv), empty for this
+  // process's own user.
+  std::string RunAs;
 };
 
 // Starts Program with Arguments in CurrentFolder; the child's standard error
@@ -43,3 +46,22 @@ void ClearEnvironmentValue(const std::string& Name);
 // Makes Link a link to the folder Target; false when the platform (or Wine)
 // cannot make one.
 bool MakeFolderLink(const std::string& Target, const std::string& Link);
+
+// POSIX, when this process runs as root: makes sure a system user Name
+// exists (creating it) and gives its ids; false with Why otherwise.
+bool TestUser(const std::string& Name, uint32_t& Uid, uint32_t& Gid, std::string& Why);
+// Gives Path and everything below it to the user Name (POSIX, as root).
+bool GiveTree(const std::string& Path, const std::string& Name);
+// Runs Command (a shell command line) as the user Name and gives its exit
+// code (POSIX, as root).
+int RunAsUser(const std::string& Name, const std::string& Command);
+
+// Holds the file Path open the way another program that refuses sharing
+// does (Windows: no sharing at all; POSIX: an exclusive flock). -1 when it
+// cannot be opened.
+intptr_t HoldFile(const std::string& Path);
+void ReleaseFile(intptr_t Held);
+
+// Sends the child a request to stop (POSIX: the signal); false where the
+// platform has none.
+bool SignalChild(intptr_t Child, int Signal);

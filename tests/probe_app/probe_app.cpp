@@ -14,9 +14,16 @@
 //   signal NAME        create the file NAME in the current folder
 //   wait NAME          wait (up to two minutes) until NAME exists in the current folder
 //   sleep MS           sleep MS milliseconds
+//   plsize N           write N bytes ("x") to trad_dyn.pl beside itself
+//   dictmany PREFIX N  write N files PREFIX<i>.txt to dereroz
+//   removedict         remove the folder dereroz with everything in it
+//   onterm TEXT        from now on, a request to stop (SIGTERM/SIGINT/SIGHUP) is
+//                      answered by writing TEXT to trad_dyn.pl and ending
+//                      with exit code 0 (the waits below watch for it)
 //   exit CODE          end with that exit code
 //   crash              end as a crash does
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +68,16 @@ std::vector<std::string> SortedNames(const fs::path& Folder) {
     Names.push_back(It->path().filename().u8string());
   std::sort(Names.begin(), Names.end());
   return Names;
+}
+
+std::string TerminationText;
+
+// After "onterm": a request to stop has come; the answer is written and the
+// probe ends normally.
+bool Terminated(const fs::path& Self) {
+  if (TerminationText.empty() || !ProbeTerminationRequested()) return false;
+  WriteText(Self / "trad_dyn.pl", TerminationText + "\n");
+  std::exit(0);
 }
 
 }  // namespace
@@ -117,10 +134,25 @@ int main(int argc, char** argv) {
     } else if (Command == "signal") {
       WriteText(Current / U8(Rest), "signal\n");
     } else if (Command == "wait") {
-      for (int i = 0; i < 6000 && !fs::exists(Current / U8(Rest)); ++i)
+      for (int i = 0; i < 6000 && !fs::exists(Current / U8(Rest)) && !Terminated(Self); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (Command == "sleep") {
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(Rest)));
+      for (int Left = std::stoi(Rest); Left > 0 && !Terminated(Self); Left -= 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else if (Command == "plsize") {
+      WriteText(Self / "trad_dyn.pl", std::string(std::stoul(Rest), 'x'));
+    } else if (Command == "dictmany") {
+      std::istringstream Args(Rest);
+      std::string Prefix;
+      int Count = 0;
+      Args >> Prefix >> Count;
+      for (int i = 0; i < Count; ++i)
+        WriteText(Dictionary / U8(Prefix + std::to_string(i) + ".txt"), "entry " + std::to_string(i) + "\n");
+    } else if (Command == "removedict") {
+      fs::remove_all(Dictionary);
+    } else if (Command == "onterm") {
+      TerminationText = Rest;
+      ProbeOnTermination();
     } else if (Command == "exit") {
       return std::stoi(Rest);
     } else if (Command == "crash") {

@@ -16,3 +16,10 @@ std::string ProbeOwnFolder();
 std::string ProbeCurrentFolder();
 // Ends the process the way a crash does (a fault the program does not handle).
 [[noreturn]] void ProbeCrash();
+
+// From now on a request to stop (SIGTERM, SIGINT or SIGHUP on POSIX) is
+// only noted instead of ending the process; false where the platform has no
+// such requests.
+bool ProbeOnTermination();
+// True once a request to stop has arrived since ProbeOnTermination.
+bool ProbeTerminationRequested();

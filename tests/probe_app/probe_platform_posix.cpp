@@ -37,3 +37,18 @@ void ProbeCrash() {
   kill(getpid(), SIGSEGV);
   _exit(139);
 }
+
+namespace {
+volatile sig_atomic_t Requested = 0;
+void NoteRequest(int) { Requested = 1; }
+}  // namespace
+
+bool ProbeOnTermination() {
+  struct sigaction Action = {};
+  Action.sa_handler = NoteRequest;
+  sigemptyset(&Action.sa_mask);
+  return sigaction(SIGTERM, &Action, nullptr) == 0 && sigaction(SIGHUP, &Action, nullptr) == 0 &&
+         sigaction(SIGINT, &Action, nullptr) == 0;
+}
+
+bool ProbeTerminationRequested() { return Requested != 0; }

@@ -1,0 +1,336 @@
+// End-to-end runs of the launcher under the faults users meet: locked,
+// unreadable or odd user files, output that cannot be written back, work
+// folders left by stopped runs, requests to stop. Each run either delivers
+// everything and ends with 0, or ends with 217 and a report, the user's files
+// byte for byte as they were (or completely updated), and nothing the
+// application produced thrown away.
+#include <csignal>
+#include <thread>
+
+#include "tests/launcher_e2e_support.h"
+
+#ifndef _WIN32
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace qbe2e;
+
+const std::string Sep(1, fs::path::preferred_separator);
+
+class LauncherFault : public LauncherRun {
+ protected:
+  // The run failed before the application started: the user's folder is as
+  // it was and the work folder is gone.
+  void ExpectStoppedBeforeTheApplication(const TEntries& Before) {
+    EXPECT_EQ(Snapshot(User), Before);
+    EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+    EXPECT_FALSE(fs::exists(WorkFolder()));
+    EXPECT_FALSE(fs::exists(Temp / "quintabel5.lock"));
+  }
+  void ExpectReport(const std::string& Text) {
+    if (ReportOnStdErr()) {
+      EXPECT_NE(StdErr().find(Text), std::string::npos) << StdErr();
+    }
+  }
+  // The user's folder without what the probe application itself writes there.
+  TEntries UserFiles() const {
+    TEntries Files = Snapshot(User);
+    Files.erase("probe_report.txt");
+    return Files;
+  }
+  // The one keep folder of the run in the temporary folder, or an empty path.
+  fs::path KeepFolder() const {
+    for (const std::string& Name : Names(Temp))
+      if (Name.rfind("quintabel-kept-", 0) == 0) return Temp / U8(Name);
+    return fs::path();
+  }
+};
+
+TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplication) {
+  for (const char* Name : {"dereroz.zip", "trad_dyn.csv"}) {
+    SCOPED_TRACE(Name);
+    fs::remove_all(User);
+    fs::create_directories(User);
+    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    WriteFile(User / "trad_dyn.csv", "deux;two\n");
+    WriteFile(User / "trad_dyn.pl", "older output\n");
+    Control("pl new output\ndict plus.txt trois;three\n");
+    const TEntries Before = Snapshot(User);
+    const intptr_t Held = HoldFile(Text(User / Name));
+    ASSERT_NE(Held, -1);
+    EXPECT_EQ(Run({}), 217);
+    ReleaseFile(Held);
+    ExpectReport("EInOutError: The user's data could not be brought in: cannot read \"" + Text(User / Name) +
+                 "\": in use by another program");
+    ExpectStoppedBeforeTheApplication(Before);
+  }
+}
+
+TEST_F(LauncherFault, UserFileHeldForAMomentIsWaitedFor) {
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  Control("dict plus.txt deux;two\n");
+  const intptr_t Held = HoldFile(Text(User / "dereroz.zip"));
+  ASSERT_NE(Held, -1);
+  std::thread Releaser([Held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ReleaseFile(Held);
+  });
+  const int Code = Run({});
+  Releaser.join();
+  ASSERT_EQ(Code, 0) << StdErr();
+  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  ExpectTempClean();
+}
+
+TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
+  struct TCase {
+    std::string Name;
+    std::string Reason;
+    bool (*Make)(const fs::path&);
+  };
+  std::vector<TCase> Cases = {
+      {"dereroz.zip", "a folder", [](const fs::path& P) { return fs::create_directories(P / "inside"); }},
+      {"trad_dyn.csv", "a folder", [](const fs::path& P) { return fs::create_directories(P); }},
+  };
+#ifndef _WIN32
+  Cases.push_back({"trad_dyn.csv", "not a regular file",
+                   [](const fs::path& P) { return mkfifo(P.c_str(), 0600) == 0; }});
+  Cases.push_back({"dereroz.zip", "not a regular file",
+                   [](const fs::path& P) { return symlink("/dev/zero", P.c_str()) == 0; }});
+  // A file whose every read fails: nothing may take that for an empty file.
+  Cases.push_back({"trad_dyn.csv", "input/output error",
+                   [](const fs::path& P) { return symlink("/proc/self/mem", P.c_str()) == 0; }});
+#endif
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name + ": " + Case.Reason);
+    fs::remove_all(User);
+    fs::create_directories(User);
+    if (Case.Name != "dereroz.zip") WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    ASSERT_TRUE(Case.Make(User / Case.Name));
+    Control("pl must not be written\n");
+    const TEntries Before = Snapshot(User);
+    EXPECT_EQ(Run({}), 217);
+    ExpectReport("cannot read \"" + Text(User / Case.Name) + "\": " + Case.Reason);
+    ExpectStoppedBeforeTheApplication(Before);
+  }
+}
+
+TEST_F(LauncherFault, UnreadableUserArchiveStopsTheRun) {
+  std::string Why;
+  if (!RunAsTestUser(Why)) GTEST_SKIP() << Why;
+#ifndef _WIN32
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  ASSERT_TRUE(GiveTree(Text(Root), "qbuser"));
+  chmod((User / "dereroz.zip").c_str(), 0);
+  Control("pl must not be written\n");
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("cannot read \"" + Text(User / "dereroz.zip") + "\": permission denied");
+  ExpectStoppedBeforeTheApplication(Before);
+  EXPECT_EQ(fs::status(User / "dereroz.zip").permissions(), fs::perms::none);
+#endif
+}
+
+TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
+  std::string Why;
+  if (!RunAsTestUser(Why)) GTEST_SKIP() << Why;
+#ifndef _WIN32
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(User / "trad_dyn.pl", "older output\n");
+  Control("pl new output\ndict plus.txt deux;two\n");
+  ASSERT_TRUE(GiveTree(Text(Root), "qbuser"));
+  // A user folder the user may read but not write into.
+  chmod(User.c_str(), 0555);
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  chmod(User.c_str(), 0755);
+  ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" + Text(User / "trad_dyn.pl") +
+               "\": permission denied; cannot write \"" + Text(User / "dereroz.zip") + "\": permission denied; it is kept in \"");
+  EXPECT_EQ(Snapshot(User), Before);
+  const fs::path Keep = KeepFolder();
+  ASSERT_FALSE(Keep.empty()) << StdErr();
+  ExpectReport(Text(Keep) + Sep + "\"");
+  EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
+  EXPECT_EQ(ZipEntries(Keep / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+#endif
+}
+
+TEST_F(LauncherFault, OutputOverAFolderIsKept) {
+  fs::create_directories(User / "trad_dyn.pl" / "inside");
+  Control("pl new output\n");
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("cannot write \"" + Text(User / "trad_dyn.pl") + "\": a folder stands in its place; it is kept in \"");
+  EXPECT_TRUE(fs::is_directory(User / "trad_dyn.pl" / "inside"));
+  const fs::path Keep = KeepFolder();
+  ASSERT_FALSE(Keep.empty());
+  EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+}
+
+TEST_F(LauncherFault, OutputOverAFileHeldByAnotherProgramIsKept) {
+#ifndef _WIN32
+  GTEST_SKIP() << "a held file is replaced all the same on POSIX";
+#endif
+  WriteFile(User / "trad_dyn.pl", "older output\n");
+  Control("pl new output\n");
+  const intptr_t Held = HoldFile(Text(User / "trad_dyn.pl"));
+  ASSERT_NE(Held, -1);
+  EXPECT_EQ(Run({}), 217);
+  ReleaseFile(Held);
+  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "older output\n");
+  const fs::path Keep = KeepFolder();
+  ASSERT_FALSE(Keep.empty());
+  EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
+  EXPECT_EQ(Names(User), (std::set<std::string>{"probe_control.txt", "probe_report.txt", "trad_dyn.pl"}));
+}
+
+TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no small volume to fill here";
+#else
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small volume needs root";
+  if (mount("qbfull", User.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small volume";
+  struct TUnmount {
+    fs::path Where;
+    ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
+  } Unmount{User};
+  WriteFile(User / "trad_dyn.pl", "older output\n");
+  Control("plsize 200000\n");
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("cannot write \"" + Text(User / "trad_dyn.pl") + "\": no space left; it is kept in \"");
+  EXPECT_EQ(UserFiles(), Before);
+  const fs::path Keep = KeepFolder();
+  ASSERT_FALSE(Keep.empty());
+  EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), std::string(200000, 'x'));
+#endif
+}
+
+TEST_F(LauncherFault, LeftoverOfAStoppedInstallIsInstalledAfresh) {
+  // A run killed while installing: the application is there, the
+  // dictionary folder and the install record are not.
+  fs::create_directories(WorkFolder());
+  fs::permissions(WorkFolder(), fs::perms::owner_all, fs::perm_options::replace);
+  fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"deux.txt", "deux;two\n"}}));
+  Control("dict plus.txt trois;three\n");
+  ASSERT_EQ(Run({"arg"}), 0) << StdErr();
+  EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"deux.txt:deux;two\\n", "mots.txt:un;one\\n"}));
+  EXPECT_EQ(ZipEntries(User / "dereroz.zip"),
+            (TEntries{{"deux.txt", "deux;two\n"}, {"mots.txt", "un;one\n"}, {"plus.txt", "trois;three\n"}}));
+  ExpectTempClean();
+}
+
+TEST_F(LauncherFault, LeftoverForAnotherFolderOrBundleIsInstalledAfresh) {
+  for (const char* Kind : {"another folder", "another bundle"}) {
+    SCOPED_TRACE(Kind);
+    MakeReadyWorkFolder(std::string(Kind) == "another folder" ? Root / "elsewhere" : User,
+                        {{"etranger.txt", "not;ours\n"}});
+    if (std::string(Kind) == "another bundle") {
+      std::string Record = ReadFile(WorkFolder() / "quintabel.install");
+      Record.replace(Record.find("bundle ") + 7, 3, "999");
+      WriteFile(WorkFolder() / "quintabel.install", Record);
+    }
+    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    Control("dict plus.txt deux;two\n");
+    ASSERT_EQ(Run({}), 0) << StdErr();
+    EXPECT_EQ(Report().All("dict"), std::vector<std::string>{"mots.txt:un;one\\n"});
+    EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+    ExpectTempClean();
+  }
+}
+
+TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
+#ifndef _WIN32
+  // Fewer descriptors than the dictionary has files.
+  struct rlimit Saved;
+  getrlimit(RLIMIT_NOFILE, &Saved);
+  struct rlimit Small = Saved;
+  Small.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Small), 0);
+#endif
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"sous/dossier.txt", "deux;two\n"}}));
+  Control("dictmany e 400\nsubfolder vide\n");
+  const int Code = Run({});
+#ifndef _WIN32
+  setrlimit(RLIMIT_NOFILE, &Saved);
+#endif
+  ASSERT_EQ(Code, 0) << StdErr();
+  const fs::path Out = Root / "unpacked";
+  ZipEntries(User / "dereroz.zip");
+  EXPECT_EQ(ReadFile(Out / "sous" / "dossier.txt"), "deux;two\n");
+  EXPECT_EQ(ReadFile(Out / "e399.txt"), "entry 399\n");
+  EXPECT_TRUE(fs::is_directory(Out / "vide"));
+  EXPECT_EQ(Snapshot(Out).size(), 1u + 2u + 400u + 1u);  // mots, sous/ and its file, e*, vide/
+  ExpectTempClean();
+}
+
+TEST_F(LauncherFault, EmptiedDictionaryGivesAnEmptyArchive) {
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  Control("empty\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  ASSERT_TRUE(fs::is_regular_file(User / "dereroz.zip"));
+  EXPECT_TRUE(ZipEntries(User / "dereroz.zip").empty());
+  // Later runs still carry the dictionary back.
+  Control("dict neuf.txt quatre;four\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"neuf.txt", "quatre;four\n"}}));
+}
+
+TEST_F(LauncherFault, DamagedUserArchiveStopsTheRunAndStaysUntouched) {
+  std::string Archive = MakeZip({{"mots.txt", "maison;house\n"}});
+  Archive[30 + 8 + 2] ^= 0x20;  // a byte of the stored data: its CRC no longer matches
+  WriteFile(User / "dereroz.zip", Archive);
+  Control("pl must not be written\n");
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("EZipError: ");
+  ExpectReport("mots.txt");
+  ExpectStoppedBeforeTheApplication(Before);
+}
+
+TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  for (const fs::path& Litter : {User / "dereroz.zip.~0123456789ab", User / "trad_dyn.pl.~00000000cafe",
+                                 Temp / "swipl.home.~abcdef012345"})
+    WriteFile(Litter, "left by a stopped run");
+  // Names that are not the launcher's, and a temporary file still in use.
+  WriteFile(User / "dereroz.zip.~mine", "the user's");
+  WriteFile(User / "trad_dyn.pl.~0123456789abc", "the user's");
+  WriteFile(User / "trad_dyn.pl.~abcdefabcdef", "in use");
+  const intptr_t Held = HoldFile(Text(User / "trad_dyn.pl.~abcdefabcdef"));
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  ReleaseFile(Held);
+  EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~mine", "probe_report.txt",
+                                                "trad_dyn.pl.~0123456789abc", "trad_dyn.pl.~abcdefabcdef"}));
+  EXPECT_TRUE(Names(Temp).empty());
+}
+
+TEST_F(LauncherFault, RequestsToStopArePassedToTheApplication) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no such requests for a windowed program";
+#else
+  for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(Signal);
+    fs::remove_all(User);
+    fs::create_directories(User);
+    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    Control("dict plus.txt deux;two\nonterm stopped politely\nsignal running\nwait never\n");
+    const intptr_t Child = Start({}, User);
+    ASSERT_TRUE(WaitFor(User / "running"));
+    ASSERT_TRUE(SignalChild(Child, Signal));
+    ASSERT_EQ(WaitChild(Child), 0) << StdErr();
+    EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "stopped politely\n");
+    EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+    ExpectTempClean();
+  }
+#endif
+}
+
+}  // namespace
