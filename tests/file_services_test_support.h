@@ -47,3 +47,12 @@ namespace qbtest {
 // Sets the last-write time of Path to the given local time.
 bool SetModTime(const std::string& Path, int Year, int Month, int Day, int Hour, int Minute, int Second);
 }  // namespace qbtest
+
+namespace qbtest {
+// Makes Levels nested folders named Name below the folder Root and a file
+// "leaf.txt" in the deepest, however long the whole path gets (past the
+// system's path limit); false when the system refuses.
+bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name);
+// True when an entry named Name exists right inside Root.
+bool EntryExists(const std::string& Root, const std::string& Name);
+}  // namespace qbtest

@@ -100,3 +100,34 @@ bool SetModTime(const std::string& Path, int Year, int Month, int Day, int Hour,
   return utimes(Path.c_str(), Times) == 0;
 }
 }  // namespace qbtest
+
+#include <fcntl.h>
+
+namespace qbtest {
+
+bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name) {
+  // Relative to the folder just made, so no path is ever longer than a name.
+  int Fd = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; Fd >= 0 && i < Levels; ++i) {
+    if (mkdirat(Fd, Name.c_str(), 0755) != 0) {
+      close(Fd);
+      return false;
+    }
+    const int Next = openat(Fd, Name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(Fd);
+    Fd = Next;
+  }
+  if (Fd < 0) return false;
+  const int File = openat(Fd, "leaf.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  close(Fd);
+  if (File < 0) return false;
+  close(File);
+  return true;
+}
+
+bool EntryExists(const std::string& Root, const std::string& Name) {
+  struct stat Info;
+  return lstat((Root + "/" + Name).c_str(), &Info) == 0;
+}
+
+}  // namespace qbtest

@@ -186,3 +186,25 @@ bool SetModTime(const std::string& Path, int Year, int Month, int Day, int Hour,
   return Ok != 0;
 }
 }  // namespace qbtest
+
+namespace qbtest {
+
+bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name) {
+  // The "\\?\" form takes paths up to 32,767 characters.
+  std::wstring Path = L"\\\\?\\" + Utf8ToWide(Root);
+  for (int i = 0; i < Levels; ++i) {
+    Path += L"\\" + Utf8ToWide(Name);
+    if (!CreateDirectoryW(Path.c_str(), nullptr)) return false;
+  }
+  HANDLE File = CreateFileW((Path + L"\\leaf.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(File);
+  return true;
+}
+
+bool EntryExists(const std::string& Root, const std::string& Name) {
+  return GetFileAttributesW((L"\\\\?\\" + Utf8ToWide(Root + "\\" + Name)).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace qbtest

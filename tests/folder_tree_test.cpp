@@ -1,0 +1,140 @@
+// Tree deletion under pressure: trees deeper than the system's path limit,
+// and a second process that swaps folders of the tree for links to someone
+// else's files while the deletion runs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fs/file_services.h"
+#include "fs/path_text.h"
+#include "tests/file_services_test_support.h"
+#include "tests/file_test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#endif
+
+using qbtest::ScratchFolder;
+using qbtest::U8;
+namespace fsys = qbtest::fsys;
+
+namespace {
+
+const std::string Sep(1, PathSeparator);
+
+TEST(FolderTree, TreeDeeperThanThePathLimitIsDeletedWhole) {
+  ScratchFolder Dir;
+  const std::string Root = qbtest::Utf8Of(Dir.Root()) + Sep + "deep";
+  fsys::create_directory(U8(Root));
+  // POSIX paths stop at 4,095 bytes, Windows paths at 260 characters without
+  // the "\\?\" form: 300 levels of 20 characters pass both.
+  ASSERT_TRUE(qbtest::MakeDeepTree(Root, 300, std::string(20, 'd')));
+  EXPECT_TRUE(DeleteFolderTree(Root + Sep, false));
+  EXPECT_FALSE(qbtest::EntryExists(qbtest::Utf8Of(Dir.Root()), "deep"));
+}
+
+TEST(FolderTree, OnlyChildrenOfADeepTreeLeavesTheFolder) {
+  ScratchFolder Dir;
+  const std::string Root = qbtest::Utf8Of(Dir.Root()) + Sep + "deep";
+  fsys::create_directory(U8(Root));
+  ASSERT_TRUE(qbtest::MakeDeepTree(Root, 150, std::string(30, 'e')));
+  EXPECT_TRUE(DeleteFolderTree(Root, true));
+  EXPECT_TRUE(fsys::is_directory(U8(Root)));
+  EXPECT_TRUE(fsys::is_empty(U8(Root)));
+}
+
+#ifndef _WIN32
+
+// Makes the tree: Folders sub-folders, each with Files files.
+void MakeTree(const fsys::path& Tree, int Folders, int Files) {
+  for (int f = 0; f < Folders; ++f) {
+    const fsys::path Sub = Tree / ("sub" + std::to_string(f));
+    fsys::create_directories(Sub / "inner");
+    for (int i = 0; i < Files; ++i) qbtest::WriteFile(Sub / ("f" + std::to_string(i)), "x");
+    qbtest::WriteFile(Sub / "inner" / "g", "y");
+  }
+}
+
+// A second process that, until it is stopped, moves each sub-folder of Tree
+// away and puts a link to Victim in its place, over and over.
+pid_t StartSwapper(const fsys::path& Tree, const fsys::path& Victim, int Folders) {
+  const pid_t Pid = fork();
+  if (Pid != 0) return Pid;
+  for (unsigned Round = 0;; ++Round) {
+    for (int f = 0; f < Folders; ++f) {
+      const std::string Sub = (Tree / ("sub" + std::to_string(f))).string();
+      const std::string Away = Sub + ".away" + std::to_string(Round);
+      if (rename(Sub.c_str(), Away.c_str()) == 0) {
+        if (symlink(Victim.c_str(), Sub.c_str()) != 0) rename(Away.c_str(), Sub.c_str());
+      } else {
+        // Already a link, or deleted: put a link there while it is gone.
+        symlink(Victim.c_str(), Sub.c_str());
+      }
+    }
+  }
+}
+
+TEST(FolderTree, SwappingFoldersForLinksNeverReachesOutsideTheTree) {
+  constexpr int Rounds = 60;
+  constexpr int Folders = 8;
+  constexpr int VictimFiles = 40;
+  ScratchFolder Dir;
+  const fsys::path Victim = Dir.Root() / "victim";
+  fsys::create_directories(Victim / "deeper");
+  for (int i = 0; i < VictimFiles; ++i) qbtest::WriteFile(Victim / ("doc" + std::to_string(i)), "precious");
+  qbtest::WriteFile(Victim / "deeper" / "doc", "precious");
+
+  for (int Round = 0; Round < Rounds; ++Round) {
+    const fsys::path Tree = Dir.Root() / ("tree" + std::to_string(Round));
+    MakeTree(Tree, Folders, 30);
+    const pid_t Swapper = StartSwapper(Tree, Victim, Folders);
+    ASSERT_GT(Swapper, 0);
+    DeleteFolderTree(Tree.string() + Sep, false);
+    kill(Swapper, SIGKILL);
+    waitpid(Swapper, nullptr, 0);
+    // Whatever the deletion managed, nothing of the victim's went.
+    ASSERT_EQ(std::distance(fsys::directory_iterator(Victim), fsys::directory_iterator()), VictimFiles + 1)
+        << "round " << Round;
+    ASSERT_TRUE(fsys::exists(Victim / "deeper" / "doc")) << "round " << Round;
+    std::error_code Error;
+    fsys::remove_all(Tree, Error);
+  }
+}
+
+TEST(FolderTree, FolderMovedOutOfTheTreeWhileEmptiedIsNotFollowedUp) {
+  // A folder of the tree that is moved elsewhere during the deletion: the
+  // way back up through ".." no longer leads into the tree, and the deletion
+  // stops instead of deleting next to the place it was moved to.
+  ScratchFolder Dir;
+  const fsys::path Outside = Dir.Root() / "outside";
+  fsys::create_directories(Outside);
+  for (int i = 0; i < 20; ++i) qbtest::WriteFile(Outside / ("keep" + std::to_string(i)), "precious");
+  for (int Round = 0; Round < 40; ++Round) {
+    const fsys::path Tree = Dir.Root() / "tree";
+    fsys::create_directories(Tree / "a");
+    for (int i = 0; i < 2000; ++i) qbtest::WriteFile(Tree / "a" / ("f" + std::to_string(i)), "x");
+    // The tree's own files carry the names of the outside ones: a deletion
+    // that went on next to the moved folder would take those.
+    for (int i = 0; i < 20; ++i) qbtest::WriteFile(Tree / ("keep" + std::to_string(i)), "tree's");
+    const pid_t Mover = fork();
+    if (Mover == 0) {
+      for (;;) rename((Tree / "a").c_str(), (Outside / "a").c_str());
+    }
+    DeleteFolderTree(Tree.string(), false);
+    kill(Mover, SIGKILL);
+    waitpid(Mover, nullptr, 0);
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(fsys::exists(Outside / ("keep" + std::to_string(i)))) << Round;
+    std::error_code Error;
+    fsys::remove_all(Tree, Error);
+    fsys::remove_all(Outside / "a", Error);
+  }
+}
+
+#endif
+
+}  // namespace
