@@ -45,7 +45,8 @@ class TUnZipper {
 
  private:
   void ReadCentralDirectory();
-  void CopyStored(uint32_t Count);
+  // Copies Count stored bytes to the output file; their CRC-32.
+  uint32_t CopyStored(uint32_t Count);
 
   bool FBusy = false;
   uint32_t FBufferSize = 16384;
@@ -71,5 +72,7 @@ void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder);
 // True when an entry name must not be extracted: it is empty, starts with a
 // separator, or has a ".." segment ("\", "/" and ":" all separate segments;
 // a segment of dots and spaces only, with two dots or more, counts as "..",
-// since Windows drops trailing dots and spaces), or contains a zero byte.
+// since Windows drops trailing dots and spaces), contains a zero byte, or has
+// a segment that names a device of this platform (IsReservedName: "nul.txt"
+// on Windows; nothing on POSIX).
 bool EntryNameLeadsOutside(const std::string& Name);
