@@ -315,10 +315,11 @@ TEST_F(LauncherRun, CorruptUserArchiveFailsAndStaysUntouched) {
 TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
   const std::string Before = ReadFile(User / "dereroz.zip");
-  Control("pl exported first\nsubfolder dedans\ndict plus.txt x;y\n");
+  // The application removed its dictionary folder: there is nothing to list.
+  Control("pl exported first\nnodict\n");
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
-    EXPECT_NE(StdErr().find("EFOpenError: Unable to open file"), std::string::npos) << StdErr();
+    EXPECT_NE(StdErr().find("EInOutError: Unable to list folder"), std::string::npos) << StdErr();
   }
   EXPECT_EQ(ReadFile(User / "dereroz.zip"), Before);
   // trad_dyn.pl was exported before the packing failed.
@@ -326,6 +327,20 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
                                                 "trad_dyn.pl"}));
   EXPECT_FALSE(fs::exists(WorkFolder()));
+}
+
+TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
+  Control("subfolder dedans\ndict dedans/plus.txt x;y\nsubfolder vide\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  const fs::path Out = Root / "unpacked";
+  fs::create_directories(Out);
+  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + std::string(1, fs::path::preferred_separator));
+  EXPECT_EQ(Names(Out), (std::set<std::string>{"dedans", "mots.txt", "vide"}));
+  EXPECT_EQ(ReadFile(Out / "dedans" / "plus.txt"), "x;y\n");
+  EXPECT_TRUE(fs::is_directory(Out / "vide"));
+  EXPECT_TRUE(fs::is_empty(Out / "vide"));
+  ExpectTempClean();
 }
 
 TEST_F(LauncherRun, NonZeroExitOfTheApplicationStillExports) {

@@ -11,6 +11,7 @@
 //   dict NAME TEXT     write TEXT and a newline to dereroz/NAME
 //   empty              remove every file in dereroz
 //   subfolder NAME     create the folder dereroz/NAME
+//   nodict             remove the folder dereroz itself, with everything in it
 //   signal NAME        create the file NAME in the current folder
 //   wait NAME          wait (up to two minutes) until NAME exists in the current folder
 //   sleep MS           sleep MS milliseconds
@@ -114,6 +115,8 @@ int main(int argc, char** argv) {
       for (const std::string& Name : SortedNames(Dictionary)) fs::remove_all(Dictionary / U8(Name));
     } else if (Command == "subfolder") {
       fs::create_directories(Dictionary / U8(Rest));
+    } else if (Command == "nodict") {
+      fs::remove_all(Dictionary);
     } else if (Command == "signal") {
       WriteText(Current / U8(Rest), "signal\n");
     } else if (Command == "wait") {
