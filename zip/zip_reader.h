@@ -33,13 +33,20 @@ class TUnZipper {
 
   // Reads the central directory and extracts every entry in its order. The
   // archive stays open until the last entry is done or a failure unwinds.
+  // A directory that does not end where the end record says, or is followed
+  // by more records than it counts, raises EZipError "Corrupt ZIP file %s".
+  // Every entry's data is held to its records: it is never written beyond
+  // its declared size, and a size or CRC-32 that differs raises EZipError
+  // naming the entry and what is wrong.
   virtual void ExtractAll();
 
  protected:
   // Extracts one entry from its local header onwards.
   virtual void ExtractEntry(TZipFileEntry& Entry);
   // Method 8 gives a TInflater over Input and Output; any other method
-  // raises EZipError "Unsupported compression format %d".
+  // raises EZipError "Unsupported compression format %d". Output takes no
+  // more than the entry's declared size, and the decompressor's Crc32 is
+  // compared with the entry's.
   virtual std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method,
                                                          TStream* Input, TStream* Output);
 
