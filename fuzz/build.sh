@@ -12,6 +12,7 @@ clang++ -std=c++17 -O1 -g -fno-omit-frame-pointer \
   fuzz/zip_reader_fuzzer.cpp \
   runtime/exceptions.cpp runtime/stack_capture_posix.cpp \
   fs/stream.cpp fs/memory_stream.cpp fs/path_text.cpp \
+  fs/reserved_names.cpp fs/reserved_names_posix.cpp \
   fs/file_services.cpp fs/file_services_posix.cpp \
   fs/file_stream.cpp fs/file_stream_posix.cpp \
   zip/zip_format.cpp zip/name_decoding.cpp zip/decompressor.cpp zip/zip_reader.cpp \

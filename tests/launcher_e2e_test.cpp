@@ -156,11 +156,12 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
   const std::string Before = ReadFile(User / "dereroz.zip");
   // The application removes the whole dictionary folder: nothing to pack.
-  Control("pl exported first\nremovedict\n");
+  Control("pl exported first\nnodict\n");
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
     EXPECT_NE(StdErr().find("EInOutError: The application's output was not delivered: cannot pack \"" +
-                            Text(WorkFolder() / "dereroz") + std::string(1, fs::path::preferred_separator) + "\""),
+                            Text(WorkFolder() / "dereroz") + std::string(1, fs::path::preferred_separator) +
+                            "\": EInOutError: Unable to list folder"),
               std::string::npos)
         << StdErr();
   }
@@ -169,6 +170,20 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "exported first\n");
   EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
                                                 "trad_dyn.pl"}));
+}
+
+TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
+  Control("subfolder dedans\ndict dedans/plus.txt x;y\nsubfolder vide\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  const fs::path Out = Root / "unpacked";
+  fs::create_directories(Out);
+  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + std::string(1, fs::path::preferred_separator));
+  EXPECT_EQ(Names(Out), (std::set<std::string>{"dedans", "mots.txt", "vide"}));
+  EXPECT_EQ(ReadFile(Out / "dedans" / "plus.txt"), "x;y\n");
+  EXPECT_TRUE(fs::is_directory(Out / "vide"));
+  EXPECT_TRUE(fs::is_empty(Out / "vide"));
+  ExpectTempClean();
 }
 
 TEST_F(LauncherRun, NonZeroExitOfTheApplicationStillExports) {

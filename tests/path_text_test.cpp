@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/reserved_names.h"
+
 #include <string>
 
 namespace {
@@ -163,4 +165,35 @@ TEST(CleanPath, LongPathPrefixLeavesThePathUntouched) {
 
 TEST(CleanPath, NamesOutsideAsciiSurvive) {
   EXPECT_EQ(CleanPath("C:\\Donn\xC3\xA9" "es\\x\\..\\\xC3\xBC.txt"), "C:\\Donn\xC3\xA9" "es\\\xC3\xBC.txt");
+}
+
+// ---------------------------------------------------------------------------
+// Device names
+
+TEST(DeviceNames, WindowsFormsInAnyCaseWithExtensionsAndTrailingDotsOrSpaces) {
+  for (const char* name :
+       {"CON", "con", "Prn", "aux", "NUL", "nul.txt", "Com1.tar.gz", "COM0", "com9", "LPT0", "lpt5.x",
+        "CONIN$", "conout$", "Conout$.log", "nul.", "nul...", "nul   ", "nul . .", "con .txt", "nul:x",
+        "COM\xc2\xb9", "lpt\xc2\xb2.txt", "com\xc2\xb3"}) {
+    EXPECT_TRUE(HasWindowsDeviceForm(name)) << name;
+  }
+}
+
+TEST(DeviceNames, OtherNamesAreNotDevices) {
+  for (const char* name : {"", "CO", "console", "nul_", "xnul", "nulx.txt", "com", "com10", "lpt",
+                           "comx", "conin", "conout", "con$", "COM\xc2\xb4", "COM\xc2", "LPT\xc2\xb9\xc2\xb9",
+                           ".nul", "a.nul", "cons.txt"}) {
+    EXPECT_FALSE(HasWindowsDeviceForm(name)) << name;
+  }
+}
+
+TEST(DeviceNames, ReservedOnlyOnWindows) {
+#ifdef _WIN32
+  EXPECT_TRUE(IsReservedName("nul.txt"));
+  EXPECT_TRUE(IsReservedName("COM1"));
+#else
+  EXPECT_FALSE(IsReservedName("nul.txt"));
+  EXPECT_FALSE(IsReservedName("COM1"));
+#endif
+  EXPECT_FALSE(IsReservedName("file.txt"));
 }

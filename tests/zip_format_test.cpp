@@ -372,6 +372,22 @@ TEST(DosDateTime, TimeCheckedBeforeDate) {
   }
 }
 
+TEST(DosDateTime, TryGivesTheSameValueOrFalseWithoutRaising) {
+  double value = -1;
+  EXPECT_TRUE(TryFromDosDateTime(0x3CCF, 0x6DEF, value));
+  EXPECT_DOUBLE_EQ(value, FromDosDateTime(0x3CCF, 0x6DEF));
+  EXPECT_TRUE(TryFromDosDateTime(0x5F9E, 0, value));
+  EXPECT_DOUBLE_EQ(value, 46751.0);
+  // Invalid dates and times: the value is left as it was.
+  value = 7;
+  for (auto [date, time] : std::vector<std::pair<uint16_t, uint16_t>>{
+           {0, 0}, {1 + 13 * 32, 0}, {29 + 2 * 32 + 21 * 512, 0}, {0x3CCF, 31}, {0x3CCF, 24 << 11}}) {
+    EXPECT_FALSE(TryFromDosDateTime(date, time, value)) << date << " " << time;
+    EXPECT_THROW(FromDosDateTime(date, time), EConvertError);
+  }
+  EXPECT_EQ(value, 7);
+}
+
 // ---------------------------------------------------------------------------
 // CRC-32
 

@@ -230,3 +230,23 @@ TEST_F(ZipInteropRead, OtherMethodsUnsupported) {
   EXPECT_TRUE(stdfs::exists(Out / "text.txt"));
   EXPECT_EQ(stdfs::file_size(Out / "text.txt"), 0u);
 }
+
+TEST_F(ZipInteropRead, DamagedStoredDataIsRefusedAsUnzipRefusesIt) {
+  REQUIRE_TOOL("zip");
+  REQUIRE_TOOL("unzip");
+  Make("zip -q -0 ../a.zip random.bin");
+  {
+    std::fstream f(Archive(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(100000);
+    const char c = static_cast<char>(f.get());
+    f.seekp(100000);
+    f.put(static_cast<char>(c ^ 0x10));
+  }
+  EXPECT_NE(std::system(("unzip -tq " + Quote(Archive()) + " > /dev/null 2>&1").c_str()), 0);
+  try {
+    ExtractArchive(Archive(), Out.string());
+    FAIL() << "no failure";
+  } catch (const EZipError& e) {
+    EXPECT_EQ(e.Message(), "Entry \"random.bin\" of ZIP file " + Archive() + " is damaged: CRC-32 mismatch");
+  }
+}

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -105,6 +106,8 @@ struct TEntrySpec {
   uint32_t ExternalAttributes = 0x20;
   Bytes LocalExtra, CentralExtra, Comment;
   std::string CentralName;     // when set, the central record carries this name instead
+  std::optional<Bytes> Payload;          // when set, the entry's data as stored, instead of Data's
+  std::optional<uint32_t> DeclaredSize;  // when set, the uncompressed size in both records
 };
 
 // An archive laid out byte by byte with the record writers.
@@ -112,7 +115,8 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
   TMemoryStream s;
   std::vector<TCentralFileHeader> central;
   for (const TEntrySpec& e : Entries) {
-    const Bytes payload = e.Method == 8 ? RawDeflate(e.Data) : e.Data;
+    const Bytes payload = e.Payload ? *e.Payload : e.Method == 8 ? RawDeflate(e.Data) : e.Data;
+    const uint32_t declared = e.DeclaredSize ? *e.DeclaredSize : static_cast<uint32_t>(e.Data.size());
     TLocalFileHeader h{};
     h.Signature = LocalFileHeaderSignature;
     h.VersionNeeded = e.Method == 8 ? 20 : 10;
@@ -123,7 +127,7 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     const uint32_t crc = Crc(e.Data) ^ (e.WrongCrc ? 0x5A5A5A5Au : 0u);
     h.Crc32 = e.DataDescriptor ? 0 : crc;
     h.CompressedSize = e.DataDescriptor ? 0 : static_cast<uint32_t>(payload.size());
-    h.UncompressedSize = e.DataDescriptor ? 0 : static_cast<uint32_t>(e.Data.size());
+    h.UncompressedSize = e.DataDescriptor ? 0 : declared;
     h.NameLength = static_cast<uint16_t>(e.Name.size());
     h.ExtraLength = static_cast<uint16_t>(e.LocalExtra.size());
     const uint32_t offset = static_cast<uint32_t>(s.Position());
@@ -132,8 +136,7 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     if (!e.LocalExtra.empty()) s.WriteBuffer(e.LocalExtra.data(), static_cast<int32_t>(e.LocalExtra.size()));
     if (!payload.empty()) s.WriteBuffer(payload.data(), static_cast<int32_t>(payload.size()));
     if (e.DataDescriptor) {
-      const uint32_t d[4] = {0x08074B50u, crc, static_cast<uint32_t>(payload.size()),
-                             static_cast<uint32_t>(e.Data.size())};
+      const uint32_t d[4] = {0x08074B50u, crc, static_cast<uint32_t>(payload.size()), declared};
       for (uint32_t v : d) {
         const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
                                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
@@ -150,7 +153,7 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     c.ModDate = h.ModDate;
     c.Crc32 = crc;
     c.CompressedSize = static_cast<uint32_t>(payload.size());
-    c.UncompressedSize = static_cast<uint32_t>(e.Data.size());
+    c.UncompressedSize = declared;
     c.ExtraLength = static_cast<uint16_t>(e.CentralExtra.size());
     c.CommentLength = static_cast<uint16_t>(e.Comment.size());
     c.ExternalAttributes = e.ExternalAttributes;

@@ -4,13 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
 #include "tests/zip_writer_support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace zipw;
 
@@ -126,14 +134,22 @@ TEST(PackFolder, EveryEntryCarriesTheFixedFields) {
   EXPECT_EQ(last.LocalOffset + 30 + last.Name.size() + last.Compressed, z.CentralOffset);
 }
 
-TEST(PackFolder, FolderWithoutEntriesRemovesThePreviousArchive) {
+TEST(PackFolder, FolderWithoutEntriesGivesAnEmptyArchive) {
   TScratch s;
   std::string f = s.Folder("empty");
   std::string a = s.Path("old.zip");
   WriteFile(a, TextBytes(100));
   PackFolder(f, a);
-  EXPECT_FALSE(stdfs::exists(a));
-  EXPECT_EQ(FolderNames(s.Root), std::vector<std::string>{"empty"});
+  Bytes endRecordOnly(22, 0);
+  endRecordOnly[0] = 'P';
+  endRecordOnly[1] = 'K';
+  endRecordOnly[2] = 5;
+  endRecordOnly[3] = 6;
+  EXPECT_EQ(ReadFile(a), endRecordOnly);
+  EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"empty", "old.zip"}));
+  // Also where there was no archive before.
+  PackFolder(f, s.Path("new.zip"));
+  EXPECT_EQ(ReadFile(s.Path("new.zip")), endRecordOnly);
 }
 
 TEST(PackFolder, PreviousArchiveIsReplacedNotMerged) {
@@ -168,21 +184,162 @@ TEST(PackFolder, ArchiveInsideThePackedFolderIsNotPackedIntoItself) {
   EXPECT_EQ(ParseArchive(ReadFile(f + "self.zip")).Entries.size(), 1u);
 }
 
-TEST(PackFolder, SubfolderFailsAndKeepsThePreviousArchive) {
+TEST(PackFolder, SubfoldersArePackedWithTheirRelativeNames) {
   TScratch s;
   std::string f = s.Folder("in");
+  const std::string sep(1, PathSeparator);
   WriteFile(f + "a.txt", TextBytes(1000));
-  s.Folder("in/sub");
+  s.Folder("in/sub/deeper");
+  s.Folder("in/sub/empty");
+  s.Folder("in/emptytop");
+  s.Folder("in/nested/onlyempty/inner");
+  WriteFile(f + "sub" + sep + "x.txt", TextBytes(2000));
+  WriteFile(f + "sub" + sep + "deeper" + sep + "y.bin", RandomBytes(3000, 7));
+  WriteFile(f + "sub" + sep + "deeper" + sep + "z", {});
   std::string a = s.Path("out.zip");
-  Bytes previous = TextBytes(777);
-  WriteFile(a, previous);
-  EXPECT_EQ(MessageOf<EFOpenError>([&] { PackFolder(f, a); }),
-            "Unable to open file \"" + f + "sub\"");
-  EXPECT_EQ(ReadFile(a), previous);
-  EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"in", "out.zip"}));
-  // Nothing stays open: the files of the folder can be removed at once.
-  EXPECT_TRUE(RemoveFile(f + "a.txt"));
+  PackFolder(f, a);
+
+  const std::map<std::string, Bytes> files = {{"a.txt", TextBytes(1000)},
+                                              {"sub/x.txt", TextBytes(2000)},
+                                              {"sub/deeper/y.bin", RandomBytes(3000, 7)},
+                                              {"sub/deeper/z", {}}};
+  const std::set<std::string> folders = {"sub/empty/", "emptytop/", "nested/onlyempty/inner/"};
+  TParsedArchive z = ParseArchive(ReadFile(a));
+  std::map<std::string, Bytes> gotFiles;
+  std::set<std::string> gotFolders;
+  for (const TParsedEntry& e : z.Entries) {
+    SCOPED_TRACE(e.Name);
+    EXPECT_EQ(e.Name.find('\\'), std::string::npos);
+    if (e.Name.back() == '/') {
+      gotFolders.insert(e.Name);
+      EXPECT_EQ(e.Method, 0);
+      EXPECT_EQ(e.Compressed, 0u);
+      EXPECT_EQ(e.Uncompressed, 0u);
+      EXPECT_EQ(e.Crc, 0u);
+      EXPECT_EQ(Get32(e.CentralHeader, 38), 0x10u) << "the DOS folder attribute";
+    } else {
+      gotFiles[e.Name] = e.Data;
+      EXPECT_EQ(Get32(e.CentralHeader, 38), 0x20u);
+    }
+  }
+  EXPECT_EQ(gotFiles, files);
+  EXPECT_EQ(gotFolders, folders);
+  EXPECT_EQ(z.Entries.size(), files.size() + folders.size());
 }
+
+TEST(PackFolder, MissingFolderRaisesAndLeavesTheArchiveAsItWas) {
+  TScratch s;
+  std::string a = s.Path("out.zip");
+  Bytes previous = RandomBytes(777, 8);
+  WriteFile(a, previous);
+  std::string missing = s.Path("none") + PathSeparator;
+  EXPECT_EQ(MessageOf<EInOutError>([&] { PackFolder(missing, a); }),
+            "Unable to list folder \"" + missing + "\"");
+  EXPECT_EQ(ReadFile(a), previous);
+  // A file is no folder to list either.
+  WriteFile(s.Path("file"), TextBytes(10));
+  std::string notFolder = s.Path("file") + PathSeparator;
+  EXPECT_EQ(MessageOf<EInOutError>([&] { PackFolder(notFolder, a); }),
+            "Unable to list folder \"" + notFolder + "\"");
+  EXPECT_EQ(ReadFile(a), previous);
+  EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"file", "out.zip"}));
+}
+
+TEST(PackFolder, NamesOutsideAsciiGetTheUtf8FlagAndAnNtfsHost) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  WriteFile(f + "plain.txt", TextBytes(100));
+  // UTF-8 names made through the system's own services, which take UTF-8 on
+  // every platform.
+  {
+    TFileStream file(f + "caf\xc3\xa9.txt", fmCreate);
+    file.WriteBuffer("caf\xc3\xa9", 5);
+  }
+  ASSERT_TRUE(CreateFolder(f + "\xc3\xbc"));
+  std::string a = s.Path("out.zip");
+  PackFolder(f, a);
+  TParsedArchive z = ParseArchive(ReadFile(a));
+  ASSERT_EQ(z.Entries.size(), 3u);
+  for (const TParsedEntry& e : z.Entries) {
+    SCOPED_TRACE(e.Name);
+    const bool ascii = e.Name == "plain.txt";
+    EXPECT_TRUE(ascii || e.Name == "caf\xc3\xa9.txt" || e.Name == "\xc3\xbc/");
+    EXPECT_EQ(Get16(e.LocalHeader, 6), ascii ? 0 : 0x0800) << "flags";
+    EXPECT_EQ(Get16(e.CentralHeader, 8), ascii ? 0 : 0x0800) << "flags";
+    EXPECT_EQ(Get16(e.CentralHeader, 4), ascii ? 10 : 0x0B14) << "version made by";
+    EXPECT_EQ(Get16(e.LocalHeader, 4), 10) << "version needed";
+    EXPECT_EQ(Get16(e.LocalHeader, 10), 0x0000) << "time";
+    EXPECT_EQ(Get16(e.LocalHeader, 12), 0x5F9E) << "date";
+    EXPECT_EQ(Get32(e.CentralHeader, 38), e.Name.back() == '/' ? 0x10u : 0x20u);
+  }
+}
+
+#ifndef _WIN32
+TEST(PackFolder, LinksAreNeitherFollowedNorStored) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  s.Folder("outside");
+  WriteFile(s.Path("secret.txt"), TextBytes(50));
+  WriteFile(s.Path("outside/hidden.txt"), TextBytes(60));
+  WriteFile(f + "a.txt", TextBytes(70));
+  stdfs::create_symlink(s.Root / "secret.txt", s.Root / "in" / "file_link");
+  stdfs::create_directory_symlink(s.Root / "outside", s.Root / "in" / "folder_link");
+  stdfs::create_symlink(s.Root / "nowhere", s.Root / "in" / "dangling");
+  std::string a = s.Path("out.zip");
+  PackFolder(f, a);
+  TParsedArchive z = ParseArchive(ReadFile(a));
+  ASSERT_EQ(z.Entries.size(), 1u);
+  EXPECT_EQ(z.Entries[0].Name, "a.txt");
+}
+
+TEST(PackFolder, NameOfMoreThan255BytesIsRefusedAndTheArchiveKept) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  const std::string folder(200, 'd'), file(60, 'f');
+  s.Folder("in/" + folder);
+  WriteFile(f + folder + "/" + file, TextBytes(10));
+  std::string a = s.Path("out.zip");
+  WriteFile(a, TextBytes(33));
+  EXPECT_EQ(MessageOf<EZipError>([&] { PackFolder(f, a); }),
+            "Name \"" + folder + "/" + file + "\" is too long for a ZIP archive");
+  EXPECT_EQ(ReadFile(a), TextBytes(33));
+  EXPECT_EQ(FolderNames(s.Root), (std::vector<std::string>{"in", "out.zip"}));
+}
+
+TEST(PackFolder, ManyFilesUnderALowOpenFileLimit) {
+  // 1,100 files packed by a child process that may hold 256 files open.
+  TScratch s;
+  std::string f = s.Folder("in");
+  for (int i = 0; i < 1100; ++i) WriteFile(f + "w" + std::to_string(i) + ".txt", TextBytes(40 + i % 7));
+  std::string a = s.Path("out.zip");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit limit {256, 256};
+    int code = setrlimit(RLIMIT_NOFILE, &limit) == 0 ? 0 : 2;
+    if (code == 0) {
+      try {
+        PackFolder(f, a);
+      } catch (...) {
+        code = 1;
+      }
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "1: PackFolder raised; 2: no limit set";
+  TParsedArchive z = ParseArchive(ReadFile(a));
+  ASSERT_EQ(z.Entries.size(), 1100u);
+  std::set<std::string> names;
+  for (const TParsedEntry& e : z.Entries) {
+    names.insert(e.Name);
+    EXPECT_EQ(e.Data, TextBytes(40 + std::stoi(e.Name.substr(1)) % 7)) << e.Name;
+  }
+  EXPECT_EQ(names.size(), 1100u);
+}
+#endif
 
 TEST(PackFolder, MissingTargetFolderRaisesCreateErrorNamingTheArchive) {
   TScratch s;
@@ -352,6 +509,78 @@ TEST(TZipper, EmptyEntryListWritesNothing) {
   z.SetFileName(s.Path("a.zip"));
   z.WriteArchive();
   EXPECT_TRUE(FolderNames(s.Root).empty());
+}
+
+namespace {
+
+// Before every entry, tries to open each entry's disk file the way the
+// writer does (a reader that shares with no one): only the file of the entry
+// being written may be held.
+class TOpenFilesProbe : public TZipper {
+ public:
+  std::vector<std::string> Held;  // per entry: the files that could not be opened
+
+ protected:
+  void WriteEntry(TZipFileEntry& Entry) override {
+    std::string held;
+    for (int i = 0; i < Entries().Count(); ++i) {
+      try {
+        TFileStream probe(Entries()[i].DiskFileName, fmOpenRead);
+      } catch (const EFOpenError&) {
+        held += Entries()[i].ArchiveFileName();
+      }
+    }
+    Held.push_back(held);
+    TZipper::WriteEntry(Entry);
+  }
+};
+
+}  // namespace
+
+TEST(TZipper, EntriesWithoutStreamAreOpenedOneAtATime) {
+  TScratch s;
+  std::string f = s.Folder("in");
+  TOpenFilesProbe z;
+  z.SetFileName(s.Path("a.zip"));
+  for (const char* name : {"1", "2", "3"}) {
+    WriteFile(f + name, TextBytes(1000));
+    TZipFileEntry& e = z.Entries().Add();
+    e.DiskFileName = f + name;
+    e.SetArchiveFileName(name);
+  }
+  z.WriteArchive();
+  EXPECT_EQ(z.Held, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(ParseArchive(ReadFile(s.Path("a.zip"))).Entries.size(), 3u);
+  // None stays open afterwards.
+  for (const char* name : {"1", "2", "3"}) EXPECT_TRUE(RemoveFile(f + name));
+}
+
+TEST(TZipper, EmptyEntryListWritesTheEndRecordWhenAsked) {
+  TScratch s;
+  TZipper z;
+  z.SetFileName(s.Path("a.zip"));
+  z.WriteEmptyArchive = true;
+  z.WriteArchive();
+  TParsedArchive p = ParseArchive(ReadFile(s.Path("a.zip")));
+  EXPECT_EQ(ReadFile(s.Path("a.zip")).size(), 22u);
+  EXPECT_TRUE(p.Entries.empty());
+  EXPECT_EQ(p.CentralOffset, 0u);
+  EXPECT_EQ(FolderNames(s.Root), std::vector<std::string>{"a.zip"});
+}
+
+TEST(TZipper, LongNameOutsideAsciiIsCutBetweenCharacters) {
+  TScratch s;
+  TMemoryStream m;
+  TZipper z;
+  z.SetFileName(s.Path("a.zip"));
+  std::string name;
+  for (int i = 0; i < 150; ++i) name += "\xc3\xa9";  // 300 bytes
+  z.AddStreamEntry(Fill(m, TextBytes(10)), name);
+  z.WriteArchive();
+  TParsedArchive p = ParseArchive(ReadFile(s.Path("a.zip")));
+  ASSERT_EQ(p.Entries.size(), 1u);
+  EXPECT_EQ(p.Entries[0].Name, name.substr(0, 254));
+  EXPECT_EQ(Get16(p.Entries[0].LocalHeader, 6), 0x0800);
 }
 
 TEST(TZipper, LongNameIsCutTo255Bytes) {

@@ -221,23 +221,46 @@ void ToDosDateTime(double DateTime, uint16_t& DosDate, uint16_t& DosTime) {
                                   static_cast<uint32_t>((year - 1980) * 512));
 }
 
-double FromDosDateTime(uint16_t DosDate, uint16_t DosTime) {
-  const int seconds = (DosTime & 31) * 2;
-  const int minutes = (DosTime >> 5) & 63;
-  const int hours = (DosTime >> 11) & 31;
-  if (hours >= 24 || minutes >= 60 || seconds >= 60)
-    throw EConvertError(
-        FormatText("%d:%d:%d.%d is not a valid time specification", hours, minutes, seconds, 0));
-  const double time = (hours * 3600000.0 + minutes * 60000.0 + seconds * 1000.0) / kMsPerDay;
+namespace {
 
-  const int day = DosDate & 31;
-  const int month = (DosDate >> 5) & 15;
-  const int year = ((DosDate >> 9) & 127) + 1980;
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+// The fields of a DOS date and time, as stored.
+struct TDosFields {
+  explicit TDosFields(uint16_t DosDate, uint16_t DosTime)
+      : Seconds((DosTime & 31) * 2),
+        Minutes((DosTime >> 5) & 63),
+        Hours((DosTime >> 11) & 31),
+        Day(DosDate & 31),
+        Month((DosDate >> 5) & 15),
+        Year(((DosDate >> 9) & 127) + 1980) {}
+  bool ValidTime() const { return Hours < 24 && Minutes < 60 && Seconds < 60; }
+  bool ValidDate() const {
+    return Month >= 1 && Month <= 12 && Day >= 1 && Day <= DaysInMonth(Year, Month);
+  }
+  double Value() const {
+    const double time = (Hours * 3600000.0 + Minutes * 60000.0 + Seconds * 1000.0) / kMsPerDay;
+    return static_cast<double>(DaysFromCivil(Year, Month, Day) + kUnixEpochOffset) + time;
+  }
+  int Seconds, Minutes, Hours, Day, Month, Year;
+};
+
+}  // namespace
+
+double FromDosDateTime(uint16_t DosDate, uint16_t DosTime) {
+  const TDosFields f(DosDate, DosTime);
+  if (!f.ValidTime())
     throw EConvertError(
-        FormatText("%d-%d-%d is not a valid date specification", year, month, day));
-  const double date = static_cast<double>(DaysFromCivil(year, month, day) + kUnixEpochOffset);
-  return date + time;
+        FormatText("%d:%d:%d.%d is not a valid time specification", f.Hours, f.Minutes, f.Seconds, 0));
+  if (!f.ValidDate())
+    throw EConvertError(
+        FormatText("%d-%d-%d is not a valid date specification", f.Year, f.Month, f.Day));
+  return f.Value();
+}
+
+bool TryFromDosDateTime(uint16_t DosDate, uint16_t DosTime, double& DateTime) {
+  const TDosFields f(DosDate, DosTime);
+  if (!f.ValidTime() || !f.ValidDate()) return false;
+  DateTime = f.Value();
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -19,8 +19,9 @@ enum : uint32_t {
 // Sizes of the records on disk (the name and extra fields follow them).
 enum : int32_t { LocalFileHeaderSize = 30, CentralFileHeaderSize = 46, EndOfCentralDirSize = 22 };
 
-// General-purpose flag bits the reader looks at.
-enum : uint16_t { zfEncrypted = 0x0001, zfDataDescriptor = 0x0008 };
+// General-purpose flag bits: the reader looks at the first two, the writer
+// sets the third for names outside ASCII.
+enum : uint16_t { zfEncrypted = 0x0001, zfDataDescriptor = 0x0008, zfUtf8Name = 0x0800 };
 
 struct TLocalFileHeader {
   uint32_t Signature;
@@ -68,6 +69,7 @@ class TZipFileEntry {
   // Filled by the reader from the central directory record.
   uint16_t VersionMadeBy = 0;
   uint32_t ExternalAttributes = 0;
+  uint32_t CentralCrc32 = 0;
   uint32_t CentralCompressedSize = 0;
   uint32_t CentralUncompressedSize = 0;
 
@@ -92,6 +94,9 @@ class TZipFileEntries {
 void ToDosDateTime(double DateTime, uint16_t& DosDate, uint16_t& DosTime);
 // Raises EConvertError for an invalid time of day or calendar date.
 double FromDosDateTime(uint16_t DosDate, uint16_t DosTime);
+// As FromDosDateTime, without raising: false (DateTime untouched) for an
+// invalid time of day or calendar date.
+bool TryFromDosDateTime(uint16_t DosDate, uint16_t DosTime, double& DateTime);
 
 // CRC-32 of the zip format (reflected polynomial 0xEDB88320). A run starts
 // with the register at 0xFFFFFFFF and ends with its one's complement.

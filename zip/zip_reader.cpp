@@ -5,6 +5,7 @@
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
 #include "fs/path_text.h"
+#include "fs/reserved_names.h"
 #include "runtime/exceptions.h"
 #include "runtime/scope_exit.h"
 #include "zip/name_decoding.h"
@@ -29,6 +30,52 @@ std::string ReadName(TStream& Stream, uint16_t Length) {
   if (Length) Stream.ReadBuffer(&name[0], Length);
   return name;
 }
+
+// Raises the failure of an entry whose data does not match its records.
+[[noreturn]] void RaiseDamaged(const std::string& Entry, const std::string& Archive,
+                               const std::string& Reason) {
+  throw EZipError(
+      FormatText("Entry \"%s\" of ZIP file %s is damaged: %s", Entry, Archive, Reason));
+}
+
+// The output of one entry: it passes at most Limit bytes on to the file and
+// raises as soon as the data would go beyond them, so an entry never writes
+// more than its records declare, whatever its compressed data holds.
+class TEntryOutput : public TStream {
+ public:
+  TEntryOutput(TStream& Target, uint32_t Limit, const std::string& Entry, const std::string& Archive)
+      : FTarget(Target), FLeft(Limit), FEntry(Entry), FArchive(Archive) {}
+
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    if (Count <= 0) return 0;
+    if (static_cast<uint32_t>(Count) > FLeft) {
+      if (FLeft > 0) FTarget.WriteBuffer(Buffer, static_cast<int32_t>(FLeft));
+      FWritten += FLeft;
+      FLeft = 0;
+      RaiseDamaged(FEntry, FArchive,
+                   FormatText("more data than its declared size of %d bytes", FWritten));
+    }
+    FTarget.WriteBuffer(Buffer, Count);
+    FLeft -= static_cast<uint32_t>(Count);
+    FWritten += static_cast<uint32_t>(Count);
+    return Count;
+  }
+  // Only the position can be asked for: the data goes out front to back.
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    return Offset == 0 && Origin != soBeginning ? static_cast<int64_t>(FWritten) : -1;
+  }
+  bool SetSize(int64_t) override { return false; }
+
+  uint32_t Written() const { return FWritten; }
+
+ private:
+  TStream& FTarget;
+  uint32_t FLeft;
+  uint32_t FWritten = 0;
+  const std::string& FEntry;
+  const std::string& FArchive;
+};
 
 // The permission bits for an extracted file: the rwx bits a Unix tool
 // recorded, else read-write for everyone (both under the umask).
@@ -58,6 +105,9 @@ bool EntryNameLeadsOutside(const std::string& Name) {
       }
     }
     if (onlyDotsAndSpaces && dots >= 2) return true;
+    // A device name ("nul.txt" on Windows) opens the device, not a file in
+    // the output folder.
+    if (end > start && IsReservedName(Name.substr(start, end - start))) return true;
     start = end + 1;
   }
   return false;
@@ -109,11 +159,25 @@ void TUnZipper::ReadCentralDirectory() {
     entry.HeaderPosition = static_cast<int32_t>(h.LocalHeaderOffset);
     entry.VersionMadeBy = h.VersionMadeBy;
     entry.ExternalAttributes = h.ExternalAttributes;
+    entry.CentralCrc32 = h.Crc32;
     entry.CentralCompressedSize = h.CompressedSize;
     entry.CentralUncompressedSize = h.UncompressedSize;
     entry.SetArchiveFileName(DecodeEntryName(ReadName(zip, h.NameLength)));
     const int64_t skip = static_cast<int64_t>(h.ExtraLength) + h.CommentLength;
     if (skip) SeekExactly(zip, zip.Position() + skip);
+  }
+  // The records counted must fill the directory exactly, up to where the end
+  // record says it ends, and no further record may follow: a count that
+  // wrapped or was damaged would otherwise extract part of the archive and
+  // report success.
+  const uint64_t claimedEnd =
+      static_cast<uint64_t>(FEndHeader.CentralDirOffset) + FEndHeader.CentralDirSize;
+  const int64_t end = zip.Position();
+  if (end < 0 || static_cast<uint64_t>(end) != claimedEnd) throw EZipError(corrupt);
+  if (end + 4 <= size - EndOfCentralDirSize) {
+    unsigned char next[4];
+    zip.ReadBuffer(next, 4);
+    if (next[0] == 'P' && next[1] == 'K' && next[2] == 1 && next[3] == 2) throw EZipError(corrupt);
   }
 }
 
@@ -133,15 +197,18 @@ void TUnZipper::ExtractAll() {
   for (int i = 0; i < FEntries.Count(); ++i) ExtractEntry(FEntries[i]);
 }
 
-void TUnZipper::CopyStored(uint32_t Count) {
+uint32_t TUnZipper::CopyStored(uint32_t Count) {
   if (!FCopyBuffer) FCopyBuffer.reset(new unsigned char[kStoredChunk]);
   unsigned char* buf = FCopyBuffer.get();
+  uint32_t crc = 0xFFFFFFFFu;
   while (Count > 0) {
     const uint32_t n = std::min(Count, kStoredChunk);
     FZipReader->ReadBuffer(buf, static_cast<int32_t>(n));
+    crc = UpdateCrc32(crc, buf, n);
     FOutStream->WriteBuffer(buf, static_cast<int32_t>(n));
     Count -= n;
   }
+  return ~crc;
 }
 
 void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
@@ -165,18 +232,25 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
 
   uint32_t compressedSize = h.CompressedSize;
   uint32_t uncompressedSize = h.UncompressedSize;
-  if ((h.Flags & zfDataDescriptor) && compressedSize == 0) {
-    // Written by a streaming tool: the sizes follow the data and are repeated
-    // in the central directory.
-    compressedSize = Entry.CentralCompressedSize;
-    uncompressedSize = Entry.CentralUncompressedSize;
+  uint32_t crc = h.Crc32;
+  if (h.Flags & zfDataDescriptor) {
+    // Written by a streaming tool: the sizes and the CRC follow the data and
+    // are repeated in the central directory.
+    if (compressedSize == 0) {
+      compressedSize = Entry.CentralCompressedSize;
+      uncompressedSize = Entry.CentralUncompressedSize;
+    }
+    if (crc == 0) crc = Entry.CentralCrc32;
   }
   Entry.Size = static_cast<int32_t>(uncompressedSize);
-  Entry.DateTime = FromDosDateTime(h.ModDate, h.ModTime);
+  // An invalid or zero DOS date-time is no reason to refuse the data; the
+  // entry just has no meaningful time.
+  double dateTime = 0;
+  Entry.DateTime = TryFromDosDateTime(h.ModDate, h.ModTime, dateTime) ? dateTime : 0;
   const uint16_t method = h.Method;
 
   std::string outName = Entry.DiskFileName;
-  const bool isFolder = outName.back() == '/';
+  const bool isFolder = IsSeparator(outName.back());
   if (!isFolder && outName.find(':') != std::string::npos) outName = ExtractNamePart(outName);
   // "\" and "/" both separate folders in a name; paths are built with the
   // platform's own separator so files land in the folders just made.
@@ -188,6 +262,10 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     ForceFolderPath(JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, outName));
     return;
   }
+  if (method == 0 && compressedSize != uncompressedSize)
+    RaiseDamaged(name, FFileName,
+                 FormatText("stored data of %d bytes for a declared size of %d bytes", compressedSize,
+                            uncompressedSize));
   const std::string outPath = JoinFolder(FOutputPath, outName);
 
   const std::string folder = ExtractFolderPart(outPath);
@@ -198,13 +276,23 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
   TScopeExit closeOutput([this] { FOutStream.reset(); });
   FOutStream = std::make_unique<TFileStream>(outPath, fmCreate, EntryRights(Entry));
 
+  uint32_t actualCrc;
   if (method == 0) {
-    CopyStored(compressedSize);
+    actualCrc = CopyStored(compressedSize);
   } else {
+    // The decompressor writes through a bound of the declared size: a larger
+    // output stops there with a failure instead of filling the disk.
+    TEntryOutput output(*FOutStream, uncompressedSize, name, FFileName);
     std::unique_ptr<TDeCompressor> decompressor =
-        NewDecompressor(Entry, method, FZipReader.get(), FOutStream.get());
+        NewDecompressor(Entry, method, FZipReader.get(), &output);
     decompressor->Decompress();
+    if (output.Written() != uncompressedSize)
+      RaiseDamaged(name, FFileName,
+                   FormatText("%d bytes of data for a declared size of %d bytes", output.Written(),
+                              uncompressedSize));
+    actualCrc = decompressor->Crc32();
   }
+  if (actualCrc != crc) RaiseDamaged(name, FFileName, "CRC-32 mismatch");
 }
 
 void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder) {

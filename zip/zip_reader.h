@@ -33,19 +33,27 @@ class TUnZipper {
 
   // Reads the central directory and extracts every entry in its order. The
   // archive stays open until the last entry is done or a failure unwinds.
+  // A directory that does not end where the end record says, or is followed
+  // by more records than it counts, raises EZipError "Corrupt ZIP file %s".
+  // Every entry's data is held to its records: it is never written beyond
+  // its declared size, and a size or CRC-32 that differs raises EZipError
+  // naming the entry and what is wrong.
   virtual void ExtractAll();
 
  protected:
   // Extracts one entry from its local header onwards.
   virtual void ExtractEntry(TZipFileEntry& Entry);
   // Method 8 gives a TInflater over Input and Output; any other method
-  // raises EZipError "Unsupported compression format %d".
+  // raises EZipError "Unsupported compression format %d". Output takes no
+  // more than the entry's declared size, and the decompressor's Crc32 is
+  // compared with the entry's.
   virtual std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method,
                                                          TStream* Input, TStream* Output);
 
  private:
   void ReadCentralDirectory();
-  void CopyStored(uint32_t Count);
+  // Copies Count stored bytes to the output file; their CRC-32.
+  uint32_t CopyStored(uint32_t Count);
 
   bool FBusy = false;
   uint32_t FBufferSize = 16384;
@@ -71,5 +79,7 @@ void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder);
 // True when an entry name must not be extracted: it is empty, starts with a
 // separator, or has a ".." segment ("\", "/" and ":" all separate segments;
 // a segment of dots and spaces only, with two dots or more, counts as "..",
-// since Windows drops trailing dots and spaces), or contains a zero byte.
+// since Windows drops trailing dots and spaces), contains a zero byte, or has
+// a segment that names a device of this platform (IsReservedName: "nul.txt"
+// on Windows; nothing on POSIX).
 bool EntryNameLeadsOutside(const std::string& Name);

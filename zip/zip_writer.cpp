@@ -11,12 +11,21 @@
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
 #include "runtime/scope_exit.h"
+#include "zip/name_decoding.h"
 
 namespace {
 
 // Fixed values of every record this writer produces.
 constexpr uint16_t kVersion = 10;
 constexpr uint32_t kExternalAttributes = 0x20;  // the DOS archive attribute
+constexpr uint32_t kFolderAttributes = 0x10;    // the DOS directory attribute
+// "Version made by" of an entry whose name is UTF-8 outside ASCII: host 11
+// (NTFS), version 2.0. Readers take the name as UTF-8 from the flag only when
+// the host is not MS-DOS (unzip converts names of host 0 from code page 437
+// whatever the flag says, and also those of NTFS version 5.0), and with a
+// DOS-like host the permissions of extracted files come from the reader's
+// defaults and umask, not from Unix mode bits this writer would have to invent.
+constexpr uint16_t kVersionMadeByUtf8 = (11 << 8) | 20;
 constexpr size_t kMaxNameLength = 255;
 constexpr int kMaxEntries = 65535;
 constexpr int64_t kLocalHeaderSize = 30;
@@ -57,6 +66,24 @@ std::string ChangeExtension(const std::string& Path, const std::string& Extensio
   return Path + Extension;
 }
 
+// A name that is UTF-8 with characters outside ASCII: stored with the UTF-8
+// flag. Names that are not valid UTF-8 keep the flag clear.
+bool NeedsUtf8Flag(const std::string& Name) {
+  for (unsigned char c : Name)
+    if (c >= 0x80) return IsValidUtf8(Name);
+  return false;
+}
+
+// The name as stored: at most its first 255 bytes, never cut inside a UTF-8
+// character.
+std::string StoredName(const std::string& Name) {
+  if (Name.size() <= kMaxNameLength) return Name;
+  size_t length = kMaxNameLength;
+  if (IsValidUtf8(Name))
+    while (length > 0 && (static_cast<unsigned char>(Name[length]) & 0xC0) == 0x80) --length;
+  return Name.substr(0, length);
+}
+
 }  // namespace
 
 TZipper::TZipper() = default;
@@ -84,9 +111,16 @@ void TZipper::CheckArchiveSize(int64_t End) const {
     throw EZipError(FormatText("ZIP archive %s would exceed 2 GiB", FFileName));
 }
 
+int32_t TZipper::InputSize(const TZipFileEntry& Entry, TStream& Input) const {
+  const int64_t size = Input.Size();
+  if (size < 0 || size > FMaxArchiveSize)
+    throw EZipError(FormatText("File %s is too large for a ZIP archive", Entry.ArchiveFileName()));
+  return static_cast<int32_t>(size);
+}
+
 void TZipper::WriteArchive() {
   const int count = FEntries.Count();
-  if (count == 0) return;
+  if (count == 0 && !WriteEmptyArchive) return;
   FBusy = true;
   TScopeExit notBusy([this] {
     FBusy = false;
@@ -94,27 +128,18 @@ void TZipper::WriteArchive() {
     FInStream = nullptr;
   });
 
-  // Everything the format cannot hold is refused before anything is written.
+  // Everything the format cannot hold in the entries' own streams is refused
+  // before anything is written. Entries without a stream are read from their
+  // disk file, which is opened only when the entry's turn comes, so that at
+  // most one input file is open at a time.
   if (count > kMaxEntries)
     throw EZipError(FormatText("Too many entries for a ZIP archive: %d", count));
-  // Entries without a stream are read from their disk file.
-  std::vector<std::unique_ptr<TFileStream>> opened;
-  std::vector<TStream*> inputs(static_cast<size_t>(count), nullptr);
   for (int i = 0; i < count; ++i) {
     TZipFileEntry& entry = FEntries[i];
-    TStream* input = entry.Stream;
-    if (input != nullptr) {
-      if (entry.ArchiveFileName().empty())
-        throw EZipError(FormatText("Missing archive filename in streamed entry %d", i));
-    } else {
-      opened.push_back(std::make_unique<TFileStream>(entry.DiskFileName, fmOpenRead));
-      input = opened.back().get();
-    }
-    int64_t size = input->Size();
-    if (size < 0 || size > FMaxArchiveSize)
-      throw EZipError(FormatText("File %s is too large for a ZIP archive", entry.ArchiveFileName()));
-    entry.Size = static_cast<int32_t>(size);
-    inputs[static_cast<size_t>(i)] = input;
+    if (entry.Stream == nullptr) continue;
+    if (entry.ArchiveFileName().empty())
+      throw EZipError(FormatText("Missing archive filename in streamed entry %d", i));
+    entry.Size = InputSize(entry, *entry.Stream);
   }
 
   // The new archive is written beside the target and replaces it only once
@@ -136,11 +161,20 @@ void TZipper::WriteArchive() {
 
   int written = 0;
   for (int i = 0; i < count; ++i) {
-    FInStream = inputs[static_cast<size_t>(i)];
-    WriteEntry(FEntries[i]);
+    TZipFileEntry& entry = FEntries[i];
+    std::unique_ptr<TFileStream> opened;
+    TStream* input = entry.Stream;
+    if (input == nullptr) {
+      opened = std::make_unique<TFileStream>(entry.DiskFileName, fmOpenRead);
+      input = opened.get();
+      entry.Size = InputSize(entry, *input);
+    }
+    FInStream = input;
+    WriteEntry(entry);
+    FInStream = nullptr;
     ++written;
   }
-  if (written > 0) WriteCentralDirectory(written);
+  WriteCentralDirectory(written);
 
   if (!out->FlushToDisk()) throw EWriteError("Stream write error");
   FOutStream = nullptr;
@@ -162,7 +196,8 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
   h = TLocalFileHeader{};
   h.Signature = LocalFileHeaderSignature;
   h.VersionNeeded = kVersion;
-  h.Flags = 0;
+  const std::string fullName = Entry.ArchiveFileName();
+  h.Flags = NeedsUtf8Flag(fullName) ? zfUtf8Name : 0;
   h.Method = 1;  // replaced below, once the data is encoded
   ToDosDateTime(Entry.DateTime, h.ModDate, h.ModTime);
   h.Crc32 = 0;
@@ -200,8 +235,7 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
     method = compressor->MethodId();
   }
 
-  const std::string fullName = Entry.ArchiveFileName();
-  const std::string name = fullName.substr(0, kMaxNameLength);
+  const std::string name = StoredName(fullName);
   int64_t compressed = holding->Size();
   h.NameLength = static_cast<uint16_t>(name.size());
   h.Crc32 = crc;
@@ -247,7 +281,7 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
 
     ch = TCentralFileHeader{};
     ch.Signature = CentralFileHeaderSignature;
-    ch.VersionMadeBy = kVersion;
+    ch.VersionMadeBy = (lh.Flags & zfUtf8Name) ? kVersionMadeByUtf8 : kVersion;
     ch.VersionNeeded = lh.VersionNeeded;
     ch.Flags = lh.Flags;
     ch.Method = lh.Method;
@@ -261,7 +295,8 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
     ch.CommentLength = 0;
     ch.DiskStart = 0;
     ch.InternalAttributes = 0;
-    ch.ExternalAttributes = kExternalAttributes;
+    ch.ExternalAttributes =
+        !name.empty() && name.back() == '/' ? kFolderAttributes : kExternalAttributes;
     ch.LocalHeaderOffset = static_cast<uint32_t>(headerOffset);
     WriteCentralHeader(directory, ch);
     if (!name.empty()) directory.WriteBuffer(name.data(), static_cast<int32_t>(name.size()));
@@ -288,31 +323,92 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
   WriteEndOfCentralDir(out, e);
 }
 
+namespace {
+
+// The walk of PackFolder over a folder tree.
+class TFolderPacker {
+ public:
+  TFolderPacker(TZipper& Zipper, const std::string& ArchiveFile)
+      : FZipper(Zipper), FArchivePath(ExpandPath(ArchiveFile)) {}
+
+  // Appends an entry for every file in Folder (which ends with a separator)
+  // and, depth first, in its subfolders, named Prefix followed by the path
+  // below Folder with "/" between the levels. A subfolder that gives no entry
+  // of its own is kept as a folder entry ("sub/"). Links are neither followed
+  // nor stored. The number of entries appended.
+  int AddFolder(const std::string& Folder, const std::string& Prefix) {
+    struct TChild {
+      std::string Name;
+      bool IsFolder;
+    };
+    // The whole listing is taken first, so that no search stays open while
+    // the subfolders are walked.
+    std::vector<TChild> children;
+    {
+      TSearchRecord record;
+      TScopeExit endSearch([&] { FindEnd(record); });
+      int rc = FindFirstEntry(Folder + "*", faAnyFile, record);
+      // An empty listing is only believed of a folder that is there.
+      if (rc != 0 && !(rc == NoMoreEntriesError && FolderExists(Folder))) RaiseUnlisted(Folder, rc);
+      while (rc == 0) {
+        const std::string& name = record.Name;
+        if (name != "." && name != ".." && (record.Attributes & faReparsePoint) == 0)
+          children.push_back({name, (record.Attributes & faDirectory) != 0});
+        rc = FindNextEntry(record);
+      }
+      // A listing cut short would drop files from the archive unnoticed.
+      if (rc != NoMoreEntriesError) RaiseUnlisted(Folder, rc);
+    }
+    int added = 0;
+    for (const TChild& child : children) {
+      const std::string path = Folder + child.Name;
+      const std::string name = Prefix + ExtractNamePart(child.Name);
+      if (child.IsFolder) {
+        const int inner = AddFolder(path + PathSeparator, name + "/");
+        if (inner == 0) {
+          AddEntry(name + "/").Stream = &FNoData;
+          ++added;
+        }
+        added += inner;
+      } else if (ExpandPath(path) != FArchivePath) {
+        // An archive written into the folder it packs is not packed into
+        // itself: the previous archive stays in place until the new one
+        // replaces it.
+        AddEntry(name).DiskFileName = path;
+        ++added;
+      }
+    }
+    return added;
+  }
+
+ private:
+  [[noreturn]] static void RaiseUnlisted(const std::string& Folder, int Code) {
+    throw EInOutError(FormatText("Unable to list folder \"%s\"", Folder), Code);
+  }
+
+  // A longer name would be cut when stored, and a cut name can collide with
+  // another or end in "/" and turn the file into a folder entry.
+  TZipFileEntry& AddEntry(const std::string& Name) {
+    if (Name.size() > kMaxNameLength)
+      throw EZipError(FormatText("Name \"%s\" is too long for a ZIP archive", Name));
+    TZipFileEntry& entry = FZipper.Entries().Add();
+    entry.SetArchiveFileName(Name);
+    return entry;
+  }
+
+  TZipper& FZipper;
+  const std::string FArchivePath;
+  TMemoryStream FNoData;  // the data of every folder entry: none
+};
+
+}  // namespace
+
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
   TZipper zipper;
   zipper.SetFileName(ArchiveFile);
-  // An archive written into the folder it packs is not packed into itself:
-  // the previous archive stays in place until the new one replaces it.
-  const std::string archivePath = ExpandPath(ArchiveFile);
-  // Declared after the zipper, so the streams are freed before it.
-  std::vector<std::unique_ptr<TFileStream>> streams;
-  {
-    TSearchRecord record;
-    TScopeExit endSearch([&] { FindEnd(record); });
-    int rc = FindFirstEntry(Folder + "*", faAnyFile, record);
-    while (rc == 0) {
-      if (record.Name != "." && record.Name != ".." &&
-          ExpandPath(Folder + record.Name) != archivePath) {
-        streams.push_back(std::make_unique<TFileStream>(Folder + record.Name, fmOpenRead));
-        zipper.AddStreamEntry(streams.back().get(), ExtractNamePart(record.Name));
-      }
-      rc = FindNextEntry(record);
-    }
-  }
-  if (zipper.Entries().Count() == 0) {
-    // Nothing to pack: no archive is left, not even the previous one.
-    if (FileExists(ArchiveFile)) RemoveFile(ArchiveFile);
-    return;
-  }
+  // A folder without any entry gives an archive without any entry.
+  zipper.WriteEmptyArchive = true;
+  TFolderPacker packer(zipper, ArchiveFile);
+  packer.AddFolder(Folder, "");
   zipper.WriteArchive();
 }

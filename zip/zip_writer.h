@@ -1,5 +1,5 @@
-// The archive writer: packs streams into a zip archive, and PackFolder, which
-// packs every file lying directly in a folder.
+// The archive writer: packs streams and files into a zip archive, and
+// PackFolder, which packs a folder tree.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +33,17 @@ class TZipper {
   // entry is written: the archive name with the extension ".tmp2".
   std::string SpillFileName() const;
 
-  // Writes every entry, then the central directory and the end record. The
-  // archive is first written under a temporary name beside FileName, flushed
-  // to disk and then moved over FileName in one step, so FileName is either
-  // the previous file or the complete new archive. Nothing is written for an
-  // empty entry list.
+  // Writes every entry, then the central directory and the end record. An
+  // entry with a stream is read from it; any other from its DiskFileName,
+  // opened when the entry is written and closed right after it. The archive
+  // is first written under a temporary name beside FileName, flushed to disk
+  // and then moved over FileName in one step, so FileName is either the
+  // previous file or the complete new archive. For an empty entry list
+  // nothing is written unless WriteEmptyArchive is set, which gives an
+  // archive of the end record alone.
   virtual void WriteArchive();
+
+  bool WriteEmptyArchive = false;
 
  protected:
   virtual void WriteEntry(TZipFileEntry& Entry);
@@ -54,6 +59,9 @@ class TZipper {
 
  private:
   void CheckArchiveSize(int64_t End) const;
+  // The size of an entry's input; raises EZipError when the format cannot
+  // hold it.
+  int32_t InputSize(const TZipFileEntry& Entry, TStream& Input) const;
   void WriteCentralDirectory(int EntriesWritten);
 
   TZipFileEntries FEntries;
@@ -68,7 +76,10 @@ class TZipper {
   TEndOfCentralDir FEndHeader{};
 };
 
-// Packs every file lying directly in Folder (which ends with a separator)
-// into ArchiveFile. A folder without entries leaves no archive; any failure
-// leaves a previous ArchiveFile as it was.
+// Packs the tree of Folder (which ends with a separator) into ArchiveFile:
+// every file, named by its path below Folder with "/" between the levels,
+// and every subfolder that holds no file as a folder entry ("sub/"); links
+// are skipped. One input file is open at a time. A folder without entries
+// gives an empty archive. A folder that is missing or cannot be listed, and
+// any other failure, raise and leave a previous ArchiveFile as it was.
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile);

@@ -11,12 +11,12 @@
 //   dict NAME TEXT     write TEXT and a newline to dereroz/NAME
 //   empty              remove every file in dereroz
 //   subfolder NAME     create the folder dereroz/NAME
+//   nodict             remove the folder dereroz itself, with everything in it
 //   signal NAME        create the file NAME in the current folder
 //   wait NAME          wait (up to two minutes) until NAME exists in the current folder
 //   sleep MS           sleep MS milliseconds
 //   plsize N           write N bytes ("x") to trad_dyn.pl beside itself
 //   dictmany PREFIX N  write N files PREFIX<i>.txt to dereroz
-//   removedict         remove the folder dereroz with everything in it
 //   onterm TEXT        from now on, a request to stop (SIGTERM/SIGINT/SIGHUP) is
 //                      answered by writing TEXT to trad_dyn.pl and ending
 //                      with exit code 0 (the waits below watch for it)
@@ -131,6 +131,8 @@ int main(int argc, char** argv) {
       for (const std::string& Name : SortedNames(Dictionary)) fs::remove_all(Dictionary / U8(Name));
     } else if (Command == "subfolder") {
       fs::create_directories(Dictionary / U8(Rest));
+    } else if (Command == "nodict") {
+      fs::remove_all(Dictionary);
     } else if (Command == "signal") {
       WriteText(Current / U8(Rest), "signal\n");
     } else if (Command == "wait") {
@@ -148,8 +150,6 @@ int main(int argc, char** argv) {
       Args >> Prefix >> Count;
       for (int i = 0; i < Count; ++i)
         WriteText(Dictionary / U8(Prefix + std::to_string(i) + ".txt"), "entry " + std::to_string(i) + "\n");
-    } else if (Command == "removedict") {
-      fs::remove_all(Dictionary);
     } else if (Command == "onterm") {
       TerminationText = Rest;
       ProbeOnTermination();
