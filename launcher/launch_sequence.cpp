@@ -231,6 +231,10 @@ void Install(const TRunFolders& F, const std::string& Identity) {
   PlaceMarker(F, true);
   if (Present(F.User + "dereroz.zip")) Import(F.User + "dereroz.zip", F.Work + "dereroz.zip");
   ExtractArchive(F.Work + "dereroz.zip", F.Work + "dereroz" + Sep);
+  // An empty dictionary extracts nothing: the folder is made all the same,
+  // so the application finds it and later runs still carry it back.
+  if (!ForceFolders(F.Work + "dereroz" + Sep))
+    RaiseFailure(FormatText("Unable to create folder \"%s\"", F.Work + "dereroz" + Sep), AccessDeniedCode);
   if (Present(F.User + "trad_dyn.csv")) Import(F.User + "trad_dyn.csv", F.Work + "trad_dyn.csv");
   TInstallRecord Record;
   Record.Present = true;

@@ -662,29 +662,48 @@ class EnvironmentGuard {
 };
 }  // namespace
 
+// An absolute folder of this platform: "D:\\t" on Windows, "/d/t" on POSIX.
+std::string Absolute(const std::string& Drive, const std::string& Rest) {
+  return qbtest::IsWindowsBuild() ? Drive + ":\\" + Rest : "/" + Drive + "/" + Rest;
+}
+
 TEST(TempFolder, TempWinsAndGetsASeparator) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", "D:\\t");
-  qbtest::SetEnv("TMP", "E:\\other");
-  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+  qbtest::SetEnv("TEMP", Absolute("D", "t"));
+  qbtest::SetEnv("TMP", Absolute("E", "other"));
+  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
   EXPECT_EQ(GetTempFolder(true), GetTempFolder(false));
 }
 
 TEST(TempFolder, TrailingSeparatorIsKept) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", "C:\\Temp\\");
-  EXPECT_EQ(GetTempFolder(), "C:\\Temp\\");
-  qbtest::SetEnv("TEMP", "C:/Temp/");
-  EXPECT_EQ(GetTempFolder(), "C:/Temp/");
+  qbtest::SetEnv("TEMP", Absolute("C", "Temp\\"));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", "Temp\\"));
+  qbtest::SetEnv("TEMP", Absolute("C", "Temp/"));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", "Temp/"));
 }
 
 TEST(TempFolder, EmptyTempFallsBackToTmp) {
   EnvironmentGuard Guard;
   qbtest::SetEnv("TEMP", "");
-  qbtest::SetEnv("TMP", "D:\\t");
-  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+  qbtest::SetEnv("TMP", Absolute("D", "t"));
+  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
   qbtest::UnsetEnv("TEMP");
-  EXPECT_EQ(GetTempFolder(), "D:\\t" + Sep);
+  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
+}
+
+TEST(TempFolder, RelativeValuesCountAsUnset) {
+  EnvironmentGuard Guard;
+  // A relative TEMP would put the work folder into the current folder.
+  for (const char* Relative : {".", "./", "..", "scratch", "a\\b", "C:rel", "\\rooted"}) {
+    if (!qbtest::IsWindowsBuild() && std::string(Relative) == "\\rooted") continue;
+    SCOPED_TRACE(Relative);
+    qbtest::SetEnv("TEMP", Relative);
+    qbtest::SetEnv("TMP", Absolute("D", "t"));
+    EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
+    qbtest::SetEnv("TMP", Relative);
+    EXPECT_EQ(GetTempFolder(), "");
+  }
 }
 
 TEST(TempFolder, NeitherSetGivesEmptyText) {
@@ -696,22 +715,23 @@ TEST(TempFolder, NeitherSetGivesEmptyText) {
 
 TEST(TempFolder, NameIsMatchedIgnoringCase) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("temp", "/lower/case");
-  EXPECT_EQ(GetTempFolder(), "/lower/case" + Sep);
+  qbtest::SetEnv("temp", Absolute("l", "lower/case"));
+  EXPECT_EQ(GetTempFolder(), Absolute("l", "lower/case") + Sep);
 }
 
 TEST(TempFolder, ValueKeepsEverythingAfterTheFirstEquals) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", "C:\\a=b=c");
-  EXPECT_EQ(GetTempFolder(), "C:\\a=b=c" + Sep);
-  qbtest::SetEnv("TEMP", "=");
-  EXPECT_EQ(GetTempFolder(), "=" + Sep);
+  qbtest::SetEnv("TEMP", Absolute("C", "a=b=c"));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", "a=b=c") + Sep);
 }
 
 TEST(TempFolder, ValueOutsideAsciiBecomesUtf8) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", "C:\\" + kDonnees);
-  EXPECT_EQ(GetTempFolder(), "C:\\" + kDonnees + Sep);
+  qbtest::SetEnv("TEMP", Absolute("C", kDonnees));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", kDonnees) + Sep);
+  // Outside any ANSI code page too: the wide environment block carries it.
+  qbtest::SetEnv("TEMP", Absolute("C", kNihongo));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", kNihongo) + Sep);
 }
 
 namespace {

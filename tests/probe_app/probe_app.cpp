@@ -4,7 +4,8 @@
 //
 // Record, written to "probe_report.txt" in the current folder, one fact a
 // line: argc=, arg=, cmdline=, cwd=, self=, temp=, tmp=, marker=, beside=,
-// csv=, nested=, dict= (name:content with newlines as \n).
+// csv=, nested=, dict= (name:content with newlines as \n, or name/ for a
+// folder).
 //
 // Control, "probe_control.txt" in the current folder, one command a line:
 //   pl TEXT            write TEXT and a newline to trad_dyn.pl beside itself
@@ -108,8 +109,12 @@ int main(int argc, char** argv) {
   Report << "csv=" << (fs::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>")
          << "\n";
   Report << "nested=" << (fs::exists(Self / "lib" / "nested" / "deep.txt") ? "yes" : "no") << "\n";
-  for (const std::string& Name : SortedNames(Dictionary))
-    Report << "dict=" << Name << ":" << Escape(ReadText(Dictionary / U8(Name))) << "\n";
+  for (const std::string& Name : SortedNames(Dictionary)) {
+    if (fs::is_directory(Dictionary / U8(Name)))
+      Report << "dict=" << Name << "/\n";
+    else
+      Report << "dict=" << Name << ":" << Escape(ReadText(Dictionary / U8(Name))) << "\n";
+  }
   WriteText(Current / "probe_report.txt", Report.str());
 
   std::ifstream Control(Current / "probe_control.txt", std::ios::binary);
