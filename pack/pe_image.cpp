@@ -46,7 +46,6 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
     const uint32_t size = Get32(FFile, strings);
     if (size < 4 || size > FFile.size() - strings) throw EPackError("its string table is damaged");
     FStringTable.assign(FFile.begin() + strings, FFile.begin() + strings + size);
-    if (symbolCount != 0) throw EPackError("it still carries a symbol table (it is not a release build)");
   }
 
   for (uint16_t i = 0; i < sectionCount; ++i) {
@@ -79,6 +78,7 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
   TEmbeddedBundle found;
   if (!ReadBundleHeader(data.data(), std::min<size_t>(data.size(), bundle.VirtualSize), found))
     throw EPackError("its bundle section does not begin with the bundle header");
+  if (symbolCount != 0) throw EPackError("it still carries a symbol table (it is not a stripped release build)");
 
   // Everything from the resources on must be movable, and nothing else may
   // point there.

@@ -131,6 +131,29 @@ TVersionBlock ReadVersion(const TResource& Resource) {
   return root;
 }
 
+// Version information with no strings yet, US English, Unicode: the
+// fixed part says version 0.0.0.0 of an application for Windows NT.
+TResource EmptyVersionInfo() {
+  TVersionBlock root{u"VS_VERSION_INFO", 0, TBytes(FixedInfoSize, 0), {}};
+  Put32(root.Value, 0, FixedInfoSignature);
+  Put32(root.Value, 4, 0x00010000);  // structure version
+  Put32(root.Value, 24, 0x3F);       // flags mask
+  Put32(root.Value, 32, 0x40004);    // VOS_NT_WINDOWS32
+  Put32(root.Value, 36, 1);          // VFT_APP
+  TVersionBlock table{u"040904B0", 1, {}, {}};
+  root.Children.push_back(TVersionBlock{u"StringFileInfo", 1, {}, {table}});
+  TVersionBlock translation{u"Translation", 0, {}, {}};
+  Append16(translation.Value, 0x0409);
+  Append16(translation.Value, 1200);
+  root.Children.push_back(TVersionBlock{u"VarFileInfo", 1, {}, {translation}});
+  TResource resource;
+  resource.Type = TResourceKey::Number(rtVersion);
+  resource.Name = TResourceKey::Number(1);
+  resource.Language = 0x0409;
+  WriteBlock(resource.Data, root);
+  return resource;
+}
+
 }  // namespace
 
 bool TResourceKey::operator<(const TResourceKey& Other) const {
@@ -339,6 +362,9 @@ void ParseVersionNumbers(const std::string& Version, uint16_t Numbers[4]) {
 }
 
 void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fields) {
+  if (std::none_of(Resources.begin(), Resources.end(),
+                   [](const TResource& R) { return !R.Type.IsText && R.Type.Id == rtVersion; }))
+    Resources.push_back(EmptyVersionInfo());
   TResource& resource = VersionResource(Resources);
   TVersionBlock root = ReadVersion(resource);
   std::vector<std::pair<std::string, std::string>> changes = {

@@ -59,7 +59,7 @@ struct TVersionFields {
 };
 // Four 16-bit numbers from "a[.b[.c[.d]]]"; raises EPackError otherwise.
 void ParseVersionNumbers(const std::string& Version, uint16_t Numbers[4]);
-// Changes the version information resource (there must be one).
+// Changes the version information resource, made first when there is none.
 void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fields);
 // The string values of the version information (key to value), UTF-8, and
 // its fixed file version as four numbers.
