@@ -70,3 +70,11 @@ else()
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_configure_test.sh
                    ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${QB_PYTHON} $<TARGET_FILE:quintabel-pack>)
 endif()
+
+if(CMAKE_CROSSCOMPILING AND NOT QB_HOST_TOOLS_ONLY)
+  # The download made by cpack -G ZIP.
+  add_test(NAME packaging_download
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_download_test.sh ${CMAKE_CPACK_COMMAND}
+                   ${CMAKE_BINARY_DIR} ${QUINTABEL_VERSION} $<TARGET_FILE:quintabel-launcher>
+                   $<TARGET_FILE:quintabel-pack> /usr/bin/python3)
+endif()

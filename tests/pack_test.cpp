@@ -21,8 +21,6 @@ using zipr::TScratch;
 
 namespace {
 
-TBytes ToBytes(const zipr::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
-
 zipr::Bytes Dictionary() { return BuildArchive({TEntrySpec("base.txt", B("bonjour;hello\n"), 8)}); }
 
 std::vector<TEntrySpec> GoodEntries() {
@@ -277,6 +275,10 @@ TEST(PackResources, VersionInformationChangesOnlyTheFieldsGiven) {
 }
 
 #ifdef QB_TEST_LAUNCHER
+namespace {
+TBytes ToBytes(const zipr::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
+}  // namespace
+
 // The launcher this build made, with the default bundle in it.
 TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
   const TBytes original = ToBytes(zipr::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
