@@ -43,6 +43,7 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
 
   if (symbolTable != 0) {
     const size_t strings = symbolTable + 18 * static_cast<size_t>(symbolCount);
+    if (strings > FFile.size() || FFile.size() - strings < 4) throw EPackError("its string table lies outside the file");
     const uint32_t size = Get32(FFile, strings);
     if (size < 4 || size > FFile.size() - strings) throw EPackError("its string table is damaged");
     FStringTable.assign(FFile.begin() + strings, FFile.begin() + strings + size);

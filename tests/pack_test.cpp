@@ -10,6 +10,7 @@
 #include "pack/bundle_check.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"
+#include "launcher/bundle_header.h"
 #include "pack/pe_resources.h"
 #include "tests/launcher_test_support.h"
 #include "tests/zip_read_support.h"
@@ -272,6 +273,229 @@ TEST(PackResources, VersionInformationChangesOnlyTheFieldsGiven) {
   EXPECT_EQ(std::vector<uint16_t>(n, n + 4), (std::vector<uint16_t>{5, 6, 0, 0}));
   // The block lengths add up: the root's length is the resource's size.
   EXPECT_EQ(Get16(resources[0].Data, 0), resources[0].Data.size());
+}
+
+namespace {
+
+// A small PE32+ image laid out here byte by byte the way the linker and
+// objcopy lay out a launcher: code, resources, base relocations, the bundle
+// section and ".gnu_debuglink" (a long name, from the string table), and
+// optionally an appended signature.
+struct TSyntheticSection {
+  std::string Name;
+  TBytes Data;
+  uint32_t Characteristics = 0x40000040;
+};
+
+struct TSynthetic {
+  std::vector<TSyntheticSection> Sections;
+  bool Signature = false;
+  uint32_t RelocatedPage = 0x1000;    // the page the one relocation block covers
+  uint32_t ExceptionDirectory = 0x1100;
+  uint32_t SymbolCount = 0;
+};
+
+constexpr uint32_t SyntheticPe = 0x40, SyntheticOptional = 0x40 + 24, SyntheticTable = 0x40 + 24 + 240;
+
+TBytes BuildSynthetic(const TSynthetic& Spec) {
+  TBytes file(0x400, 0);
+  file[0] = 'M';
+  file[1] = 'Z';
+  Put32(file, 0x3C, SyntheticPe);
+  file[SyntheticPe] = 'P';
+  file[SyntheticPe + 1] = 'E';
+  Put16(file, SyntheticPe + 4, 0x8664);
+  Put16(file, SyntheticPe + 6, static_cast<uint16_t>(Spec.Sections.size()));
+  Put32(file, SyntheticPe + 16, Spec.SymbolCount);
+  Put16(file, SyntheticPe + 20, 240);
+  Put16(file, SyntheticOptional, 0x20B);
+  Put32(file, SyntheticOptional + 32, 0x1000);  // section alignment
+  Put32(file, SyntheticOptional + 36, 0x200);   // file alignment
+  Put32(file, SyntheticOptional + 60, 0x400);   // size of headers
+  Put32(file, SyntheticOptional + 108, 16);
+  Put32(file, SyntheticOptional + 112 + 8 * 3, Spec.ExceptionDirectory);
+  Put32(file, SyntheticOptional + 112 + 8 * 3 + 4, 0x10);
+  TBytes strings = {0, 0, 0, 0};
+  uint32_t address = 0x1000;
+  for (size_t i = 0; i < Spec.Sections.size(); ++i) {
+    const TSyntheticSection& section = Spec.Sections[i];
+    const size_t header = SyntheticTable + 40 * i;
+    std::string name = section.Name;
+    if (name.size() > 8) {
+      const size_t offset = strings.size();
+      strings.insert(strings.end(), name.begin(), name.end());
+      strings.push_back(0);
+      name = "/" + std::to_string(offset);
+    }
+    std::copy(name.begin(), name.end(), file.begin() + header);
+    Put32(file, header + 8, static_cast<uint32_t>(section.Data.size()));
+    Put32(file, header + 12, address);
+    Put32(file, header + 16, static_cast<uint32_t>(AlignUp(section.Data.size(), 0x200)));
+    Put32(file, header + 20, static_cast<uint32_t>(file.size()));
+    Put32(file, header + 36, section.Characteristics);
+    if (section.Name == ".rsrc") {
+      Put32(file, SyntheticOptional + 112 + 8 * 2, address);
+      Put32(file, SyntheticOptional + 112 + 8 * 2 + 4, static_cast<uint32_t>(section.Data.size()));
+    }
+    if (section.Name == ".reloc") {
+      Put32(file, SyntheticOptional + 112 + 8 * 5, address);
+      Put32(file, SyntheticOptional + 112 + 8 * 5 + 4, static_cast<uint32_t>(section.Data.size()));
+    }
+    file.insert(file.end(), section.Data.begin(), section.Data.end());
+    PadTo(file, 0x200);
+    address += static_cast<uint32_t>(AlignUp(std::max<size_t>(section.Data.size(), 1), 0x1000));
+  }
+  Put32(file, SyntheticOptional + 56, address);
+  Put32(strings, 0, static_cast<uint32_t>(strings.size()));
+  Put32(file, SyntheticPe + 12, static_cast<uint32_t>(file.size()));
+  file.insert(file.end(), strings.begin(), strings.end());
+  if (Spec.Signature) {
+    PadTo(file, 8);
+    Put32(file, SyntheticOptional + 112 + 8 * 4, static_cast<uint32_t>(file.size()));
+    Put32(file, SyntheticOptional + 112 + 8 * 4 + 4, 32);
+    file.insert(file.end(), 32, 0x5A);
+  }
+  return file;
+}
+
+TBytes BundleSection(const TBytes& Archive) {
+  TBytes data(BundleHeaderSize);
+  WriteBundleHeader(Archive.size(), data.data());
+  data.insert(data.end(), Archive.begin(), Archive.end());
+  return data;
+}
+
+TSynthetic SyntheticLauncher(const TBytes& Archive, const std::vector<TResource>& Resources) {
+  TSynthetic spec;
+  spec.Sections.push_back({".text", TBytes(0x300, 0xCC), 0x60000020});
+  spec.Sections.push_back({".rsrc", BuildResourceSection(Resources, 0x2000)});
+  TBytes relocations;
+  Append32(relocations, spec.RelocatedPage);
+  Append32(relocations, 12);
+  Append16(relocations, 0xA010);
+  Append16(relocations, 0xA020);
+  spec.Sections.push_back({".reloc", relocations, 0x42000040});
+  spec.Sections.push_back({".qbundle", BundleSection(Archive)});
+  spec.Sections.push_back({".gnu_debuglink", TBytes{'l', 'a', 'u', 'n', 'c', 'h', 'e', 'r', '.', 'd', 'b', 'g', 0, 0, 0, 0,
+                                                    1, 2, 3, 4}, 0x42000040});
+  return spec;
+}
+
+std::string RefusalOf(const TBytes& File) {
+  try {
+    TLauncherImage image(File);
+  } catch (const EPackError& Failure) {
+    return Failure.Message();
+  }
+  return "accepted";
+}
+
+std::vector<TResource> SomeResources() {
+  std::vector<TResource> resources = {
+      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly>asInvoker</assembly>")};
+  TVersionFields fields;
+  fields.ProductName = "Demo";
+  fields.Version = "1.0";
+  EditVersionInfo(resources, fields);
+  return resources;
+}
+
+}  // namespace
+
+TEST(PackSynthetic, RewriteMovesTheTailAndKeepsTheRest) {
+  const TBytes first(300, 'a'), second(10000, 'b');
+  TSynthetic spec = SyntheticLauncher(first, SomeResources());
+  spec.Signature = true;
+  const TBytes original = BuildSynthetic(spec);
+  const TLauncherImage launcher(original);
+  EXPECT_EQ(launcher.Bundle(), first);
+  EXPECT_TRUE(launcher.Signed());
+  ASSERT_EQ(launcher.Sections().size(), 5u);
+  EXPECT_EQ(launcher.Sections()[4].Name, ".gnu_debuglink");
+
+  std::vector<TResource> resources = launcher.Resources();
+  ReplaceIcon(resources, ReadIconFile(IconFile({16, 48})));
+  TVersionFields fields;
+  fields.Version = "3.4.5.6";
+  EditVersionInfo(resources, fields);
+  const TBytes packed = launcher.Rewrite(second, resources);
+
+  const TLauncherImage again(packed);
+  EXPECT_EQ(again.Bundle(), second);
+  EXPECT_FALSE(again.Signed());
+  EXPECT_EQ(VersionStrings(again.Resources()).at("FileVersion"), "3.4.5.6");
+  EXPECT_EQ(VersionStrings(again.Resources()).at("ProductName"), "Demo");
+  // The code stays where it was, byte for byte.
+  EXPECT_EQ(again.Sections()[0].VirtualAddress, 0x1000u);
+  EXPECT_TRUE(std::equal(original.begin() + 0x400, original.begin() + 0x700, packed.begin() + 0x400));
+  // The sections after the resources moved up in address and file order,
+  // and the data directories followed them.
+  const std::vector<TSectionInfo>& moved = again.Sections();
+  for (size_t i = 1; i < moved.size(); ++i) {
+    EXPECT_GT(moved[i].VirtualAddress, moved[i - 1].VirtualAddress);
+    EXPECT_EQ(moved[i].VirtualAddress % 0x1000, 0u);
+    EXPECT_EQ(moved[i].RawOffset % 0x200, 0u);
+    EXPECT_GE(moved[i].RawOffset, moved[i - 1].RawOffset + moved[i - 1].RawSize);
+  }
+  EXPECT_EQ(Get32(packed, SyntheticOptional + 112 + 8 * 5), moved[2].VirtualAddress);
+  EXPECT_EQ(Get32(packed, SyntheticOptional + 112 + 8 * 2), moved[1].VirtualAddress);
+  EXPECT_EQ(Get32(packed, SyntheticOptional + 112 + 8 * 3), 0x1100u);  // untouched
+  EXPECT_EQ(Get32(packed, SyntheticOptional + 56), moved[4].VirtualAddress + 0x1000);
+  // The long name still resolves, the string table is the file's end, and
+  // the checksum is the file's.
+  EXPECT_EQ(moved[4].Name, ".gnu_debuglink");
+  EXPECT_EQ(Get32(packed, SyntheticPe + 12) + Get32(packed, Get32(packed, SyntheticPe + 12)), packed.size());
+  EXPECT_EQ(Get32(packed, SyntheticOptional + 64), PeChecksum(packed, SyntheticOptional + 64));
+  // Packing the packed launcher again gives the same file.
+  EXPECT_EQ(again.Rewrite(second, again.Resources()), packed);
+}
+
+TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
+  const TBytes archive(100, 'z');
+  TSynthetic good = SyntheticLauncher(archive, SomeResources());
+  EXPECT_EQ(RefusalOf(BuildSynthetic(good)), "accepted");
+
+  TSynthetic noBundle = good;
+  noBundle.Sections.erase(noBundle.Sections.begin() + 3);
+  EXPECT_EQ(RefusalOf(BuildSynthetic(noBundle)), "it is not a quintabel launcher (it has no bundle section)");
+
+  TSynthetic badHeader = good;
+  badHeader.Sections[3].Data[0] = 'X';
+  EXPECT_EQ(RefusalOf(BuildSynthetic(badHeader)), "its bundle section does not begin with the bundle header");
+
+  TSynthetic tooLong = good;
+  Put32(tooLong.Sections[3].Data, 16, 1000);
+  EXPECT_EQ(RefusalOf(BuildSynthetic(tooLong)), "its bundle section does not begin with the bundle header");
+
+  TSynthetic extra = good;
+  extra.Sections.insert(extra.Sections.begin() + 3, {".data2", TBytes(16, 1)});
+  EXPECT_NE(RefusalOf(BuildSynthetic(extra)).find("its section .data2 follows the resources"), std::string::npos);
+
+  TSynthetic relocatedTail = good;
+  relocatedTail.RelocatedPage = 0x4000;
+  relocatedTail.Sections[2].Data = SyntheticLauncher(archive, SomeResources()).Sections[2].Data;
+  Put32(relocatedTail.Sections[2].Data, 0, 0x4000);
+  EXPECT_EQ(RefusalOf(BuildSynthetic(relocatedTail)), "a base relocation lies in the sections that would move");
+
+  TSynthetic directoryInTail = good;
+  directoryInTail.ExceptionDirectory = 0x4010;
+  EXPECT_EQ(RefusalOf(BuildSynthetic(directoryInTail)), "its data directory 3 points into the sections that would move");
+
+  TSynthetic symbols = good;
+  symbols.SymbolCount = 0;
+  TBytes withSymbols = BuildSynthetic(symbols);
+  // One symbol record in front of the string table.
+  const uint32_t table = Get32(withSymbols, SyntheticPe + 12);
+  withSymbols.insert(withSymbols.begin() + table, 18, 0);
+  Put32(withSymbols, SyntheticPe + 16, 1);
+  EXPECT_EQ(RefusalOf(withSymbols), "it still carries a symbol table (it is not a stripped release build)");
+
+  TBytes i386 = BuildSynthetic(good);
+  Put16(i386, SyntheticPe + 4, 0x14C);
+  EXPECT_EQ(RefusalOf(i386), "it is not a 64-bit (x86-64) Windows executable");
+  TBytes cut = BuildSynthetic(good);
+  cut.resize(0x900);
+  EXPECT_NE(RefusalOf(cut).find("lies outside the file"), std::string::npos) << RefusalOf(cut);
 }
 
 #ifdef QB_TEST_LAUNCHER
