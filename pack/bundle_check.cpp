@@ -29,7 +29,7 @@ std::string ScratchFolder() {
   std::mt19937_64 random(device() ^ static_cast<uint64_t>(
                                         std::chrono::steady_clock::now().time_since_epoch().count()));
   std::string temp = GetTempFolder();
-  if (temp.empty()) temp = IncludeTrailingSeparator(GetCurrentFolder());
+  temp = IncludeTrailingSeparator(temp.empty() ? GetCurrentFolder() : temp);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string folder = temp + "quintabel-pack-" + std::to_string(random() % 1000000000000ull) + PathSeparator;
     if (!FolderExists(folder) && !FileExists(ExcludeTrailingSeparator(folder)) && CreateFolder(folder))

@@ -131,6 +131,12 @@ TVersionBlock ReadVersion(const TResource& Resource) {
   return root;
 }
 
+// "MyApp" of "MyApp.exe": the internal name that goes with a file name.
+std::string FileStem(const std::string& FileName) {
+  const size_t dot = FileName.rfind('.');
+  return dot == std::string::npos || dot == 0 ? FileName : FileName.substr(0, dot);
+}
+
 // Version information with no strings yet, US English, Unicode: the
 // fixed part says version 0.0.0.0 of an application for Windows NT.
 TResource EmptyVersionInfo() {
@@ -370,7 +376,8 @@ void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fi
   std::vector<std::pair<std::string, std::string>> changes = {
       {"ProductName", Fields.ProductName},   {"CompanyName", Fields.CompanyName},
       {"LegalCopyright", Fields.Copyright},  {"FileDescription", Fields.Description},
-      {"OriginalFilename", Fields.OriginalFilename}, {"FileVersion", Fields.Version},
+      {"OriginalFilename", Fields.OriginalFilename}, {"InternalName", FileStem(Fields.OriginalFilename)},
+      {"FileVersion", Fields.Version},
       {"ProductVersion", Fields.Version}};
   if (!Fields.Version.empty()) {
     uint16_t n[4];

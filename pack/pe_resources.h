@@ -53,7 +53,9 @@ std::vector<TIconImage> ReadIconFile(const TBytes& File);
 void ReplaceIcon(std::vector<TResource>& Resources, const std::vector<TIconImage>& Images);
 
 // The fields of the version information that can be changed; empty ones
-// stay as they are. Version is one to four numbers separated by dots.
+// stay as they are. Version is one to four numbers separated by dots; it
+// sets the text and the numbers of both the file and the product version.
+// OriginalFilename also sets InternalName (the name without its extension).
 struct TVersionFields {
   std::string ProductName, Version, CompanyName, Copyright, Description, OriginalFilename;
 };

@@ -46,6 +46,9 @@ class BundleCheck : public ::testing::Test {
     zipr::WriteFile(path, Archive);
     const std::string problem = BundleProblem(path);
     EXPECT_TRUE(zipr::ListFolder(Scratch.Path("temp") + PathSeparator).empty()) << "the check left its scratch folder";
+    std::vector<std::string> around = zipr::ListFolder(Scratch.Root);
+    std::sort(around.begin(), around.end());
+    EXPECT_EQ(around, (std::vector<std::string>{"bundle.zip", "temp/"})) << "the check worked outside TEMP";
     return problem;
   }
   TScratch Scratch;
@@ -268,6 +271,12 @@ TEST(PackResources, VersionInformationChangesOnlyTheFieldsGiven) {
   EXPECT_EQ(strings.at("FileVersion"), "5.6");
   EXPECT_EQ(strings.at("ProductVersion"), "5.6");
   EXPECT_EQ(strings.count("FileDescription"), 0u);
+  EXPECT_EQ(strings.count("InternalName"), 0u);
+  TVersionFields named;
+  named.OriginalFilename = "MyApp.exe";
+  EditVersionInfo(resources, named);
+  EXPECT_EQ(VersionStrings(resources).at("OriginalFilename"), "MyApp.exe");
+  EXPECT_EQ(VersionStrings(resources).at("InternalName"), "MyApp");
   uint16_t n[4];
   FixedFileVersion(resources, n);
   EXPECT_EQ(std::vector<uint16_t>(n, n + 4), (std::vector<uint16_t>{5, 6, 0, 0}));

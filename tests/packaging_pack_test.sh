@@ -75,7 +75,7 @@ for info in new.FileInfo[0]:
         strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
 for key, value in (("ProductName", "Mon Appli été"), ("FileVersion", "2.3.4.5"), ("CompanyName", "ACME"),
                    ("LegalCopyright", "(C) ACME 2026"), ("FileDescription", "My application"),
-                   ("OriginalFilename", "MyApp.exe"), ("InternalName", "quintabel-launcher")):
+                   ("OriginalFilename", "MyApp.exe"), ("InternalName", "MyApp")):
     check(strings.get(key) == value, "%s = %r (found %r)" % (key, value, strings.get(key)))
 f = new.VS_FIXEDFILEINFO[0]
 check((f.FileVersionMS, f.FileVersionLS, f.ProductVersionMS) == (0x20003, 0x40005, 0x20003), "fixed version")
