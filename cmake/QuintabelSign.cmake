@@ -47,4 +47,6 @@ if(NOT result EQUAL 0)
   file(REMOVE ${signed})
   message(FATAL_ERROR "Signing ${FILE} failed:\n${output}")
 endif()
+file(CHMOD ${signed} FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                        WORLD_READ WORLD_EXECUTE)
 file(RENAME ${signed} ${FILE})
