@@ -15,7 +15,8 @@ Checks, with pefile (Debian's python3-pefile, under /usr/bin/python3):
 - the version information (fixed and string values) and an icon group whose
   icons are all present;
 - a stripped image: no debug sections or symbols, a .gnu_debuglink naming
-  the .debug file beside it, and no path of the build machine inside.
+  the .debug file beside it, and no path of the build machine inside;
+- no POSIX thread library among the symbols kept in the .debug file.
 """
 import os
 import struct
@@ -120,6 +121,11 @@ def main(argv):
     check(link >= 0 and debug_name.encode() + b"\0" in data, ".gnu_debuglink names %s" % debug_name)
     check(os.path.isfile(exe + ".debug") and os.path.getsize(exe + ".debug") > len(data),
           "the debug information is kept beside it")
+    if os.path.isfile(exe + ".debug"):
+        # The symbols of everything linked in: a POSIX thread library would
+        # bring its pthread_* functions.
+        check(b"pthread" not in open(exe + ".debug", "rb").read(),
+              "no POSIX thread library linked in (no pthread name among its symbols)")
     for path in {os.path.realpath(source_dir), os.path.realpath(build_dir), source_dir, build_dir}:
         for encoded in (path.encode(), path.encode("utf-16-le"), path.replace("/", "\\").encode()):
             check(encoded not in data, "no build-machine path %s inside (%d bytes)" % (path, len(encoded)))
