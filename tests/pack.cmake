@@ -9,7 +9,13 @@ if(QUINTABEL_BUNDLE)
 else()
   set(QB_TEST_LAUNCHER_BUNDLE ${CMAKE_BINARY_DIR}/bundle/default_bundle.zip)
 endif()
-if(WIN32)
+# quintabel-pack takes release launchers (stripped, the bundle section last):
+# in a Debug build the tests that pack the build's own launcher are left out.
+set(QB_RELEASE_LAUNCHER TRUE)
+if(CMAKE_BUILD_TYPE STREQUAL "Debug")
+  set(QB_RELEASE_LAUNCHER FALSE)
+endif()
+if(WIN32 AND QB_RELEASE_LAUNCHER)
   target_compile_definitions(pack_test PRIVATE
     QB_TEST_LAUNCHER="$<TARGET_FILE:quintabel-launcher>"
     QB_TEST_LAUNCHER_BUNDLE="${QB_TEST_LAUNCHER_BUNDLE}"
@@ -17,19 +23,16 @@ if(WIN32)
   add_dependencies(pack_test quintabel-launcher)
 endif()
 
-if(CMAKE_CROSSCOMPILING)
+if(CMAKE_CROSSCOMPILING AND QB_RELEASE_LAUNCHER)
   set(QB_SYSTEM_PYTHON /usr/bin/python3)
   set(QB_WINE ${CMAKE_SOURCE_DIR}/cmake/wine-run ${QB_WINEPREFIX})
-  # The launcher read back from its PE file: resources, imports, stripping
-  # (a release build's).
-  if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  # The launcher read back from its PE file: resources, imports, stripping.
   add_test(NAME packaging_pe
            COMMAND ${QB_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/packaging_pe_test.py
                    $<TARGET_FILE:quintabel-launcher> ${CMAKE_CURRENT_SOURCE_DIR}/launcher_imports.txt
                    ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
-                   ${QUINTABEL_PRODUCT_NAME} ${QUINTABEL_VERSION} ${QUINTABEL_COMPANY}
-                   ${QUINTABEL_COPYRIGHT} ${QUINTABEL_DESCRIPTION})
-  endif()
+                   "${QUINTABEL_PRODUCT_NAME}" "${QUINTABEL_VERSION}" "${QUINTABEL_COMPANY}"
+                   "${QUINTABEL_COPYRIGHT}" "${QUINTABEL_DESCRIPTION}")
   # Signing, and signing again after packing.
   add_test(NAME packaging_sign
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_sign_test.sh ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR}
@@ -63,7 +66,7 @@ if(CMAKE_CROSSCOMPILING)
     QB_PROBE_LAUNCHER_BROKEN="${QB_PACKED_PROBE_BROKEN}"
     QB_PROBE_APP="$<TARGET_FILE:quintabel-probe-app>")
   add_dependencies(launcher_e2e_packed_test quintabel-packed-probes)
-else()
+elseif(NOT CMAKE_CROSSCOMPILING)
   # A bundle the launcher could not install stops the build before it is
   # embedded, with a message naming the problem.
   add_test(NAME packaging_bundle_validation
