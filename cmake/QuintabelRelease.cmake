@@ -101,7 +101,8 @@ function(qb_add_windows_resources target)
     add_dependencies(${target} quintabel-default-icon)
   endif()
 
-  string(REGEX REPLACE "[^A-Za-z0-9.]" "" QB_MANIFEST_NAME "${QUINTABEL_PRODUCT_NAME}.${target}")
+  # The assembly identity: letters, digits and dots only, whatever the product.
+  string(REGEX REPLACE "[^A-Za-z0-9.]" "" QB_MANIFEST_NAME "Quintabel.${target}")
   qb_xml_text(QB_MANIFEST_DESCRIPTION "${ARG_DESCRIPTION}")
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources)
   configure_file(${CMAKE_SOURCE_DIR}/launcher/launcher.manifest.in ${dir}/${target}.manifest @ONLY)

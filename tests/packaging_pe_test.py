@@ -21,6 +21,7 @@ Checks, with pefile (Debian's python3-pefile, under /usr/bin/python3):
 import os
 import struct
 import sys
+import xml.etree.ElementTree
 
 import pefile
 
@@ -74,6 +75,14 @@ def main(argv):
     manifests = resources.get(24, [])
     check(len(manifests) == 1 and manifests[0][0] == 1, "one manifest, resource 1")
     manifest = manifests[0][1].decode("utf-8") if manifests else ""
+    # Windows refuses to start a program whose manifest is not well-formed.
+    try:
+        root = xml.etree.ElementTree.fromstring(manifests[0][1] if manifests else b"")
+        identity = root.find("{urn:schemas-microsoft-com:asm.v1}assemblyIdentity")
+        check(identity is not None and len(identity.get("version", "").split(".")) == 4,
+              "manifest: well-formed, with a four-part assembly version")
+    except xml.etree.ElementTree.ParseError as e:
+        check(False, "manifest: well-formed XML (%s)" % e)
     for text, what in (
             ('level="asInvoker"', "runs as invoker"),
             ("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "supported on Windows 7"),
