@@ -7,7 +7,8 @@
   make_bundle.py bundle OUT.zip APP DIR
       The default bundle: APP as "quintabel.exe", DIR/swipl.home, a
       "dereroz.zip" made from DIR/dereroz, and every file under DIR/lib with
-      its nested path. The result is checked as the build checks any bundle.
+      its nested path. The build checks it (quintabel-pack --check) before
+      it is embedded.
 
 Entries are deflated and written with ZipFile.write, which records each
 file's Unix mode, so an extracted "quintabel.exe" stays executable on POSIX.
@@ -17,9 +18,6 @@ import os
 import sys
 import tempfile
 import zipfile
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import check_bundle  # noqa: E402
 
 
 def files_under(root):
@@ -67,10 +65,6 @@ def main(argv):
             write_dictionary(partial, args[0])
         else:
             write_bundle(partial, args[0], args[1], scratch)
-            why = check_bundle.problem(partial)
-            if why:
-                sys.stderr.write("The default bundle made for \"%s\" %s.\n" % (out, why))
-                return 1
         os.replace(partial, out)
     return 0
 

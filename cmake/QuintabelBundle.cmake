@@ -1,18 +1,24 @@
 # Embedding a bundle archive into an executable, and the launcher executables.
 #
-#   qb_check_bundle(<archive>)
-#       Fails the configure step with a clear message unless <archive> is a
-#       zip archive beginning with 50 4B 03 04 whose root holds
-#       "quintabel.exe", "swipl.home" and "dereroz.zip" (bundle/check_bundle.py),
-#       and checks it again whenever it changes.
+#   qb_check_bundle(<target> <archive> [DEPENDS <targets>...])
+#       A target that checks <archive> with the build machine's
+#       quintabel-pack --check: the archive is extracted with the launcher's
+#       own reader and must hold "quintabel.exe", "swipl.home" and an
+#       extractable "dereroz.zip" at its root. A bundle that fails stops the
+#       build with a message naming the first problem; a changed archive is
+#       checked again.
 #   qb_embed_bundle(<target> <archive> [DEPENDS <targets>...])
-#       Adds <archive> to <target> as constant data between the symbols
-#       qb_bundle_data and qb_bundle_end (launcher/embedded_bundle.h). The
-#       object depends on the archive, so a changed archive is embedded anew.
+#       Adds <archive> to <target> as constant data behind the bundle header
+#       (launcher/bundle_header.h); on Windows in the section ".qbundle",
+#       placed last by cmake/qbundle-last.ld. The object depends on the
+#       archive, so a changed archive is embedded anew.
 #   qb_add_launcher(<target> <archive> [DEPENDS <targets>...])
-#       A launcher executable (launcher/main.cpp and the embedded archive),
-#       for the windowed subsystem on Windows, written to the top build
-#       folder. DEPENDS names targets that produce the archive.
+#       A launcher executable (launcher/main.cpp and the checked, embedded
+#       archive), for the windowed subsystem on Windows, with its resources,
+#       stripped in release builds, written to the top build folder. DEPENDS
+#       names targets that produce the archive.
+
+include_guard(GLOBAL)
 
 # QB_PYTHON: the build machine's python3, for every directory of the build.
 if(NOT QB_PYTHON)
@@ -20,18 +26,20 @@ if(NOT QB_PYTHON)
   set(QB_PYTHON ${Python3_EXECUTABLE} CACHE INTERNAL "python3 of the build machine")
 endif()
 
-
-function(qb_check_bundle archive)
-  # A changed archive configures (and so checks) again before it is embedded.
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${archive})
-  execute_process(
-    COMMAND ${QB_PYTHON} ${CMAKE_SOURCE_DIR}/bundle/check_bundle.py ${archive}
-    RESULT_VARIABLE result
-    OUTPUT_VARIABLE output
-    ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    string(STRIP "${output}" output)
-    message(FATAL_ERROR "${output}")
+function(qb_check_bundle target archive)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  get_filename_component(path "${archive}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.checked)
+  add_custom_command(
+    OUTPUT ${stamp}
+    COMMAND ${QB_PACK_HOST_COMMAND} --check ${path}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${path} ${QB_PACK_HOST_DEPENDS}
+    COMMENT "Checking the bundle ${path}"
+    VERBATIM)
+  add_custom_target(${target} DEPENDS ${stamp})
+  if(ARG_DEPENDS OR QB_PACK_HOST_TARGET)
+    add_dependencies(${target} ${ARG_DEPENDS} ${QB_PACK_HOST_TARGET})
   endif()
 endfunction()
 
@@ -47,6 +55,10 @@ function(qb_embed_bundle target archive)
     LANGUAGE ASM
     OBJECT_DEPENDS "${path}")
   target_sources(${target} PRIVATE ${asm})
+  if(WIN32)
+    target_link_options(${target} PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/qbundle-last.ld)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/qbundle-last.ld)
+  endif()
   if(ARG_DEPENDS)
     add_dependencies(${target} ${ARG_DEPENDS})
   endif()
@@ -55,8 +67,12 @@ endfunction()
 function(qb_add_launcher target archive)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/launcher/main.cpp)
-  qb_embed_bundle(${target} ${archive} DEPENDS ${ARG_DEPENDS})
+  qb_check_bundle(${target}-bundle-check ${archive} DEPENDS ${ARG_DEPENDS})
+  qb_embed_bundle(${target} ${archive} DEPENDS ${target}-bundle-check)
   target_link_libraries(${target} PRIVATE
     qb_launcher_core qb_resources qb_zip qb_process qb_fs qb_runtime)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  qb_single_thread_runtime(${target})
+  qb_add_windows_resources(${target} FILE_NAME quintabel-launcher.exe DESCRIPTION "${QUINTABEL_DESCRIPTION}")
+  qb_release_artefact(${target})
 endfunction()

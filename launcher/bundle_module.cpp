@@ -4,5 +4,9 @@
 #include "launcher/resource_list.h"
 
 void RegisterEmbeddedBundle() {
-  Resources().Add("quintabelprincipal", "ZIP", {{qb_bundle_data, EmbeddedBundleSize()}});
+  // An executable without a readable bundle registers nothing: the install
+  // then fails with "Resource "quintabelprincipal" not found".
+  TEmbeddedBundle bundle;
+  if (!FindEmbeddedBundle(bundle)) return;
+  Resources().Add("quintabelprincipal", "ZIP", {{bundle.Data, bundle.Length}});
 }

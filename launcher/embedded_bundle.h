@@ -1,16 +1,12 @@
-// The bundle archive carried as constant data of the executable. The bytes
-// are placed by an assembler .incbin (launcher/embedded_bundle_*.S.in,
+// The bundle archive that this executable carries (launcher/bundle_header.h).
+// The bytes are placed by an assembler .incbin (launcher/embedded_bundle_*.S.in,
 // configured per executable by qb_embed_bundle in cmake/QuintabelBundle.cmake)
-// between these two symbols, in a read-only section.
+// or, on Windows, by quintabel-pack, which replaces the whole section.
 #pragma once
 
-#include <cstddef>
+#include "launcher/bundle_header.h"
 
-extern "C" {
-extern const unsigned char qb_bundle_data[];
-extern const unsigned char qb_bundle_end[];
-}
-
-inline size_t EmbeddedBundleSize() {
-  return static_cast<size_t>(qb_bundle_end - qb_bundle_data);
-}
+// True, with the archive in Bundle, when the executable carries a bundle
+// behind a valid header. POSIX finds it by its symbol; Windows by the
+// ".qbundle" section of its own image, wherever a packer has put it.
+bool FindEmbeddedBundle(TEmbeddedBundle& Bundle);

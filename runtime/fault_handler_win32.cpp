@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "runtime/stack_capture.h"
+
 namespace {
 
 // Unwinds the faulting context, innermost caller first.
@@ -29,7 +31,9 @@ unsigned WalkReturnAddresses(const CONTEXT& Faulting, unsigned long long* Out, u
     if (context.Rip == 0) break;
     Out[count++] = context.Rip;
   }
-  return count;
+  // Only the launcher's own frames: not the system's start-up code below
+  // main, nor any other module's.
+  return static_cast<unsigned>(KeepOwnFrames(Out, count));
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* Pointers) {

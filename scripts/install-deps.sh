@@ -9,6 +9,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64 libz-mingw-w64-dev binutils-mingw-w64-x86-64
   wine wine64
   zip unzip python3 libarchive-tools p7zip-full
+  python3-pefile osslsigncode openssl
   clang libclang-rt-14-dev
 )
 missing=()

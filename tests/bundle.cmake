@@ -35,21 +35,3 @@ if(NOT QUINTABEL_BUNDLE)
     add_test(NAME demo_run COMMAND ${QB_DEMO_RUN})
   endif()
 endif()
-
-if(CMAKE_CROSSCOMPILING)
-  # The Windows launcher: one executable for the windowed subsystem that
-  # imports system DLLs only (read from its PE header on the build machine).
-  add_test(NAME packaging_pe_header
-           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_pe_test.sh
-                   $<TARGET_FILE:quintabel-launcher>)
-else()
-  # A bundle that is not a zip, or lacks a root entry, stops the configure
-  # step with a message that says so.
-  add_test(NAME packaging_bundle_validation
-           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_configure_test.sh
-                   ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${QB_PYTHON})
-endif()
-
-qb_add_test(demo_dictionary_test
-  SOURCES demo_dictionary_test.cpp ${CMAKE_SOURCE_DIR}/bundle/demo_app/dictionary.cpp
-  LIBS)

@@ -36,18 +36,22 @@ class EmbeddedBundle : public testing::Test {
 TEST_F(EmbeddedBundle, IsTheArchiveFileByteForByte) {
   const std::string Archive = ReadFile(QB_TEST_BUNDLE);
   ASSERT_GT(Archive.size(), 4u);
-  ASSERT_EQ(EmbeddedBundleSize(), Archive.size());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(qb_bundle_data), EmbeddedBundleSize()), Archive);
+  TEmbeddedBundle Bundle;
+  ASSERT_TRUE(FindEmbeddedBundle(Bundle));
+  ASSERT_EQ(Bundle.Length, Archive.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(Bundle.Data), Bundle.Length), Archive);
   EXPECT_EQ(Archive.substr(0, 4), std::string("PK\x03\x04", 4));
 }
 
 TEST_F(EmbeddedBundle, IsRegisteredAsTheZipPrincipalWithoutACopy) {
+  TEmbeddedBundle Bundle;
+  ASSERT_TRUE(FindEmbeddedBundle(Bundle));
   ASSERT_EQ(Resources().Count(), 1);
   const TLResource* Entry = Resources().Find("quintabelprincipal");
   ASSERT_NE(Entry, nullptr);
   EXPECT_EQ(Entry->TypeName, "ZIP");
-  EXPECT_EQ(static_cast<const void*>(Entry->Value), static_cast<const void*>(qb_bundle_data));
-  EXPECT_EQ(Entry->Length, EmbeddedBundleSize());
+  EXPECT_EQ(static_cast<const void*>(Entry->Value), static_cast<const void*>(Bundle.Data));
+  EXPECT_EQ(Entry->Length, Bundle.Length);
 }
 
 TEST_F(EmbeddedBundle, WrittenToAFileIsTheEmbeddedArchive) {

@@ -1,3 +1,4 @@
 # Test executables for launcher/.
 include(${CMAKE_CURRENT_LIST_DIR}/bundle.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/launcher_run.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/pack.cmake)

@@ -2,6 +2,10 @@
 
 qb_add_test(arguments_test SOURCES arguments_test.cpp LIBS qb_runtime)
 qb_add_test(failure_report_test SOURCES failure_report_test.cpp LIBS qb_runtime)
+qb_add_test(stack_capture_test SOURCES stack_capture_test.cpp LIBS qb_runtime)
+if(NOT WIN32)
+  target_link_libraries(stack_capture_test PRIVATE ${CMAKE_DL_LIBS})
+endif()
 qb_add_test(message_box_channel_test SOURCES message_box_channel_test.cpp LIBS qb_runtime)
 
 # The program the frame tests start: it runs through RunProgram and raises,
