@@ -9,6 +9,8 @@
 // folder.
 std::string RunTempFolder();
 
-// The platform's own temporary folder, ending with the path separator:
-// GetTempPathW on Windows; on POSIX an absolute TMPDIR, else "/tmp".
+// The platform's own temporary folder, ending with the path separator: on
+// Windows the user's "AppData\Local\Temp" (from LOCALAPPDATA or
+// USERPROFILE), else the system's "Temp"; on POSIX an absolute TMPDIR, else
+// "/tmp".
 std::string PlatformTempFolder();

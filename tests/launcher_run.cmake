@@ -1,9 +1,9 @@
 # Tests of the launch sequence (included from launcher.cmake): the work-folder
 # services, and whole launcher runs with a probe application in the bundle.
 if(TARGET qb_launcher_core)
-  #qb_add_test(work_folder_test
-    #SOURCES work_folder_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
-    #LIBS qb_launcher_core qb_fs qb_runtime)
+  qb_add_test(work_folder_test
+    SOURCES work_folder_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
+    LIBS qb_launcher_core qb_fs qb_runtime)
 
   # The probe application records what it sees and obeys a control file; it
   # travels in the probe bundles as "quintabel.exe".
@@ -33,7 +33,7 @@ if(TARGET qb_launcher_core)
 
   # The end-to-end suites: ordinary runs, faults, and a hostile temporary
   # folder.
-  foreach(suite launcher_e2e_test launcher_fault_test)
+  foreach(suite launcher_e2e_test launcher_fault_test launcher_temp_folder_test)
     qb_add_test(${suite}
       SOURCES ${suite}.cpp launcher_test_support_${QB_PLATFORM}.cpp
       LIBS qb_launcher_core qb_zip qb_fs qb_runtime ZLIB::ZLIB)

@@ -31,9 +31,6 @@ std::string BuildTreePath(const std::string& Path);
 // Whether the launcher's failure report reaches its standard error (POSIX);
 // on Windows it goes to a message box.
 bool ReportOnStdErr();
-// Whether the launcher refuses a work folder that is not its user's own
-// (POSIX, where the temporary folder may be shared).
-bool WorkFolderOwnershipChecked();
 // The temporary folder a launcher falls back on when TEMP and TMP are unset
 // and the environment is otherwise Environment; empty when the platform's
 // rule cannot be worked out from the outside.
@@ -65,3 +62,11 @@ void ReleaseFile(intptr_t Held);
 // Sends the child a request to stop (POSIX: the signal); false where the
 // platform has none.
 bool SignalChild(intptr_t Child, int Signal);
+
+// Makes Link a link to the file Target; false where it cannot be made.
+bool MakeFileLink(const std::string& Target, const std::string& Link);
+// Whether POSIX permission bits are what decides access here.
+bool PermissionBitsApply();
+// Makes Path (created as a folder when missing) the property of another
+// user, "qbother" (POSIX, as root); false with Why otherwise.
+bool GiveToAnotherUser(const std::string& Path, std::string& Why);

@@ -60,11 +60,12 @@ if(CMAKE_CROSSCOMPILING AND QB_RELEASE_LAUNCHER)
   add_dependencies(quintabel-packed-probes quintabel-probe-bundles ${QB_PACK_HOST_TARGET})
   qb_add_test(launcher_e2e_packed_test
     SOURCES launcher_e2e_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
-    LIBS qb_zip qb_fs qb_runtime ZLIB::ZLIB)
+    LIBS qb_launcher_core qb_zip qb_fs qb_runtime ZLIB::ZLIB)
   target_compile_definitions(launcher_e2e_packed_test PRIVATE
     QB_PROBE_LAUNCHER="${QB_PACKED_PROBE}"
     QB_PROBE_LAUNCHER_BROKEN="${QB_PACKED_PROBE_BROKEN}"
-    QB_PROBE_APP="$<TARGET_FILE:quintabel-probe-app>")
+    QB_PROBE_APP="$<TARGET_FILE:quintabel-probe-app>"
+    QB_PROBE_BUNDLE="${QB_PROBE_BUNDLE}")
   add_dependencies(launcher_e2e_packed_test quintabel-packed-probes)
 elseif(NOT CMAKE_CROSSCOMPILING)
   # A bundle the launcher could not install stops the build before it is

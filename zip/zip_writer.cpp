@@ -1,5 +1,6 @@
 #include "zip/zip_writer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -26,7 +27,8 @@ constexpr uint32_t kFolderAttributes = 0x10;    // the DOS directory attribute
 // DOS-like host the permissions of extracted files come from the reader's
 // defaults and umask, not from Unix mode bits this writer would have to invent.
 constexpr uint16_t kVersionMadeByUtf8 = (11 << 8) | 20;
-constexpr size_t kMaxNameLength = 255;
+// The longest name a record can hold (a 16-bit length).
+constexpr size_t kNameFieldLimit = 65535;
 constexpr int kMaxEntries = 65535;
 constexpr int64_t kLocalHeaderSize = 30;
 constexpr int64_t kCentralHeaderSize = 46;
@@ -74,11 +76,11 @@ bool NeedsUtf8Flag(const std::string& Name) {
   return false;
 }
 
-// The name as stored: at most its first 255 bytes, never cut inside a UTF-8
-// character.
-std::string StoredName(const std::string& Name) {
-  if (Name.size() <= kMaxNameLength) return Name;
-  size_t length = kMaxNameLength;
+// The name as stored: at most its first Limit bytes, never cut inside a
+// UTF-8 character.
+std::string StoredName(const std::string& Name, size_t Limit) {
+  if (Name.size() <= Limit) return Name;
+  size_t length = Limit;
   if (IsValidUtf8(Name))
     while (length > 0 && (static_cast<unsigned char>(Name[length]) & 0xC0) == 0x80) --length;
   return Name.substr(0, length);
@@ -235,7 +237,7 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
     method = compressor->MethodId();
   }
 
-  const std::string name = StoredName(fullName);
+  const std::string name = StoredName(fullName, std::min(MaxNameLength, kNameFieldLimit));
   int64_t compressed = holding->Size();
   h.NameLength = static_cast<uint16_t>(name.size());
   h.Crc32 = crc;
@@ -389,7 +391,7 @@ class TFolderPacker {
   // A longer name would be cut when stored, and a cut name can collide with
   // another or end in "/" and turn the file into a folder entry.
   TZipFileEntry& AddEntry(const std::string& Name) {
-    if (Name.size() > kMaxNameLength)
+    if (Name.size() > kNameFieldLimit)
       throw EZipError(FormatText("Name \"%s\" is too long for a ZIP archive", Name));
     TZipFileEntry& entry = FZipper.Entries().Add();
     entry.SetArchiveFileName(Name);
@@ -408,6 +410,7 @@ void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
   zipper.SetFileName(ArchiveFile);
   // A folder without any entry gives an archive without any entry.
   zipper.WriteEmptyArchive = true;
+  zipper.MaxNameLength = kNameFieldLimit;
   TFolderPacker packer(zipper, ArchiveFile);
   packer.AddFolder(Folder, "");
   zipper.WriteArchive();

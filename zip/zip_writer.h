@@ -44,6 +44,10 @@ class TZipper {
   virtual void WriteArchive();
 
   bool WriteEmptyArchive = false;
+  // Stored names are cut to this many bytes (never inside a UTF-8
+  // character). 255 by default; PackFolder, whose names are paths below the
+  // packed folder, keeps them whole up to the format's 65,535.
+  size_t MaxNameLength = 255;
 
  protected:
   virtual void WriteEntry(TZipFileEntry& Entry);

@@ -3,7 +3,7 @@
 
 The archive holds the probe as "quintabel.exe" (mode 755, so extraction on
 POSIX makes it runnable), the runtime marker "swipl.home", a default
-"dereroz.zip" and a nested library file. With --broken, "quintabel.exe" is
+"dereroz.zip", a nested library file and one about 260 characters deep. With --broken, "quintabel.exe" is
 a text file that no system can start.
 """
 import io
@@ -35,6 +35,10 @@ def main():
         add(archive, "swipl.home", b"probe runtime marker\n")
         add(archive, "dereroz.zip", dictionary.getvalue())
         add(archive, "lib/nested/deep.txt", b"nested library file\n")
+        # A library file about 260 characters below the work folder: on
+        # Windows its path passes the old 260-character limit in every run.
+        add(archive, "lib/long/" + "/".join(["a-folder-name-of-forty-characters-%05d" % i for i in range(6)])
+            + "/leaf.txt", b"far below\n")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,198 @@
+// End-to-end runs of the launcher against a temporary folder that others
+// share or that was set up wrong: another user's folders and files at the
+// launcher's names, links at the runtime marker's path, relative TEMP and TMP,
+// launches from inside the folders the clean-up deletes, paths past the
+// system's limits and names outside any ANSI code page.
+#include "tests/launcher_e2e_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+using namespace qbe2e;
+
+const std::string Sep(1, fs::path::preferred_separator);
+
+class LauncherTemp : public LauncherRun {
+ protected:
+  void ExpectReport(const std::string& Text) {
+    if (ReportOnStdErr()) {
+      EXPECT_NE(StdErr().find(Text), std::string::npos) << StdErr();
+    }
+  }
+};
+
+TEST_F(LauncherTemp, AnotherUsersSecondFolderIsLeftAlone) {
+  std::string Why;
+  fs::create_directories(Temp / "quintabel");
+  WriteFile(Temp / "quintabel" / "theirs.txt", "not yours");
+  if (!GiveToAnotherUser(Text(Temp / "quintabel"), Why)) GTEST_SKIP() << Why;
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_EQ(ReadFile(Temp / "quintabel" / "theirs.txt"), "not yours");
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+}
+
+TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
+  std::string Why;
+  // A ready-looking work folder planted by someone else, naming this user
+  // folder in its record.
+  MakeReadyWorkFolder(User, {{"planted.txt", "theirs;theirs\n"}});
+  if (!GiveToAnotherUser(Text(WorkFolder()), Why)) GTEST_SKIP() << Why;
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("EInOutError: Unsafe work folder \"" + Text(WorkFolder()) + Sep + "\"");
+  // Their program never ran, nothing of theirs reached the user, and their
+  // folder is still theirs.
+  EXPECT_EQ(Snapshot(User), Before);
+  EXPECT_TRUE(fs::exists(WorkFolder() / "dereroz" / "planted.txt"));
+}
+
+TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
+  WriteFile(Root / "victim.txt", "the victim's own words\n");
+  if (!MakeFileLink(Text(Root / "victim.txt"), Text(Temp / "swipl.home"))) GTEST_SKIP() << "no file links here";
+  Control("pl must not be written\n");
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(Temp / "swipl.home") + "\": a link, which is not followed");
+  EXPECT_EQ(ReadFile(Root / "victim.txt"), "the victim's own words\n");
+  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+}
+
+TEST_F(LauncherTemp, MarkerThatIsAHardLinkIsReplacedNotWrittenInto) {
+  WriteFile(Root / "victim.txt", "the victim's own words\n");
+  std::error_code Error;
+  fs::create_hard_link(Root / "victim.txt", Temp / "swipl.home", Error);
+  if (Error) GTEST_SKIP() << "no hard links here";
+  Control("signal running\nwait go\n");
+  const intptr_t Child = Start({}, User);
+  ASSERT_TRUE(WaitFor(User / "running"));
+  // While the application runs, the marker is the bundle's.
+  EXPECT_EQ(ReadFile(Temp / "swipl.home"), "probe runtime marker\n");
+  WriteFile(User / "go", "");
+  ASSERT_EQ(WaitChild(Child), 0) << StdErr();
+  EXPECT_EQ(ReadFile(Root / "victim.txt"), "the victim's own words\n");
+  ExpectTempClean();
+}
+
+TEST_F(LauncherTemp, MarkerOfAnotherUserStopsTheRun) {
+  std::string Why;
+  WriteFile(Temp / "swipl.home", "their runtime\n");
+  if (!GiveToAnotherUser(Text(Temp / "swipl.home"), Why)) GTEST_SKIP() << Why;
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(Temp / "swipl.home") + "\": owned by another user");
+  EXPECT_EQ(ReadFile(Temp / "swipl.home"), "their runtime\n");
+  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+}
+
+TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
+  fs::path Fallback = Root / "platform-temp";
+  fs::create_directories(Fallback);
+  // What a relative TEMP would have put at risk: the user's own folders of
+  // those names.
+  fs::create_directories(User / "quintabel");
+  WriteFile(User / "quintabel" / "keep.txt", "the user's\n");
+  fs::create_directories(User / "quintabel5");
+  WriteFile(User / "quintabel5" / "keep.txt", "the user's\n");
+  Environment.Set = {{"TEMP", "."}, {"TMP", "."}, {"TMPDIR", Text(Fallback)}};
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  const std::string Self = Report().One("self");
+  EXPECT_NE(Self.rfind(Text(User), 0), 0u) << Self;
+  const std::string Expected = FallbackTempFolder(Environment);
+  if (!Expected.empty()) {
+    EXPECT_EQ(Self, Expected + "quintabel5");
+  }
+  EXPECT_EQ(ReadFile(User / "quintabel" / "keep.txt"), "the user's\n");
+  EXPECT_EQ(ReadFile(User / "quintabel5" / "keep.txt"), "the user's\n");
+  EXPECT_FALSE(fs::exists(U8(Self)));
+}
+
+TEST_F(LauncherTemp, LaunchFromInsideAFolderTheCleanUpDeletesStopsAtOnce) {
+  for (const fs::path& Inside : {WorkFolder() / "sub", Temp / "quintabel" / "deeper" / "still"}) {
+    SCOPED_TRACE(Text(Inside));
+    fs::create_directories(Inside);
+    WriteFile(Inside / "trad_dyn.pl", "output the user keeps here\n");
+    WriteFile(Inside / "probe_control.txt", "pl must not be written\n");
+    EXPECT_EQ(WaitChild(Start({}, Inside)), 217);
+    ExpectReport("EInOutError: Cannot run from \"" + Text(Inside) + Sep + "\": it lies inside \"");
+    EXPECT_EQ(ReadFile(Inside / "trad_dyn.pl"), "output the user keeps here\n");
+    EXPECT_FALSE(fs::exists(Inside / "probe_report.txt"));
+    fs::remove_all(Temp / "quintabel5");
+    fs::remove_all(Temp / "quintabel");
+  }
+}
+
+TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a current folder cannot be removed on Windows";
+#else
+  const fs::path Gone = Root / "gone";
+  fs::create_directories(Gone);
+  const intptr_t Child = StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)},
+                                    Text(Gone), Environment, Text(Root / "stderr.txt"));
+  EXPECT_EQ(WaitChild(Child), 217);
+  ExpectReport("EInOutError: The current folder cannot be read: not found");
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fs::exists("/probe_report.txt"));
+#endif
+}
+
+TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
+  Temp = Root / U8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xC5\x81\xC3\xB3\x64\xC5\xBA");  // 日本語-Łódź
+  fs::create_directories(Temp);
+  Environment.Set = {{"TEMP", Text(Temp)}, {"TMP", Text(Temp)}};
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  Control("dict plus.txt deux;two\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_EQ(Report().One("self"), Text(WorkFolder()));
+  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  ExpectTempClean();
+  EXPECT_TRUE(Names(Temp).empty());
+}
+
+// A user dictionary whose one entry lies Depth folders of 200 characters
+// down.
+std::string DeepDictionary(int Depth) {
+  std::string Name;
+  for (int i = 0; i < Depth; ++i) Name += std::string(199, 'd') + std::to_string(i % 10) + "/";
+  return MakeZip({{"mots.txt", "un;one\n"}, {Name + "loin.txt", "far;away\n"}});
+}
+
+TEST_F(LauncherTemp, DictionaryDeeperThanThePathLimitFailsCleanlyAndBlocksNothing) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the POSIX limit of 4,095 bytes";
+#else
+  // About 4,200 bytes below the dictionary folder: past the limit.
+  WriteFile(User / "dereroz.zip", DeepDictionary(21));
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("Unable to create file");
+  EXPECT_EQ(Snapshot(User), Before);
+  EXPECT_FALSE(fs::exists(WorkFolder()));
+  // The next run is not held up by anything the failed one left.
+  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  ExpectTempClean();
+#endif
+}
+
+TEST_F(LauncherTemp, DictionaryJustWithinThePathLimitGoesBackAndIsCleanedUp) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the POSIX limit of 4,095 bytes";
+#else
+  const size_t Prefix = Text(WorkFolder() / "dereroz").size() + 1;
+  const int Depth = static_cast<int>((4000 - Prefix) / 200);
+  WriteFile(User / "dereroz.zip", DeepDictionary(Depth));
+  Control("dict plus.txt deux;two\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  fs::path Out = Root / "unpacked";
+  fs::create_directories(Out);
+  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + Sep);
+  EXPECT_EQ(ReadFile(Out / "plus.txt"), "deux;two\n");
+  ExpectTempClean();
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// The launcher's services around the work folder: the temporary folder it
+// chooses, what may stand at the work folder's path, the gate and run locks
+// that launchers share, the install record and the bundle identity.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "fs/file_services.h"
+#include "fs/path_text.h"
+#include "fs/system_error.h"
+#include "launcher/bundle_identity.h"
+#include "launcher/folder_locks.h"
+#include "launcher/install_record.h"
+#include "launcher/temp_folder.h"
+#include "launcher/work_folder.h"
+#include "runtime/exceptions.h"
+#include "tests/file_test_support.h"
+#include "tests/launcher_test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using qbtest::ReadFile;
+using qbtest::WriteFile;
+
+std::set<std::string> Names(const fs::path& Folder) {
+  std::set<std::string> Result;
+  for (const auto& Entry : fs::directory_iterator(Folder)) Result.insert(Entry.path().filename().u8string());
+  return Result;
+}
+
+class WorkFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937_64 Random(std::random_device{}() ^
+                           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    Root = fs::u8path(ScratchRoot()) /
+           ("qb-wf-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+            std::to_string(Random() % 1000000000));
+    fs::create_directories(Root);
+  }
+  void TearDown() override {
+    std::error_code Error;
+    fs::permissions(Root / "work", fs::perms::owner_all, fs::perm_options::replace, Error);
+    fs::remove_all(Root, Error);
+  }
+  std::string Folder(const std::string& Name) const { return (Root / Name).u8string() + std::string(1, PathSeparator); }
+
+  fs::path Root;
+};
+
+// Restores an environment variable when the test ends.
+class SavedVariable {
+ public:
+  explicit SavedVariable(const char* Name) : Name(Name) {
+    const char* Value = getenv(Name);
+    Present = Value != nullptr;
+    if (Present) Saved = Value;
+  }
+  ~SavedVariable() {
+    if (Present) SetEnvironmentValue(Name, Saved);
+    else ClearEnvironmentValue(Name);
+  }
+
+ private:
+  std::string Name, Saved;
+  bool Present = false;
+};
+
+// ---- the temporary folder ----
+
+TEST_F(WorkFolder, TempFolderComesFromTempWhenSet) {
+  SavedVariable Temp("TEMP"), Tmp("TMP");
+  SetEnvironmentValue("TEMP", Root.u8string());
+  EXPECT_EQ(RunTempFolder(), Root.u8string() + PathSeparator);
+}
+
+TEST_F(WorkFolder, RelativeOrMissingTempGivesThePlatformFolderNeverTheCurrentOne) {
+  SavedVariable Temp("TEMP"), Tmp("TMP"), TmpDir("TMPDIR");
+  ClearEnvironmentValue("TMPDIR");
+  for (const char* Relative : {"", ".", "./", "scratch", "..", "sub\\dir"}) {
+    SCOPED_TRACE(std::string("TEMP and TMP \"") + Relative + "\"");
+    if (*Relative != '\0') {
+      SetEnvironmentValue("TEMP", Relative);
+      SetEnvironmentValue("TMP", Relative);
+    } else {
+      ClearEnvironmentValue("TEMP");
+      ClearEnvironmentValue("TMP");
+    }
+    const std::string Folder = RunTempFolder();
+    EXPECT_EQ(Folder, PlatformTempFolder());
+    ASSERT_FALSE(Folder.empty());
+    EXPECT_TRUE(IsSeparator(Folder.back())) << Folder;
+    EXPECT_TRUE(fs::u8path(Folder).is_absolute()) << Folder;
+    std::error_code Error;
+    EXPECT_FALSE(fs::equivalent(fs::u8path(Folder), fs::current_path(), Error)) << Folder;
+  }
+}
+
+TEST_F(WorkFolder, RelativeTmpDirNeverGivesTheCurrentFolder) {
+  SavedVariable Temp("TEMP"), Tmp("TMP"), TmpDir("TMPDIR");
+  ClearEnvironmentValue("TEMP");
+  ClearEnvironmentValue("TMP");
+  for (const char* Relative : {".", "./", "scratch"}) {
+    SetEnvironmentValue("TMPDIR", Relative);
+    const std::string Folder = RunTempFolder();
+    ASSERT_FALSE(Folder.empty()) << Relative;
+    EXPECT_TRUE(fs::u8path(Folder).is_absolute()) << Relative << " gave " << Folder;
+  }
+}
+
+// ---- what may stand at the work folder's path ----
+
+TEST_F(WorkFolder, NothingAtThePathPassesTheCheck) {
+  EXPECT_NO_THROW(CheckWorkFolder(Folder("absent")));
+  EXPECT_NO_THROW(CheckWorkFolder(Folder("absent") + "deeper" + PathSeparator));
+}
+
+TEST_F(WorkFolder, CreatedWithMissingParentsAndPrivate) {
+  const std::string Work = Folder("parent") + "work" + PathSeparator;
+  CreateWorkFolder(Work);
+  ASSERT_TRUE(fs::is_directory(fs::u8path(Work)));
+  EXPECT_NO_THROW(CheckWorkFolder(Work));
+  if (PermissionBitsApply()) {
+    EXPECT_EQ(fs::status(fs::u8path(Work)).permissions() & fs::perms::mask, fs::perms::owner_all);
+  }
+  // A second creation over the existing folder is harmless.
+  EXPECT_NO_THROW(CreateWorkFolder(Work));
+}
+
+void ExpectUnsafe(const std::string& Work) {
+  try {
+    CheckWorkFolder(Work);
+    ADD_FAILURE() << "no failure for " << Work;
+  } catch (const EInOutError& Error) {
+    EXPECT_EQ(Error.Message(), "Unsafe work folder \"" + Work + "\"");
+    EXPECT_EQ(Error.ErrorCode, 13);
+  }
+}
+
+TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
+  WriteFile(Root / "file", "x");
+  ExpectUnsafe(Folder("file"));
+  EXPECT_THROW(CreateWorkFolder(Folder("file")), EInOutError);
+  EXPECT_EQ(ReadFile(Root / "file"), "x");
+
+  fs::create_directories(Root / "target");
+  if (MakeFolderLink((Root / "target").u8string(), (Root / "link").u8string())) {
+    ExpectUnsafe(Folder("link"));
+    EXPECT_THROW(CreateWorkFolder(Folder("link")), EInOutError);
+    EXPECT_TRUE(Names(Root / "target").empty());
+  }
+
+  if (PermissionBitsApply()) {
+    fs::create_directories(Root / "work");
+    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::group_write, fs::perm_options::replace);
+    ExpectUnsafe(Folder("work"));
+    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::others_write, fs::perm_options::replace);
+    ExpectUnsafe(Folder("work"));
+    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec,
+                    fs::perm_options::replace);
+    EXPECT_NO_THROW(CheckWorkFolder(Folder("work")));
+  }
+}
+
+TEST_F(WorkFolder, FolderOfAnotherUserIsRefused) {
+  std::string Why;
+  if (!GiveToAnotherUser((Root / "foreign").u8string(), Why)) GTEST_SKIP() << Why;
+  ExpectUnsafe(Folder("foreign"));
+}
+
+// ---- the locks ----
+
+TEST_F(WorkFolder, RunLockIsSeenUntilEveryHolderReleasedIt) {
+  const std::string Work = Folder("work");
+  fs::create_directories(fs::u8path(Work));
+  EXPECT_FALSE(TRunLock::HeldByOthers(Work));  // no lock file yet
+  {
+    TRunLock First, Second;
+    EXPECT_EQ(First.Acquire(Work), 0);
+    EXPECT_EQ(Second.Acquire(Work), 0);  // shared: both launchers hold it
+    EXPECT_TRUE(fs::exists(fs::u8path(TRunLock::LockFileName(Work))));
+    EXPECT_TRUE(TRunLock::HeldByOthers(Work));
+    First.Release();
+    EXPECT_FALSE(First.Held());
+    EXPECT_TRUE(TRunLock::HeldByOthers(Work));
+  }  // the destructor releases the second
+  EXPECT_FALSE(TRunLock::HeldByOthers(Work));
+  EXPECT_TRUE(DeleteFolderTree(Work, false));
+}
+
+TEST_F(WorkFolder, RunLockInAMissingFolderFails) {
+  TRunLock Lock;
+  EXPECT_NE(Lock.Acquire(Folder("absent")), 0);
+  EXPECT_FALSE(Lock.Held());
+  EXPECT_FALSE(fs::exists(Root / "absent"));
+}
+
+TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
+  const std::string Gate = (Root / "gate.lock").u8string();
+  TGateLock First, Second;
+  ASSERT_EQ(First.Acquire(Gate, 0), 0);
+  EXPECT_TRUE(fs::exists(fs::u8path(Gate)));
+  // A second holder waits for the time it is given, then gives up saying
+  // the gate is in use.
+  const auto Start = std::chrono::steady_clock::now();
+  const int Refused = Second.Acquire(Gate, 300);
+  EXPECT_TRUE(IsSharingViolation(Refused)) << SystemErrorReason(Refused);
+  EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(250));
+  EXPECT_FALSE(Second.Held());
+  First.Release();
+  EXPECT_FALSE(fs::exists(fs::u8path(Gate)));
+  EXPECT_EQ(Second.Acquire(Gate, 0), 0);
+}
+
+TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
+  const std::string Gate = (Root / "gate.lock").u8string();
+  TGateLock First;
+  ASSERT_EQ(First.Acquire(Gate, 0), 0);
+  std::thread Releaser([&First] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    First.Release();
+  });
+  TGateLock Second;
+  EXPECT_EQ(Second.Acquire(Gate, 10000), 0);
+  Releaser.join();
+  EXPECT_TRUE(Second.Held());
+  EXPECT_TRUE(fs::exists(fs::u8path(Gate)));
+  // Only one holder at a time.
+  TGateLock Third;
+  EXPECT_NE(Third.Acquire(Gate, 0), 0);
+}
+
+TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
+  std::string Why;
+  const std::string Gate = (Root / "gate.lock").u8string();
+  if (MakeFileLink((Root / "elsewhere").u8string(), Gate)) {
+    WriteFile(Root / "elsewhere", "someone's");
+    TGateLock Lock;
+    EXPECT_NE(Lock.Acquire(Gate, 0), 0);
+    EXPECT_EQ(ReadFile(Root / "elsewhere"), "someone's");
+    fs::remove(fs::u8path(Gate));
+  }
+  WriteFile(fs::u8path(Gate), "");
+  if (!GiveToAnotherUser(Gate, Why)) GTEST_SKIP() << Why;
+  TGateLock Lock;
+  EXPECT_EQ(Lock.Acquire(Gate, 0), NotOwnedError);
+}
+
+// ---- the install record and the bundle identity ----
+
+TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
+  const std::string Work = Folder("work");
+  fs::create_directories(fs::u8path(Work));
+  EXPECT_FALSE(ReadInstallRecord(Work).Present);
+  TInstallRecord Record;
+  Record.Present = true;
+  Record.Bundle = "5290954-0a1b2c3d";
+  Record.UserFolder = "C:\\Users\\\xC5\x81ukasz\\Documents\\";
+  WriteInstallRecord(Work, Record);
+  const TInstallRecord Back = ReadInstallRecord(Work);
+  EXPECT_TRUE(Back.Present);
+  EXPECT_EQ(Back.Bundle, Record.Bundle);
+  EXPECT_EQ(Back.UserFolder, Record.UserFolder);
+  // Written through a new file and a rename: nothing else is left.
+  EXPECT_EQ(Names(fs::u8path(Work)), std::set<std::string>{"quintabel.install"});
+  EXPECT_TRUE(RemoveInstallRecord(Work));
+  EXPECT_FALSE(ReadInstallRecord(Work).Present);
+  EXPECT_TRUE(RemoveInstallRecord(Work));  // none there counts as removed
+}
+
+TEST_F(WorkFolder, DamagedInstallRecordDoesNotCount) {
+  const std::string Work = Folder("work");
+  fs::create_directories(fs::u8path(Work));
+  const std::string Whole = "quintabel install\nbundle 1-2\nfolder /x/\nend\n";
+  for (const std::string& Damaged :
+       {Whole.substr(0, Whole.size() - 4), std::string(), std::string("bundle 1-2\nfolder /x/\nend\n"),
+        std::string("quintabel install\nfolder /x/\nend\n"), std::string(70000, 'x')}) {
+    WriteFile(fs::u8path(InstallRecordName(Work)), Damaged);
+    EXPECT_FALSE(ReadInstallRecord(Work).Present) << Damaged.substr(0, 40);
+  }
+  WriteFile(fs::u8path(InstallRecordName(Work)), Whole);
+  EXPECT_TRUE(ReadInstallRecord(Work).Present);
+  fs::remove(fs::u8path(InstallRecordName(Work)));
+  fs::create_directories(fs::u8path(InstallRecordName(Work)));
+  EXPECT_FALSE(ReadInstallRecord(Work).Present);
+}
+
+TEST(BundleIdentity, ChangesWithAnyEntryAndStaysForTheSameBytes) {
+  // Two stored one-entry archives that differ in one byte of content.
+  auto Archive = [](char Byte) {
+    std::string Data = "hello world";
+    Data[0] = Byte;
+    std::string Zip = "PK\x03\x04";
+    Zip.append(26, '\0');
+    Zip += Data;
+    const size_t Central = Zip.size();
+    Zip += "PK\x01\x02";
+    Zip.append(42, '\0');
+    // A "CRC" field that follows the content, as a real writer's would.
+    Zip[Central + 16] = Byte;
+    const uint32_t Offset = static_cast<uint32_t>(Central);
+    Zip += std::string("PK\x05\x06", 4) + std::string(8, '\0') + std::string(4, '\0');
+    for (int i = 0; i < 4; ++i) Zip += static_cast<char>((Offset >> (8 * i)) & 0xFF);
+    Zip += std::string(2, '\0');
+    return Zip;
+  };
+  const std::string A = Archive('h'), B = Archive('j');
+  ASSERT_EQ(A.size(), B.size());
+  EXPECT_EQ(BundleIdentity(A.data(), A.size()), BundleIdentity(A.data(), A.size()));
+  EXPECT_NE(BundleIdentity(A.data(), A.size()), BundleIdentity(B.data(), B.size()));
+  EXPECT_EQ(BundleIdentity(A.data(), A.size()).rfind(std::to_string(A.size()) + "-", 0), 0u);
+  // Something that is no archive still gets an identity of its own.
+  EXPECT_NE(BundleIdentity("abc", 3), BundleIdentity("abd", 3));
+}
+
+}  // namespace
