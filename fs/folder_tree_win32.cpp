@@ -20,13 +20,18 @@ namespace {
 constexpr ACCESS_MASK EntryAccess =
     DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE;
 
+struct TName {
+  std::wstring Name;
+  DWORD Attributes;  // as the listing gives them
+};
+
 struct TLevel {
   HANDLE Handle;
-  std::vector<std::wstring> Names;
+  std::vector<TName> Names;
   size_t Next = 0;
 };
 
-bool ListNames(HANDLE Folder, std::vector<std::wstring>& Names) {
+bool ListNames(HANDLE Folder, std::vector<TName>& Names) {
   std::vector<unsigned char> Buffer(64 * 1024);
   FILE_INFO_BY_HANDLE_CLASS Class = FileIdBothDirectoryRestartInfo;
   for (;;) {
@@ -37,7 +42,7 @@ bool ListNames(HANDLE Folder, std::vector<std::wstring>& Names) {
     for (;;) {
       const auto* Entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(Buffer.data() + Offset);
       std::wstring Name(Entry->FileName, Entry->FileNameLength / sizeof(wchar_t));
-      if (Name != L"." && Name != L"..") Names.push_back(std::move(Name));
+      if (Name != L"." && Name != L"..") Names.push_back({std::move(Name), Entry->FileAttributes});
       if (Entry->NextEntryOffset == 0) break;
       Offset += Entry->NextEntryOffset;
     }
@@ -102,11 +107,24 @@ bool DeleteChildren(HANDLE Root) {
       if (!Marked) return Fail();
       continue;
     }
-    const std::wstring& Name = Level.Names[Level.Next++];
-    HANDLE Entry = OpenEntry(Level.Handle, Name);
+    const TName& Listed = Level.Names[Level.Next++];
+    HANDLE Entry = OpenEntry(Level.Handle, Listed.Name);
     if (Entry == nullptr) return Fail();
     const DWORD Attributes = AttributesOf(Entry);
-    if (Attributes != INVALID_FILE_ATTRIBUTES && IsRealFolder(Attributes)) {
+    if (Attributes == INVALID_FILE_ATTRIBUTES) {
+      CloseHandle(Entry);
+      return Fail();
+    }
+    if ((Listed.Attributes | Attributes) & FILE_ATTRIBUTE_REPARSE_POINT) {
+      // A link of either kind goes as a link. When the entry's own handle
+      // does not show it as one, the handle stands for what the link points
+      // to (Wine opens a Unix link that way): nothing is touched then.
+      const bool Marked = (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && MarkForDeletion(Entry);
+      CloseHandle(Entry);
+      if (!Marked) return Fail();
+      continue;
+    }
+    if (IsRealFolder(Attributes)) {
       TLevel Down{Entry, {}, 0};
       if (!ListNames(Entry, Down.Names)) {
         CloseHandle(Entry);
@@ -115,8 +133,7 @@ bool DeleteChildren(HANDLE Root) {
       Stack.push_back(std::move(Down));
       continue;
     }
-    // Files, and links of either kind, which go as links.
-    const bool Marked = Attributes != INVALID_FILE_ATTRIBUTES && MarkForDeletion(Entry);
+    const bool Marked = MarkForDeletion(Entry);
     CloseHandle(Entry);
     if (!Marked) return Fail();
   }
@@ -132,17 +149,20 @@ bool DeleteTreeAt(const std::string& Path, bool OnlyChildren) {
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (Root == INVALID_HANDLE_VALUE) return OnlyChildren;
   const DWORD Attributes = AttributesOf(Root);
+  // The path's own attributes as well: Wine opens a Unix link as what it
+  // points to, but shows the link in them.
+  const DWORD PathAttributes = GetFileAttributesW(WidePath(Path).c_str());
   bool Ok;
   if (Attributes == INVALID_FILE_ATTRIBUTES) {
     Ok = false;
-  } else if (!IsRealFolder(Attributes)) {
+  } else if (((PathAttributes == INVALID_FILE_ATTRIBUTES ? 0 : PathAttributes) | Attributes) &
+             FILE_ATTRIBUTE_REPARSE_POINT) {
     // A link is not entered: what it points to lies outside the tree. Only
-    // the link goes, and only when the folder itself is to go. A file has no
-    // children and is no folder to remove.
-    if (Attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      Ok = !OnlyChildren && MarkForDeletion(Root);
-    else
-      Ok = OnlyChildren;
+    // the link goes, and only when the folder itself is to go.
+    Ok = !OnlyChildren && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && MarkForDeletion(Root);
+  } else if (!IsRealFolder(Attributes)) {
+    // A file has no children and is no folder to remove.
+    Ok = OnlyChildren;
   } else {
     Ok = DeleteChildren(Root) && (OnlyChildren || MarkForDeletion(Root));
   }

@@ -10,6 +10,8 @@
 //               guard that records "cleanup" and raises EProcess
 //   initfail    modules A, F (its initialisation raises EFOpenError), C
 //   long        raises EProcess with a message of 2,600 characters
+//   splitchar   raises EProcess with a message whose "日" starts one byte
+//               before the end of the first box
 //   args        records "count N", "arg I [TEXT]" per entry, "first [TEXT]"
 //   fault       module A; the main routine writes through a null pointer
 //   faultbuffered  module A; the main routine leaves a line in a fully
@@ -93,6 +95,9 @@ std::string LongMessage() {
 
 void MainLong() { throw EProcess(LongMessage()); }
 
+// The report's first line and "EProcess: " take 65 characters.
+void MainSplitChar() { throw EProcess(std::string(1024 - 65 - 1, 'a') + "\xE6\x97\xA5\xE6\x9C\xAC end"); }
+
 void MainArgs() {
   Event("count " + std::to_string(ParamCount()));
   for (int i = 0; i <= ParamCount(); ++i) Event("arg " + std::to_string(i) + " [" + ParamStr(i) + "]");
@@ -162,6 +167,7 @@ int main(int argc, char** argv) {
   if (scenario == "raise") Run(argc, argv, ThreeModules, MainRaise);
   if (scenario == "initfail") Run(argc, argv, FailingSecond, MainOk);
   if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
+  if (scenario == "splitchar") Run(argc, argv, RecorderOnly, MainSplitChar);
   if (scenario == "nonascii") Run(argc, argv, RecorderOnly, MainNonAscii);
   if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
   if (scenario == "fault") Run(argc, argv, OneModule, MainFault);

@@ -47,11 +47,17 @@ if(TARGET qb_launcher_core)
 endif()
 
 if(CMAKE_CROSSCOMPILING AND TARGET quintabel-launcher-probe-broken)
+  # Runs a program with changed environment variables inside Wine.
+  add_executable(with_env with_env_win32.cpp)
+  target_link_libraries(with_env PRIVATE shell32)
   # The failure report of a launcher whose application cannot start, seen
-  # from outside through Wine's relay trace of MessageBoxA.
+  # from outside through Wine's relay trace of MessageBoxW: with Wine's own
+  # temporary folder, with one named outside any ANSI code page, and with a
+  # work folder of another Unix user planted there.
   add_test(NAME launcher_relay_test
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/launcher_relay_test.sh
                    ${CMAKE_SOURCE_DIR}/cmake/wine-run ${QB_WINEPREFIX}
-                   $<TARGET_FILE:quintabel-launcher-probe-broken>)
+                   $<TARGET_FILE:quintabel-launcher-probe-broken> $<TARGET_FILE:with_env>
+                   $<TARGET_FILE:quintabel-probe-app>)
   set_tests_properties(launcher_relay_test PROPERTIES FIXTURES_REQUIRED wine_prefix)
 endif()

@@ -152,6 +152,7 @@ TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
   EXPECT_TRUE(Names(Temp).empty());
 }
 
+#ifndef _WIN32
 // A user dictionary whose one entry lies Depth folders of 200 characters
 // down.
 std::string DeepDictionary(int Depth) {
@@ -159,6 +160,7 @@ std::string DeepDictionary(int Depth) {
   for (int i = 0; i < Depth; ++i) Name += std::string(199, 'd') + std::to_string(i % 10) + "/";
   return MakeZip({{"mots.txt", "un;one\n"}, {Name + "loin.txt", "far;away\n"}});
 }
+#endif
 
 TEST_F(LauncherTemp, DictionaryDeeperThanThePathLimitFailsCleanlyAndBlocksNothing) {
 #ifdef _WIN32

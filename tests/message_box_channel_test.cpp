@@ -96,6 +96,42 @@ TEST_F(MessageBoxBufferTest, LongTextArrivesInOrderWithNothingLostOrRepeated) {
   EXPECT_TRUE(TextWasTerminated);
 }
 
+TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox) {
+  // "日" is three bytes, "é" two, the emoji four: each starts one, two or
+  // three bytes before the end of the first box.
+  for (const std::string& Character : {std::string("\xE6\x97\xA5"), std::string("\xC3\xA9"),
+                                      std::string("\xF0\x9F\x98\x80")}) {
+    for (size_t Before = 1; Before < Character.size(); ++Before) {
+      SCOPED_TRACE(Character.size() * 10 + Before);
+      Boxes.clear();
+      const std::string Text = std::string(MessageBoxBufferSize - Before, 'a') + Character + "z";
+      Buffer.Append(Text.data(), Text.size());
+      Buffer.ShowAndEmpty();
+      ASSERT_EQ(Boxes.size(), 2u);
+      EXPECT_EQ(Boxes[0], std::string(MessageBoxBufferSize - Before, 'a'));
+      EXPECT_EQ(Boxes[1], Character + "z");
+    }
+  }
+  EXPECT_TRUE(TextWasTerminated);
+}
+
+TEST_F(MessageBoxBufferTest, WholeCharacterAtTheBufferEndStaysInItsBox) {
+  const std::string Text = std::string(MessageBoxBufferSize - 3, 'a') + "\xE6\x97\xA5" + "z";
+  Buffer.Append(Text.data(), Text.size());
+  Buffer.ShowAndEmpty();
+  ASSERT_EQ(Boxes.size(), 2u);
+  EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
+  EXPECT_EQ(Boxes[1], "z");
+  // Bytes that are no UTF-8 are split where the buffer ends.
+  Boxes.clear();
+  const std::string Raw = std::string(MessageBoxBufferSize - 1, 'a') + "\xFF\xFE";
+  Buffer.Append(Raw.data(), Raw.size());
+  Buffer.ShowAndEmpty();
+  ASSERT_EQ(Boxes.size(), 2u);
+  EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
+  EXPECT_EQ(Boxes[1], "\xFE");
+}
+
 TEST_F(MessageBoxBufferTest, ManyLinesAcrossSeveralBoxes) {
   std::string all;
   for (int i = 0; i < 300; ++i) {
