@@ -46,6 +46,18 @@ if(TARGET qb_launcher_core)
   endforeach()
 endif()
 
+if(NOT CMAKE_CROSSCOMPILING AND TARGET quintabel-launcher-probe)
+  # The fault scripts in short: launchers killed at random moments, and
+  # twenty launchers at once (tests/fault/*.py run longer by hand).
+  add_test(NAME fault_kill_rounds
+           COMMAND ${QB_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/fault/kill_rounds.py
+                   $<TARGET_FILE:quintabel-launcher-probe> --rounds 12)
+  add_test(NAME fault_concurrent
+           COMMAND ${QB_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/fault/concurrent.py
+                   $<TARGET_FILE:quintabel-launcher-probe> --count 20)
+  set_tests_properties(fault_kill_rounds fault_concurrent PROPERTIES TIMEOUT 300)
+endif()
+
 if(CMAKE_CROSSCOMPILING AND TARGET quintabel-launcher-probe-broken)
   # Runs a program with changed environment variables inside Wine.
   add_executable(with_env with_env_win32.cpp)

@@ -7,7 +7,8 @@
 // csv=, nested=, dict= (name:content with newlines as \n, or name/ for a
 // folder).
 //
-// Control, "probe_control.txt" in the current folder, one command a line:
+// Control, "probe_control_<first argument>.txt" in the current folder when
+// there is one, else "probe_control.txt", one command a line:
 //   pl TEXT            write TEXT and a newline to trad_dyn.pl beside itself
 //   dict NAME TEXT     write TEXT and a newline to dereroz/NAME
 //   empty              remove every file in dereroz
@@ -117,7 +118,12 @@ int main(int argc, char** argv) {
   }
   WriteText(Current / "probe_report.txt", Report.str());
 
-  std::ifstream Control(Current / "probe_control.txt", std::ios::binary);
+  // Launchers started together from one folder: each application finds
+  // its own commands under its first argument.
+  fs::path ControlFile = Current / "probe_control.txt";
+  if (!Arguments.empty() && !Arguments[0].empty() && fs::exists(Current / U8("probe_control_" + Arguments[0] + ".txt")))
+    ControlFile = Current / U8("probe_control_" + Arguments[0] + ".txt");
+  std::ifstream Control(ControlFile, std::ios::binary);
   std::string Line;
   while (std::getline(Control, Line)) {
     if (!Line.empty() && Line.back() == '\r') Line.pop_back();
