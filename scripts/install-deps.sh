@@ -10,6 +10,7 @@ packages=(
   wine wine64
   zip unzip python3 libarchive-tools p7zip-full
   python3-pefile osslsigncode openssl
+  procps util-linux passwd
   clang libclang-rt-14-dev
 )
 missing=()
