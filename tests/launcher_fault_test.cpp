@@ -212,6 +212,30 @@ TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
 #endif
 }
 
+TEST_F(LauncherFault, FullTemporaryFolderStopsTheImportWithItsReason) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no small volume to fill here";
+#else
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small volume needs root";
+  // Room for the installed bundle, not for the user's dictionary as well.
+  const uintmax_t Bundle = fs::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE)));
+  const std::string Options = "size=" + std::to_string((3 * Bundle + 400000) / 1024) + "k";
+  if (mount("qbfull", Temp.c_str(), "tmpfs", 0, Options.c_str()) != 0) GTEST_SKIP() << "cannot mount a small volume";
+  struct TUnmount {
+    fs::path Where;
+    ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
+  } Unmount{Temp};
+  std::string Big = qbtest::PatternBytes(static_cast<size_t>(3 * Bundle + 400000));
+  WriteFile(User / "dereroz.zip", MakeZip({{"gros.bin", Big}}));
+  Control("pl must not be written\n");
+  const TEntries Before = Snapshot(User);
+  EXPECT_EQ(Run({}), 217);
+  ExpectReport("EInOutError: The user's data could not be brought in: cannot write \"" +
+               Text(WorkFolder() / "dereroz.zip") + "\": no space left");
+  ExpectStoppedBeforeTheApplication(Before);
+#endif
+}
+
 TEST_F(LauncherFault, LeftoverOfAStoppedInstallIsInstalledAfresh) {
   // A run killed while installing: the application is there, the
   // dictionary folder and the install record are not.
