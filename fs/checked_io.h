@@ -31,9 +31,9 @@ int WriteAll(THandle Handle, const void* Buffer, int32_t Count);
 int FlushToStorage(THandle Handle);
 
 // Puts the file Source in Target's place in one step (Target may exist and
-// is replaced as an entry, never written into) and makes the change
-// durable; 0 or the error code.
-int ReplaceEntry(const std::string& Source, const std::string& Target);
+// is replaced as an entry, never written into), with Durable making the
+// change itself durable too; 0 or the error code.
+int ReplaceEntry(const std::string& Source, const std::string& Target, bool Durable);
 
 // True when some program has the file Path open in a way that shows it is
 // being written (its writer's lock on POSIX, a sharing refusal on Windows).

@@ -2,6 +2,7 @@
 // a whole-file flock taken without waiting (shared for a reader that admits
 // other readers, exclusive for a new file).
 #include <errno.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -108,9 +109,9 @@ int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
 
 int FlushToStorage(THandle Handle) { return fsync(static_cast<int>(Handle)) == 0 ? 0 : errno; }
 
-int ReplaceEntry(const std::string& Source, const std::string& Target) {
-  if (!RenameReplace(Source, Target)) return errno;
-  return 0;
+int ReplaceEntry(const std::string& Source, const std::string& Target, bool Durable) {
+  if (Durable) return RenameReplace(Source, Target) ? 0 : errno;
+  return rename(Source.c_str(), Target.c_str()) == 0 ? 0 : errno;
 }
 
 bool FileInUse(const std::string& Path) {

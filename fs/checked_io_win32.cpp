@@ -67,9 +67,9 @@ int FlushToStorage(THandle Handle) {
   return FlushFileBuffers(reinterpret_cast<HANDLE>(Handle)) ? 0 : static_cast<int>(GetLastError());
 }
 
-int ReplaceEntry(const std::string& Source, const std::string& Target) {
+int ReplaceEntry(const std::string& Source, const std::string& Target, bool Durable) {
   if (MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                  MOVEFILE_REPLACE_EXISTING | (Durable ? MOVEFILE_WRITE_THROUGH : 0)))
     return 0;
   return static_cast<int>(GetLastError());
 }

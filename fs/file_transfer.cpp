@@ -100,7 +100,7 @@ THandle CreateSibling(const std::string& Target, std::string& Temporary, int& Er
 // a failed result or tsDone), forces it to storage and renames it into
 // Target's place; the new file never outlives a failure.
 template <class F>
-TTransferResult WriteAndReplace(const std::string& Target, F Fill) {
+TTransferResult WriteAndReplace(const std::string& Target, TDurability Durability, F Fill) {
   TTransferResult Result;
   std::string Temporary;
   int Error = 0;
@@ -112,10 +112,11 @@ TTransferResult WriteAndReplace(const std::string& Target, F Fill) {
   }
   THandleCloser Closer(Out);
   Result = Fill(Out);
-  if (Result.Ok() && (Error = FlushToStorage(Out)) != 0) Result = {tsWriteTarget, Error};
+  const bool Durable = Durability == tdForced;
+  if (Result.Ok() && Durable && (Error = FlushToStorage(Out)) != 0) Result = {tsWriteTarget, Error};
   Closer.Close();
   if (Result.Ok()) {
-    Error = WithSharingRetry([&] { return ReplaceEntry(Temporary, Target); });
+    Error = WithSharingRetry([&] { return ReplaceEntry(Temporary, Target, Durable); });
     if (Error == 0) return Result;
     Result = {tsReplaceTarget, EntryStatus(Target).Folder ? static_cast<int>(FolderInTheWayError) : Error};
   }
@@ -125,7 +126,7 @@ TTransferResult WriteAndReplace(const std::string& Target, F Fill) {
 
 }  // namespace
 
-TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string& Target) {
+TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string& Target, TDurability Durability) {
   THandle In = InvalidHandle;
   const int Error = WithSharingRetry([&] {
     int Code = 0;
@@ -134,7 +135,7 @@ TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string
   });
   if (In == InvalidHandle) return {tsOpenSource, Error};
   THandleCloser InCloser(In);
-  return WriteAndReplace(Target, [In](THandle Out) -> TTransferResult {
+  return WriteAndReplace(Target, Durability, [In](THandle Out) -> TTransferResult {
     std::unique_ptr<unsigned char[]> Block(new unsigned char[CopyBlock]);
     for (;;) {
       int32_t Got = 0;
@@ -145,8 +146,8 @@ TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string
   });
 }
 
-TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text) {
-  return WriteAndReplace(Target, [&Text](THandle Out) -> TTransferResult {
+TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text, TDurability Durability) {
+  return WriteAndReplace(Target, Durability, [&Text](THandle Out) -> TTransferResult {
     if (const int Code = WriteAll(Out, Text.data(), static_cast<int32_t>(Text.size()))) return {tsWriteTarget, Code};
     return {};
   });

@@ -27,18 +27,25 @@ struct TTransferResult {
 // file is tried again (scanners and sync clients hold files briefly).
 constexpr uint32_t SharingRetryMilliseconds = 5000;
 
+// How durable a replacement must be: the user's files are forced to storage
+// before and after the rename; the launcher's own files in the temporary
+// folder need not survive a crash of the machine.
+enum TDurability : uint8_t { tdForced, tdNotForced };
+
 // Copies the regular file Source whole into a new file beside Target (a
-// unique name, see UniqueSiblingName), forces it to storage and then puts it
-// in Target's place in one rename. Target is replaced as an entry: never
+// unique name, see UniqueSiblingName), forces it to storage (tdForced) and
+// then puts it in Target's place in one rename. Target is replaced as an entry: never
 // written into, never followed if it is a link. On any failure Target stays
 // as it was and nothing is left beside it. Opens and the replacement that
 // another program refuses for a moment are tried again for
 // SharingRetryMilliseconds.
-TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string& Target);
+TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string& Target,
+                                    TDurability Durability = tdForced);
 
 // Writes Text as the whole content of Target in the same way: a new file
 // beside it, forced to storage, renamed into place.
-TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text);
+TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text,
+                                    TDurability Durability = tdForced);
 
 // Reads the regular file Path whole into Text when it holds at most MaxSize
 // bytes; false otherwise (missing, unreadable, larger, not a regular file).

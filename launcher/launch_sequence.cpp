@@ -208,7 +208,7 @@ void PlaceMarker(const TRunFolders& F, bool Replace) {
   if (Problem != 0)
     RaiseFailure(FormatText("Unsafe runtime marker \"%s\": %s", Marker, SystemErrorReason(Problem)), AccessDeniedCode);
   if (Status.Exists && !Replace) return;
-  const TTransferResult Result = ReplaceFileWithCopy(F.Work + "swipl.home", Marker);
+  const TTransferResult Result = ReplaceFileWithCopy(F.Work + "swipl.home", Marker, tdNotForced);
   if (!Result.Ok())
     RaiseFailure("The runtime marker could not be placed: " + Result.Describe(F.Work + "swipl.home", Marker),
                  Result.Error);
@@ -217,7 +217,7 @@ void PlaceMarker(const TRunFolders& F, bool Replace) {
 // Brings one of the user's files into the work folder. A file that cannot be
 // read whole stops the run before the application starts.
 void Import(const std::string& Source, const std::string& Target) {
-  const TTransferResult Result = ReplaceFileWithCopy(Source, Target);
+  const TTransferResult Result = ReplaceFileWithCopy(Source, Target, tdNotForced);
   if (!Result.Ok())
     RaiseFailure("The user's data could not be brought in: " + Result.Describe(Source, Target), Result.Error);
 }
