@@ -7,3 +7,5 @@ qb_add_test(file_services_test
   SOURCES file_services_test.cpp file_services_test_support_${QB_PLATFORM}.cpp LIBS qb_fs)
 qb_add_test(folder_tree_test
   SOURCES folder_tree_test.cpp file_services_test_support_${QB_PLATFORM}.cpp LIBS qb_fs)
+qb_add_test(file_transfer_test
+  SOURCES file_transfer_test.cpp launcher_test_support_${QB_PLATFORM}.cpp LIBS qb_fs)
