@@ -37,10 +37,6 @@ bool DriveRelativeBase(const std::string& Path, std::string& Base, std::string& 
 // True when the entry Path (no trailing separator) is itself a link.
 bool IsLinkEntry(const std::string& Path);
 
-// Removes the link Path itself, never what it points to. FolderLink tells
-// whether the link stands for a folder (Windows removes those differently).
-bool RemoveLink(const std::string& Path, bool FolderLink);
-
 // Closes a search still open on Record and empties it for a new search with
 // Mask: the special attributes Mask lacks become the excluded ones.
 void StartSearchRecord(TSearchRecord& Record, uint32_t Mask);

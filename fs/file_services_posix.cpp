@@ -56,8 +56,6 @@ bool CreateFolder(const std::string& Path) { return mkdir(Path.c_str(), 0777) ==
 
 bool RemoveFolder(const std::string& Path) { return rmdir(Path.c_str()) == 0; }
 
-bool RemoveLink(const std::string& Path, bool /*FolderLink*/) { return unlink(Path.c_str()) == 0; }
-
 bool IsLinkEntry(const std::string& Path) {
   struct stat St;
   return lstat(Path.c_str(), &St) == 0 && S_ISLNK(St.st_mode);

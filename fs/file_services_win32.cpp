@@ -59,12 +59,6 @@ bool CreateFolder(const std::string& Path) { return CreateDirectoryW(WidePath(Pa
 
 bool RemoveFolder(const std::string& Path) { return RemoveDirectoryW(WidePath(Path).c_str()) != 0; }
 
-bool RemoveLink(const std::string& Path, bool FolderLink) {
-  // A directory link or junction goes with RemoveDirectoryW, which removes
-  // the link and leaves its target alone; a file link with DeleteFileW.
-  return FolderLink ? RemoveFolder(Path) : RemoveFile(Path);
-}
-
 bool IsLinkEntry(const std::string& Path) {
   DWORD Attributes = AttributesOf(Path);
   return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
