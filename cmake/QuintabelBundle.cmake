@@ -20,11 +20,6 @@
 
 include_guard(GLOBAL)
 
-# QB_PYTHON: the build machine's python3, for every directory of the build.
-if(NOT QB_PYTHON)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  set(QB_PYTHON ${Python3_EXECUTABLE} CACHE INTERNAL "python3 of the build machine")
-endif()
 
 function(qb_check_bundle target archive)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
@@ -67,6 +62,7 @@ endfunction()
 function(qb_add_launcher target archive)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/launcher/main.cpp)
+  qb_program(${target})
   qb_check_bundle(${target}-bundle-check ${archive} DEPENDS ${ARG_DEPENDS})
   qb_embed_bundle(${target} ${archive} DEPENDS ${target}-bundle-check)
   target_link_libraries(${target} PRIVATE

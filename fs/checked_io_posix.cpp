@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "fs/checked_io.h"
+#include "fs/file_lock_posix.h"
 #include "fs/file_services.h"
 #include "fs/path_text.h"
 #include "fs/system_error.h"
@@ -18,14 +19,6 @@ namespace {
 int CloseWithError(int Fd, int Error) {
   close(Fd);
   return Error;
-}
-
-int LockWithoutWaiting(int Fd, int Operation) {
-  int Result;
-  do {
-    Result = flock(Fd, Operation | LOCK_NB);
-  } while (Result != 0 && errno == EINTR);
-  return Result == 0 ? 0 : errno;
 }
 
 }  // namespace

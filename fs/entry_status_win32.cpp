@@ -8,6 +8,7 @@
 
 #include "fs/entry_status.h"
 #include "fs/path_text.h"
+#include "fs/process_token_win32.h"
 #include "fs/wide_path_win32.h"
 
 namespace {
@@ -16,24 +17,11 @@ namespace {
 // administrator that is the Administrators group): an entry owned by either
 // is the user's own.
 bool IsOwnSid(PSID Owner) {
-  HANDLE Token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Token)) return false;
-  bool Own = false;
-  for (TOKEN_INFORMATION_CLASS Class : {TokenUser, TokenOwner}) {
-    DWORD Size = 0;
-    GetTokenInformation(Token, Class, nullptr, 0, &Size);
-    if (Size == 0) continue;
-    std::vector<unsigned char> Buffer(Size);
-    if (!GetTokenInformation(Token, Class, Buffer.data(), Size, &Size)) continue;
-    PSID Sid = Class == TokenUser ? reinterpret_cast<TOKEN_USER*>(Buffer.data())->User.Sid
-                                  : reinterpret_cast<TOKEN_OWNER*>(Buffer.data())->Owner;
-    if (Sid != nullptr && EqualSid(Sid, Owner)) {
-      Own = true;
-      break;
-    }
-  }
-  CloseHandle(Token);
-  return Own;
+  std::vector<unsigned char> User;
+  const PSID UserSid = ProcessUserSid(User);
+  if (UserSid != nullptr && EqualSid(UserSid, Owner)) return true;
+  const std::vector<unsigned char> Default = ProcessTokenInformation(TokenOwner);
+  return !Default.empty() && EqualSid(reinterpret_cast<const TOKEN_OWNER*>(Default.data())->Owner, Owner);
 }
 
 }  // namespace

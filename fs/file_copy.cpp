@@ -9,22 +9,6 @@
 
 namespace {
 
-// Closes a handle when the copy leaves, on every path.
-class HandleCloser {
- public:
-  explicit HandleCloser(THandle Handle) : Handle_(Handle) {}
-  ~HandleCloser() { Close(); }
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-  void Close() {
-    if (Handle_ != InvalidHandle) FileCloseHandle(Handle_);
-    Handle_ = InvalidHandle;
-  }
-
- private:
-  THandle Handle_;
-};
-
 constexpr int kOpenAttempts = 3;
 constexpr uint32_t kAttemptPauseMs = 10;
 constexpr int32_t kCopyBlock = 4096;
@@ -53,14 +37,14 @@ bool FileCopy(const std::string& Source, const std::string& Destination,
     if (RaiseOnError) throw EFOpenError(FormatText("Unable to open file \"%s\"", Source));
     return false;
   }
-  HandleCloser sourceCloser(source);
+  THandleCloser sourceCloser(source);
 
   THandle destination = FileOpenHandle(Destination, kDestinationMode);
   if (destination == InvalidHandle) {
     if (RaiseOnError) throw EFCreateError(FormatText("Unable to create file \"%s\"", Destination));
     return false;
   }
-  HandleCloser destinationCloser(destination);
+  THandleCloser destinationCloser(destination);
 
   // A failed read is a failure, never the end of the file: a copy cut
   // short by a read error must not pass for a whole one.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fs/dos_time_posix.h"
 #include "fs/file_services.h"
 #include "fs/file_services_platform.h"
 #include "fs/path_text.h"
@@ -153,17 +154,7 @@ static bool DescribeEntry(const std::string& Path, const std::string& Name, uint
   Size = (Attributes & faDirectory) ? 0 : static_cast<int64_t>(St.st_size);
 
   // DOS date-time in local time; 0 outside the years 1980-2107.
-  ModTime = 0;
-  struct tm Local;
-  time_t When = St.st_mtime;
-  if (localtime_r(&When, &Local) != nullptr) {
-    int Year = Local.tm_year + 1900;
-    if (Year >= 1980 && Year <= 2107) {
-      uint32_t Date = static_cast<uint32_t>(((Year - 1980) << 9) | ((Local.tm_mon + 1) << 5) | Local.tm_mday);
-      uint32_t Time = static_cast<uint32_t>((Local.tm_hour << 11) | (Local.tm_min << 5) | (Local.tm_sec / 2));
-      ModTime = (Date << 16) | Time;
-    }
-  }
+  if (!ToLocalDosTime(St.st_mtime, ModTime)) ModTime = 0;
   return true;
 }
 

@@ -55,3 +55,18 @@ class TFileStream : public THandleStream {
 // sharing values above 4 are refused (InvalidHandle).
 THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Rights = 0666);
 void FileCloseHandle(THandle Handle);
+
+// Closes a handle when the scope that owns it is left, on every path.
+class THandleCloser {
+ public:
+  explicit THandleCloser(THandle Handle) : Handle(Handle) {}
+  ~THandleCloser() { Close(); }
+  THandleCloser(const THandleCloser&) = delete;
+  THandleCloser& operator=(const THandleCloser&) = delete;
+  void Close() {
+    if (Handle != InvalidHandle) FileCloseHandle(Handle);
+    Handle = InvalidHandle;
+  }
+
+  THandle Handle;
+};

@@ -13,6 +13,7 @@
 // This is never looser than the Windows rules; it is stricter only where a
 // writer would share a file with openers that deny nobody, which this system
 // never does.
+#include "fs/file_lock_posix.h"
 #include "fs/file_stream.h"
 
 #include <cerrno>
@@ -84,11 +85,8 @@ THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Righ
     CloseQuietly(fd);
     return InvalidHandle;
   }
-  int rc;
-  do {
-    rc = flock(fd, lock | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
+  if (const int rc = LockWithoutWaiting(fd, lock)) {
+    errno = rc;
     CloseQuietly(fd);
     return InvalidHandle;
   }

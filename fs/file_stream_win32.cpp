@@ -3,11 +3,10 @@
 #include <windows.h>
 
 #include "fs/file_stream.h"
+#include "fs/handle_win32.h"
 #include "fs/wide_path_win32.h"
 
 namespace {
-
-HANDLE AsHandle(THandle Handle) { return reinterpret_cast<HANDLE>(Handle); }
 
 bool AccessRights(unsigned Access, DWORD& Rights) {
   switch (Access) {

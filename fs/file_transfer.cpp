@@ -31,19 +31,6 @@ int WithSharingRetry(F Attempt) {
   return Error;
 }
 
-class THandleCloser {
- public:
-  explicit THandleCloser(THandle Handle) : Handle(Handle) {}
-  ~THandleCloser() { Close(); }
-  THandleCloser(const THandleCloser&) = delete;
-  THandleCloser& operator=(const THandleCloser&) = delete;
-  void Close() {
-    if (Handle != InvalidHandle) FileCloseHandle(Handle);
-    Handle = InvalidHandle;
-  }
-  THandle Handle;
-};
-
 }  // namespace
 
 std::string TTransferResult::Describe(const std::string& Source, const std::string& Target) const {

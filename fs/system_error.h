@@ -17,6 +17,9 @@ std::string SystemErrorReason(int Code);
 // usually brief, so callers try again for a while.
 bool IsSharingViolation(int Code);
 
+// The reason for a code of the operating system (system_error_<platform>.cpp).
+std::string PlatformErrorReason(int Code);
+
 // Codes of this system for conditions the operating system has no code for.
 enum : int {
   // The entry exists but is not a regular file (a folder, a FIFO, a

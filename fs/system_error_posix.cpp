@@ -8,12 +8,8 @@ int LastSystemError() { return errno; }
 
 bool IsSharingViolation(int Code) { return Code == EWOULDBLOCK || Code == EAGAIN || Code == ETXTBSY; }
 
-std::string SystemErrorReason(int Code) {
+std::string PlatformErrorReason(int Code) {
   switch (Code) {
-    case NotARegularFileError: return "not a regular file";
-    case IsALinkError: return "a link, which is not followed";
-    case NotOwnedError: return "owned by another user";
-    case FolderInTheWayError: return "a folder stands in its place";
     case EACCES:
     case EPERM: return "permission denied";
     case ENOSPC:

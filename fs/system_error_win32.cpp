@@ -10,12 +10,8 @@ bool IsSharingViolation(int Code) {
   return Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION || Code == ERROR_USER_MAPPED_FILE;
 }
 
-std::string SystemErrorReason(int Code) {
+std::string PlatformErrorReason(int Code) {
   switch (Code) {
-    case NotARegularFileError: return "not a regular file";
-    case IsALinkError: return "a link, which is not followed";
-    case NotOwnedError: return "owned by another user";
-    case FolderInTheWayError: return "a folder stands in its place";
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE: return "in use by another program";

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "fs/file_lock_posix.h"
 #include "fs/file_services.h"
 #include "fs/system_error.h"
 #include "launcher/folder_locks.h"
@@ -15,14 +16,6 @@
 namespace {
 
 constexpr uint32_t GatePoll = 20;
-
-int LockNow(int Fd, int Operation) {
-  int Result;
-  do {
-    Result = flock(Fd, Operation | LOCK_NB);
-  } while (Result != 0 && errno == EINTR);
-  return Result == 0 ? 0 : errno;
-}
 
 }  // namespace
 
@@ -41,7 +34,7 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
       close(Fd);
       return S_ISREG(Info.st_mode) ? NotOwnedError : NotARegularFileError;
     }
-    const int Error = LockNow(Fd, LOCK_EX);
+    const int Error = LockWithoutWaiting(Fd, LOCK_EX);
     if (Error == 0) {
       struct stat Now;
       if (fstat(Fd, &Info) == 0 && Info.st_nlink > 0 && stat(LockPath.c_str(), &Now) == 0 &&
@@ -96,7 +89,7 @@ void TRunLock::Release() {
 bool TRunLock::HeldByOthers(const std::string& WorkDir) {
   const int Fd = open(LockFileName(WorkDir).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (Fd < 0) return false;
-  const bool Held = LockNow(Fd, LOCK_EX) == EWOULDBLOCK;
+  const bool Held = LockWithoutWaiting(Fd, LOCK_EX) == EWOULDBLOCK;
   close(Fd);
   return Held;
 }

@@ -1,37 +1,14 @@
-// Pipe streams over Windows pipe handles.
+// Pipe streams over Windows pipe handles: a closed writer ends a read
+// (ERROR_BROKEN_PIPE reads as 0), as the handle stream's reads do.
 #include <windows.h>
 
+#include "fs/handle_win32.h"
 #include "process/pipe_stream.h"
 
-namespace {
-HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-}  // namespace
-
-TPipeStream::~TPipeStream() {
-  if (Handle_ != -1 && Handle_ != 0) CloseHandle(AsHandle(Handle_));
-}
-
-int32_t TPipeStream::Read(void* Buffer, int32_t Count) {
-  if (Count <= 0) return 0;
-  DWORD done = 0;
-  // A closed writer ends the pipe (ERROR_BROKEN_PIPE): that reads as 0.
-  if (!ReadFile(AsHandle(Handle_), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
-  return static_cast<int32_t>(done);
-}
-
-int32_t TPipeStream::Write(const void* Buffer, int32_t Count) {
-  if (Count <= 0) return 0;
-  DWORD done = 0;
-  if (!WriteFile(AsHandle(Handle_), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
-  return static_cast<int32_t>(done);
-}
-
-int64_t TPipeStream::Seek(int64_t, TSeekOrigin) { return -1; }
-
-bool TPipeStream::SetSize(int64_t) { return false; }
+int32_t TPipeStream::Write(const void* Buffer, int32_t Count) { return THandleStream::Write(Buffer, Count); }
 
 uint32_t TPipeStream::NumBytesAvailable() const {
-  DWORD avail = 0;
-  if (!PeekNamedPipe(AsHandle(Handle_), nullptr, 0, nullptr, &avail, nullptr)) return 0;
-  return avail;
+  DWORD Available = 0;
+  if (!PeekNamedPipe(AsHandle(Handle), nullptr, 0, nullptr, &Available, nullptr)) return 0;
+  return Available;
 }

@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fs/file_services.h"
+#include "fs/path_text.h"
 #include "process/process.h"
 #include "runtime/exceptions.h"
 
@@ -39,24 +41,13 @@ std::string StripEnclosingDoubleQuotes(const std::string& s) {
   return s;
 }
 
-std::string CurrentFolder() {
-  std::string buf(256, '\0');
-  while (getcwd(&buf[0], buf.size()) == nullptr) {
-    if (errno != ERANGE) return std::string();
-    buf.resize(buf.size() * 2);
-  }
-  buf.resize(std::strlen(buf.c_str()));
-  return buf;
-}
-
 // A relative program path keeps meaning the caller's current folder even
 // when the child changes folder before the program is loaded.
 std::string AnchorProgram(const std::string& Program) {
   if (Program.empty() || Program[0] == '/') return Program;
-  std::string cwd = CurrentFolder();
-  if (cwd.empty()) return Program;
-  if (cwd.back() != '/') cwd += '/';
-  return cwd + Program;
+  const std::string Folder = GetCurrentFolder();
+  if (Folder.empty()) return Program;
+  return IncludeTrailingSeparator(Folder) + Program;
 }
 
 int ExecutableError(const std::string& Path) {
@@ -204,140 +195,176 @@ pid_t WaitPid(pid_t Pid, int* Status, int Flags) {
   return r;
 }
 
+// The argument vector of a start: from ApplicationName and CommandLine,
+// from CommandLine alone, or from Executable and Parameters (see the top of
+// this file). A relative program path is anchored to the caller's current
+// folder. Gives false when the command line holds nothing to run.
+bool BuildArgumentVector(const std::string& ApplicationName, const std::string& CommandLine,
+                         const std::string& Executable, const TStringList& Parameters, TArgv& Argv) {
+  if (!ApplicationName.empty()) {
+    Argv.Program = ApplicationName;
+    Argv.Args = TProcess::SplitCommandLineWords(CommandLine);
+    if (Argv.Args.empty()) Argv.Args.push_back(ApplicationName);
+  } else if (!CommandLine.empty()) {
+    Argv.Args = TProcess::SplitCommandLineWords(CommandLine);
+    if (Argv.Args.empty()) return false;  // only lone quote characters
+    Argv.Program = Argv.Args.front();
+    Argv.Search = Argv.Program.find('/') == std::string::npos;
+  } else {
+    Argv.Program = StripEnclosingDoubleQuotes(Executable);
+    Argv.Args.push_back(Argv.Program);
+    Argv.Args.insert(Argv.Args.end(), Parameters.begin(), Parameters.end());
+    Argv.Search = Argv.Program.find('/') == std::string::npos;
+  }
+  if (!Argv.Search) Argv.Program = AnchorProgram(Argv.Program);
+  return true;
+}
+
+// How the child of one start is set up.
+struct TStartSettings {
+  const char* Folder = nullptr;  // the child's current folder, or none
+  bool UsePipes = false;
+  bool ErrorToOutput = false;
+  bool NewGroup = false;
+  bool InheritHandles = false;
+  int Nice = 0;
+};
+
+// Starts the program at once with posix_spawn; 0 with Pid, or the error
+// code.
+int SpawnNow(const TArgv& Argv, char* const* ArgvStrings, char* const* Environment, const TStartSettings& Settings,
+             const TPipeSet& Pipes, pid_t& Pid) {
+  posix_spawn_file_actions_t Actions;
+  posix_spawnattr_t Attributes;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawnattr_init(&Attributes);
+  if (Settings.Folder != nullptr) posix_spawn_file_actions_addchdir_np(&Actions, Settings.Folder);
+  if (Settings.UsePipes) {
+    posix_spawn_file_actions_adddup2(&Actions, Pipes.In[0], 0);
+    posix_spawn_file_actions_adddup2(&Actions, Pipes.Out[1], 1);
+    posix_spawn_file_actions_adddup2(&Actions, Settings.ErrorToOutput ? Pipes.Out[1] : Pipes.Err[1], 2);
+  }
+  if (!Settings.InheritHandles) posix_spawn_file_actions_addclosefrom_np(&Actions, 3);
+  short Flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  sigset_t None, PipeSignal;
+  sigemptyset(&None);
+  sigemptyset(&PipeSignal);
+  sigaddset(&PipeSignal, SIGPIPE);
+  posix_spawnattr_setsigmask(&Attributes, &None);
+  posix_spawnattr_setsigdefault(&Attributes, &PipeSignal);
+  if (Settings.NewGroup) {
+    Flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&Attributes, 0);
+  }
+  posix_spawnattr_setflags(&Attributes, Flags);
+  const int Error =
+      Argv.Search ? posix_spawnp(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment)
+                  : posix_spawn(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment);
+  posix_spawn_file_actions_destroy(&Actions);
+  posix_spawnattr_destroy(&Attributes);
+  if (Error == 0 && Settings.Nice != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(Pid), Settings.Nice);
+  return Error;
+}
+
+// Starts the program suspended: the child prepares everything, stops
+// itself, and loads the program only once it is resumed. Whatever can be
+// checked beforehand is checked here so that the start reports it. 0 with
+// Pid and the read end of the pipe on which the child reports a failed load
+// (StartReport), or the error code.
+int StartSuspended(const TArgv& Argv, char* const* ArgvStrings, char* const* Environment,
+                   const TStartSettings& Settings, const TPipeSet& Pipes, pid_t& Pid, int& StartReport) {
+  std::string Program = Argv.Program;
+  if (const int Error = Argv.Search ? SearchPath(Argv.Program, Program) : ExecutableError(Program)) return Error;
+  int Report[2];
+  if (pipe2(Report, O_CLOEXEC) != 0) return errno;
+  Pid = fork();
+  if (Pid < 0) {
+    const int Error = errno;
+    close(Report[0]);
+    close(Report[1]);
+    return Error;
+  }
+  if (Pid == 0) {
+    // Only async-signal-safe calls from here on.
+    close(Report[0]);
+    if (Settings.NewGroup) setpgid(0, 0);
+    if (Settings.Folder != nullptr && chdir(Settings.Folder) != 0) ReportAndExit(Report[1], errno);
+    if (Settings.UsePipes) {
+      close(Pipes.In[1]);
+      close(Pipes.Out[0]);
+      if (Pipes.Err[0] >= 0) close(Pipes.Err[0]);
+      MoveToStdHandle(Pipes.In[0], 0);
+      MoveToStdHandle(Pipes.Out[1], 1);
+      MoveToStdHandle(Settings.ErrorToOutput ? Pipes.Out[1] : Pipes.Err[1], 2);
+    }
+    if (!Settings.InheritHandles) {
+      if (Report[1] > 3) close_range(3, static_cast<unsigned>(Report[1]) - 1, 0);
+      close_range(static_cast<unsigned>(Report[1]) + 1, ~0u, 0);
+    }
+    struct sigaction Default;
+    std::memset(&Default, 0, sizeof Default);
+    Default.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &Default, nullptr);
+    sigset_t None;
+    sigemptyset(&None);
+    sigprocmask(SIG_SETMASK, &None, nullptr);
+    if (Settings.Nice != 0) setpriority(PRIO_PROCESS, 0, Settings.Nice);
+    raise(SIGSTOP);
+    execve(Program.c_str(), ArgvStrings, Environment);
+    ReportAndExit(Report[1], errno);
+  }
+  close(Report[1]);
+  int Status = 0;
+  const pid_t Waited = WaitPid(Pid, &Status, WUNTRACED);
+  if (Waited != Pid || !WIFSTOPPED(Status)) {
+    bool Got = false;
+    const int Error = ReadReport(Report[0], Got);
+    close(Report[0]);
+    if (Waited != Pid) WaitPid(Pid, &Status, 0);
+    return Got ? Error : ECHILD;
+  }
+  StartReport = Report[0];
+  return 0;
+}
+
 }  // namespace
 
 void TProcess::PlatformExecute() {
   const std::string commandLine = BuildCommandLine();
+  TPipeSet pipes;
+  auto fail = [&](int Err) {
+    pipes.CloseAll();
+    throw EProcess(FormatText("Failed to execute %s : %d", commandLine, Err));
+  };
   TArgv a;
-  if (!ApplicationName.empty()) {
-    a.Program = ApplicationName;
-    a.Args = SplitCommandLineWords(CommandLine_);
-    if (a.Args.empty()) a.Args.push_back(ApplicationName);
-  } else if (!CommandLine_.empty()) {
-    a.Args = SplitCommandLineWords(CommandLine_);
-    if (a.Args.empty())  // only lone quote characters: nothing to run
-      throw EProcess(FormatText("Failed to execute %s : %d", commandLine, ENOENT));
-    a.Program = a.Args.front();
-    a.Search = a.Program.find('/') == std::string::npos;
-  } else {
-    a.Program = StripEnclosingDoubleQuotes(Executable);
-    a.Args.push_back(a.Program);
-    a.Args.insert(a.Args.end(), Parameters.begin(), Parameters.end());
-    a.Search = a.Program.find('/') == std::string::npos;
-  }
-  if (!a.Search) a.Program = AnchorProgram(a.Program);
+  if (!BuildArgumentVector(ApplicationName, CommandLine_, Executable, Parameters, a)) fail(ENOENT);
 
   TStringList env = Environment;
   std::vector<char*> argv = CStrings(a.Args);
   std::vector<char*> envp = CStrings(env);
   char** envBlock = Environment.empty() ? environ : envp.data();
 
-  const bool usePipes = Options_.Contains(poUsePipes);
-  const bool errToOut = Options_.Contains(poStderrToOutPut);
-  TPipeSet pipes;
-  auto fail = [&](int Err) {
-    pipes.CloseAll();
-    throw EProcess(FormatText("Failed to execute %s : %d", commandLine, Err));
-  };
-  if (usePipes) {
+  TStartSettings settings;
+  settings.Folder = CurrentDirectory.empty() ? nullptr : CurrentDirectory.c_str();
+  settings.UsePipes = Options_.Contains(poUsePipes);
+  settings.ErrorToOutput = Options_.Contains(poStderrToOutPut);
+  settings.NewGroup = Options_.Contains(poNewProcessGroup);
+  settings.InheritHandles = InheritHandles;
+  settings.Nice = NiceValue(Priority);
+  if (settings.UsePipes) {
     int e = MakePipe(pipes.In, PipeBufferSize);
     if (e == 0) e = MakePipe(pipes.Out, PipeBufferSize);
-    if (e == 0 && !errToOut) e = MakePipe(pipes.Err, PipeBufferSize);
+    if (e == 0 && !settings.ErrorToOutput) e = MakePipe(pipes.Err, PipeBufferSize);
     if (e != 0) fail(e);
   }
 
   pid_t pid = -1;
   int startReport = -1;
-  if (!Options_.Contains(poRunSuspended)) {
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawnattr_init(&attr);
-    if (!CurrentDirectory.empty()) posix_spawn_file_actions_addchdir_np(&fa, CurrentDirectory.c_str());
-    if (usePipes) {
-      posix_spawn_file_actions_adddup2(&fa, pipes.In[0], 0);
-      posix_spawn_file_actions_adddup2(&fa, pipes.Out[1], 1);
-      posix_spawn_file_actions_adddup2(&fa, errToOut ? pipes.Out[1] : pipes.Err[1], 2);
-    }
-    if (!InheritHandles) posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    sigset_t none, pipeSignal;
-    sigemptyset(&none);
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &pipeSignal);
-    if (Options_.Contains(poNewProcessGroup)) {
-      flags |= POSIX_SPAWN_SETPGROUP;
-      posix_spawnattr_setpgroup(&attr, 0);
-    }
-    posix_spawnattr_setflags(&attr, flags);
-    int e = a.Search ? posix_spawnp(&pid, a.Program.c_str(), &fa, &attr, argv.data(), envBlock)
-                     : posix_spawn(&pid, a.Program.c_str(), &fa, &attr, argv.data(), envBlock);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
-    if (e != 0) fail(e);
-    if (Priority != ppNormal) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), NiceValue(Priority));
-  } else {
-    // Started suspended: the child prepares everything, stops itself, and
-    // loads the program only once it is resumed. Whatever can be checked
-    // beforehand is checked here so that Execute reports it.
-    std::string program = a.Program;
-    int e = a.Search ? SearchPath(a.Program, program) : ExecutableError(program);
-    if (e != 0) fail(e);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) fail(errno);
-    const bool newGroup = Options_.Contains(poNewProcessGroup);
-    const int nice = NiceValue(Priority);
-    const char* dir = CurrentDirectory.empty() ? nullptr : CurrentDirectory.c_str();
-    pid = fork();
-    if (pid < 0) {
-      int forkErr = errno;
-      close(report[0]);
-      close(report[1]);
-      fail(forkErr);
-    }
-    if (pid == 0) {
-      // Only async-signal-safe calls from here on.
-      close(report[0]);
-      if (newGroup) setpgid(0, 0);
-      if (dir != nullptr && chdir(dir) != 0) ReportAndExit(report[1], errno);
-      if (usePipes) {
-        close(pipes.In[1]);
-        close(pipes.Out[0]);
-        if (pipes.Err[0] >= 0) close(pipes.Err[0]);
-        MoveToStdHandle(pipes.In[0], 0);
-        MoveToStdHandle(pipes.Out[1], 1);
-        MoveToStdHandle(errToOut ? pipes.Out[1] : pipes.Err[1], 2);
-      }
-      if (!InheritHandles) {
-        if (report[1] > 3) close_range(3, static_cast<unsigned>(report[1]) - 1, 0);
-        close_range(static_cast<unsigned>(report[1]) + 1, ~0u, 0);
-      }
-      struct sigaction dfl;
-      std::memset(&dfl, 0, sizeof dfl);
-      dfl.sa_handler = SIG_DFL;
-      sigaction(SIGPIPE, &dfl, nullptr);
-      sigset_t none;
-      sigemptyset(&none);
-      sigprocmask(SIG_SETMASK, &none, nullptr);
-      if (nice != 0) setpriority(PRIO_PROCESS, 0, nice);
-      raise(SIGSTOP);
-      execve(program.c_str(), argv.data(), envBlock);
-      ReportAndExit(report[1], errno);
-    }
-    close(report[1]);
-    int status = 0;
-    pid_t w = WaitPid(pid, &status, WUNTRACED);
-    if (w != pid || !WIFSTOPPED(status)) {
-      bool got = false;
-      int err = ReadReport(report[0], got);
-      close(report[0]);
-      if (w != pid) WaitPid(pid, &status, 0);
-      fail(got ? err : ECHILD);
-    }
-    startReport = report[0];
-  }
+  const int e = Options_.Contains(poRunSuspended)
+                    ? StartSuspended(a, argv.data(), envBlock, settings, pipes, pid, startReport)
+                    : SpawnNow(a, argv.data(), envBlock, settings, pipes, pid);
+  if (e != 0) fail(e);
+  const bool usePipes = settings.UsePipes;
 
   pipes.CloseChildEnds();
   FreePipeStreams();

@@ -2,14 +2,12 @@
 // reach Windows as UTF-16, like every path of the system.
 #include <windows.h>
 
+#include "fs/handle_win32.h"
 #include "runtime/wide_text_win32.h"
 #include "process/process.h"
 #include "runtime/exceptions.h"
 
 namespace {
-
-HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-intptr_t AsInt(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 
 // The pipes of one start: the child's ends are inheritable, the caller's
 // ends are not, so they never reach the child.
@@ -132,13 +130,13 @@ void TProcess::PlatformExecute() {
   pipes.CloseChildEnds();
   FreePipeStreams();
   CloseHandles();
-  ProcessHandle_ = AsInt(pi.hProcess);
-  ThreadHandle_ = AsInt(pi.hThread);
+  ProcessHandle_ = AsInteger(pi.hProcess);
+  ThreadHandle_ = AsInteger(pi.hThread);
   ProcessID_ = pi.dwProcessId;
   if (usePipes) {
-    PendingInput_ = AsInt(pipes.CallerIn);
-    PendingOutput_ = AsInt(pipes.CallerOut);
-    PendingError_ = pipes.CallerErr != nullptr ? AsInt(pipes.CallerErr) : -1;
+    PendingInput_ = AsInteger(pipes.CallerIn);
+    PendingOutput_ = AsInteger(pipes.CallerOut);
+    PendingError_ = pipes.CallerErr != nullptr ? AsInteger(pipes.CallerErr) : -1;
     CreatePipeStreams();
   }
 }

@@ -16,7 +16,7 @@ run_suite() {  # name build-dir ctest-args...
   if ! (cd "$dir" && ctest --output-on-failure -j "$jobs" "$@"); then status=1; fi
 }
 
-cmake -S . -B build -G Ninja
+cmake -S . -B build -G Ninja -DQB_BENCHMARKS=ON
 cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DQB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 cmake --build build-asan -j "$jobs"

@@ -10,6 +10,7 @@ if(TARGET qb_launcher_core)
   add_executable(quintabel-probe-app
     probe_app/probe_app.cpp
     probe_app/probe_platform_${QB_PLATFORM}.cpp)
+  qb_program(quintabel-probe-app SOURCE_ROOT)
   if(WIN32)
     target_link_libraries(quintabel-probe-app PRIVATE shell32)
   endif()
@@ -61,6 +62,7 @@ endif()
 if(CMAKE_CROSSCOMPILING AND TARGET quintabel-launcher-probe-broken)
   # Runs a program with changed environment variables inside Wine.
   add_executable(with_env with_env_win32.cpp)
+  qb_program(with_env)
   target_link_libraries(with_env PRIVATE shell32)
   # The failure report of a launcher whose application cannot start, seen
   # from outside through Wine's relay trace of MessageBoxW: with Wine's own

@@ -3,6 +3,7 @@
 # The child program the process tests start. Under Wine its path is given
 # on drive Z:, which maps the Unix root.
 add_executable(process_child process_child.cpp)
+qb_program(process_child SOURCE_ROOT)
 if(CMAKE_CROSSCOMPILING)
   set(QB_CHILD_DRIVE "Z:")
 else()

@@ -13,6 +13,7 @@ qb_add_test(message_box_channel_test SOURCES message_box_channel_test.cpp LIBS q
 # drive Z:, which maps the Unix root.
 add_executable(frame_child frame_child.cpp)
 target_link_libraries(frame_child PRIVATE qb_runtime)
+qb_program(frame_child SOURCE_ROOT)
 if(CMAKE_CROSSCOMPILING)
   set(QB_FRAME_CHILD_DRIVE "Z:")
 else()

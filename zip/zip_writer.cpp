@@ -1,12 +1,10 @@
 #include "zip/zip_writer.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <random>
 #include <vector>
 
 #include "fs/file_services.h"
+#include "fs/file_transfer.h"
 #include "fs/file_stream.h"
 #include "fs/memory_stream.h"
 #include "fs/path_text.h"
@@ -33,29 +31,6 @@ constexpr int kMaxEntries = 65535;
 constexpr int64_t kLocalHeaderSize = 30;
 constexpr int64_t kCentralHeaderSize = 46;
 constexpr int64_t kEndRecordSize = 22;
-
-// A name beside Path that no file or folder has yet: Path followed by
-// ".~" and a random hexadecimal number.
-std::string UniqueSiblingName(const std::string& Path) {
-  static std::mt19937_64 generator = [] {
-    uint64_t seed = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    try {
-      std::random_device device;
-      seed ^= (static_cast<uint64_t>(device()) << 32) ^ device();
-    } catch (...) {
-      // the clock alone seeds the generator
-    }
-    return std::mt19937_64(seed);
-  }();
-  for (;;) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".~%012llx",
-                  static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
-    std::string name = Path + suffix;
-    if (!FileExists(name) && !FolderExists(name)) return name;
-  }
-}
 
 // The archive name with its extension replaced by Extension, or Extension
 // appended when the name has none.
