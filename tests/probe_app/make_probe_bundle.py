@@ -7,16 +7,14 @@ POSIX makes it runnable), the runtime marker "swipl.home", a default
 a text file that no system can start.
 """
 import io
+import os
 import sys
 import zipfile
 
 
-def add(archive, name, data, mode=0o644):
-    info = zipfile.ZipInfo(name, date_time=(2024, 1, 2, 3, 4, 6))
-    info.create_system = 3
-    info.external_attr = (0o100000 | mode) << 16
-    info.compress_type = zipfile.ZIP_DEFLATED
-    archive.writestr(info, data)
+# The bundle scripts' way of writing an entry.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bundle"))
+from zip_entry import add_entry as add  # noqa: E402
 
 
 def main():
