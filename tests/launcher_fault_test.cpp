@@ -125,7 +125,7 @@ TEST_F(LauncherFault, UnreadableUserArchiveStopsTheRun) {
   if (!RunAsTestUser(Why)) GTEST_SKIP() << Why;
 #ifndef _WIN32
   WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  ASSERT_TRUE(GiveTree(Text(Root), "qbuser"));
+  ASSERT_TRUE(qbtest::GiveTree(Text(Root), qbtest::TestUserName));
   chmod((User / "dereroz.zip").c_str(), 0);
   Control("pl must not be written\n");
   const TEntries Before = Snapshot(User);
@@ -143,7 +143,7 @@ TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
   WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   WriteFile(User / "trad_dyn.pl", "older output\n");
   Control("pl new output\ndict plus.txt deux;two\n");
-  ASSERT_TRUE(GiveTree(Text(Root), "qbuser"));
+  ASSERT_TRUE(qbtest::GiveTree(Text(Root), qbtest::TestUserName));
   // A user folder the user may read but not write into.
   chmod(User.c_str(), 0555);
   const TEntries Before = Snapshot(User);

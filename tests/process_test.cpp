@@ -4,16 +4,15 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "runtime/exceptions.h"
+#include "tests/test_support.h"
 
-namespace fsys = std::filesystem;
+namespace fsys = qbtest::fsys;
+using qbtest::ReadFile;
+using qbtest::WriteFile;
 
 namespace {
 
@@ -36,27 +35,10 @@ const char* const kEmptyParameterLines = "[first]\n[a b]\n[]\n[last]\n";
 void SetVariable(const char* Assignment) { putenv(const_cast<char*>(Assignment)); }
 #endif
 
-// A scratch folder of its own for each test, removed afterwards.
+// A scratch folder of its own for each test.
 class ProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    Dir = fsys::temp_directory_path() /
-          ("qb_process_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-           "_" + std::to_string(rd()));
-    fsys::create_directories(Dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fsys::remove_all(Dir, ec);
-  }
-  std::string PathOf(const std::string& Name) const { return (Dir / Name).string(); }
-  static std::string ReadFile(const std::string& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string PathOf(const std::string& Name) const { return Scratch.Path(Name); }
   static std::string ReadAll(TStream& S) {
     std::string out;
     char buf[256];
@@ -73,7 +55,8 @@ class ProcessTest : public ::testing::Test {
     }
     return "";
   }
-  fsys::path Dir;
+  qbtest::TScratchFolder Scratch;
+  const fsys::path& Dir = Scratch.Root();
 };
 
 // --- Quoting, command lines and word cutting -----------------------------
@@ -367,7 +350,7 @@ TEST_F(ProcessTest, MissingProgramWithPipesAndEnvironmentRaises) {
 }
 
 TEST_F(ProcessTest, NonExecutableFileRaises) {
-  std::ofstream(PathOf("data.exe")) << "not a program";
+  WriteFile(PathOf("data.exe"), "not a program");
   TProcess p;
   p.Executable = PathOf("data.exe");
   EXPECT_EQ(ExecuteFailure(p),
@@ -376,7 +359,7 @@ TEST_F(ProcessTest, NonExecutableFileRaises) {
 }
 
 TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
-  std::ofstream(PathOf("junk.exe")) << "\x01\x02 not a program either";
+  WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
   TProcess p;
   p.Executable = PathOf("junk.exe");
@@ -386,7 +369,7 @@ TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
 }
 
 TEST_F(ProcessTest, SuspendedStartOfANonProgramIsReported) {
-  std::ofstream(PathOf("junk.exe")) << "\x01\x02 not a program either";
+  WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
   TProcess p;
   p.Executable = PathOf("junk.exe");
@@ -737,7 +720,7 @@ TEST_F(ProcessTest, DestroyingTheObjectLeavesTheChildRunning) {
     p.Execute();
     EXPECT_TRUE(p.Running());
   }
-  std::ofstream(go) << "go";
+  WriteFile(go, "go");
   // The child answers only while it still runs.
   bool seen = false;
   for (int i = 0; i < 3000 && !seen; ++i) {

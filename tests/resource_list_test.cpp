@@ -8,14 +8,12 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "runtime/exceptions.h"
-#include "tests/file_test_support.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -31,25 +29,8 @@ std::string ValueOf(const TLResource& Entry) {
 }
 
 using qbtest::ReadFile;
+using qbtest::TScratchFolder;
 using qbtest::WriteFile;
-
-// A scratch folder of its own for each test, removed afterwards.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    const auto* Info = testing::UnitTest::GetInstance()->current_test_info();
-    std::random_device Random;
-    Path = fs::temp_directory_path() /
-           ("qb_resource_list_" + std::string(Info->name()) + "_" + std::to_string(Random()));
-    fs::create_directories(Path);
-  }
-  ~ScratchFolder() {
-    std::error_code Ignored;
-    fs::remove_all(Path, Ignored);
-  }
-  std::string File(const std::string& Name) const { return (Path / Name).u8string(); }
-  fs::path Path;
-};
 
 // Collects Sort's diagnostic lines.
 struct LineCollector {
@@ -297,54 +278,54 @@ TEST(ResourceListSort, DefaultSinkWritesTheLineToStandardOutput) {
 }
 
 TEST(ResourceListWrite, WritesTheValueWithItsZeroBytes) {
-  ScratchFolder Scratch;
+  TScratchFolder Scratch;
   const std::string Value("PK\x03\x04\0\0binary\0", 14);
   TLResourceList List;
   List.Add("quintabelprincipal", "ZIP", {Piece(Value)});
-  List.WriteResourceToFile("quintabelprincipal", Scratch.File("out.zip"));
-  EXPECT_EQ(ReadFile(Scratch.Path / "out.zip"), Value);
+  List.WriteResourceToFile("quintabelprincipal", Scratch.Path("out.zip"));
+  EXPECT_EQ(ReadFile(Scratch.Root() / "out.zip"), Value);
 }
 
 TEST(ResourceListWrite, EmptyValueMakesAnEmptyFile) {
-  ScratchFolder Scratch;
+  TScratchFolder Scratch;
   TLResourceList List;
   List.Add("empty", "BIN", {{"", 0}});
-  List.WriteResourceToFile("empty", Scratch.File("empty.bin"));
-  ASSERT_TRUE(fs::exists(Scratch.Path / "empty.bin"));
-  EXPECT_EQ(fs::file_size(Scratch.Path / "empty.bin"), 0u);
+  List.WriteResourceToFile("empty", Scratch.Path("empty.bin"));
+  ASSERT_TRUE(fs::exists(Scratch.Root() / "empty.bin"));
+  EXPECT_EQ(fs::file_size(Scratch.Root() / "empty.bin"), 0u);
 }
 
 TEST(ResourceListWrite, ReplacesALongerFileExactly) {
-  ScratchFolder Scratch;
-  WriteFile(Scratch.Path / "old.zip", std::string(5000, 'x'));
+  TScratchFolder Scratch;
+  WriteFile(Scratch.Root() / "old.zip", std::string(5000, 'x'));
   TLResourceList List;
   List.Add("r", "ZIP", {Piece("short"), Piece(" value")});
-  List.WriteResourceToFile("R", Scratch.File("old.zip"));
-  EXPECT_EQ(ReadFile(Scratch.Path / "old.zip"), "short value");
+  List.WriteResourceToFile("R", Scratch.Path("old.zip"));
+  EXPECT_EQ(ReadFile(Scratch.Root() / "old.zip"), "short value");
 }
 
 TEST(ResourceListWrite, UnknownNameRaisesResNotFoundAndLeavesThePathAlone) {
-  ScratchFolder Scratch;
-  WriteFile(Scratch.Path / "kept.bin", "earlier content");
+  TScratchFolder Scratch;
+  WriteFile(Scratch.Root() / "kept.bin", "earlier content");
   TLResourceList List;
   List.Add("known", "ZIP", {Piece(kData)});
   try {
-    List.WriteResourceToFile("x", Scratch.File("kept.bin"));
+    List.WriteResourceToFile("x", Scratch.Path("kept.bin"));
     FAIL() << "no failure raised";
   } catch (const EResNotFound& e) {
     EXPECT_STREQ(e.ClassName(), "EResNotFound");
     EXPECT_EQ(e.Message(), "Resource \"x\" not found");
   }
-  EXPECT_EQ(ReadFile(Scratch.Path / "kept.bin"), "earlier content");
-  EXPECT_THROW(List.WriteResourceToFile("x", Scratch.File("absent.bin")), EResNotFound);
-  EXPECT_FALSE(fs::exists(Scratch.Path / "absent.bin"));
+  EXPECT_EQ(ReadFile(Scratch.Root() / "kept.bin"), "earlier content");
+  EXPECT_THROW(List.WriteResourceToFile("x", Scratch.Path("absent.bin")), EResNotFound);
+  EXPECT_FALSE(fs::exists(Scratch.Root() / "absent.bin"));
 }
 
 TEST(ResourceListWrite, FileThatCannotBeCreatedRaisesFCreateError) {
-  ScratchFolder Scratch;
+  TScratchFolder Scratch;
   TLResourceList List;
   List.Add("r", "ZIP", {Piece(kData)});
-  const std::string Path = Scratch.File("missing-folder") + "/out.zip";
+  const std::string Path = Scratch.Path("missing-folder") + "/out.zip";
   try {
     List.WriteResourceToFile("r", Path);
     FAIL() << "no failure raised";
@@ -375,10 +356,10 @@ TEST(ResourceRegistry, IsCreatedAndDestroyedOncePerProcess) {
   Registry.Add("quintabelprincipal", "zip", {Piece(kData)});
   CreateResourceRegistry();  // a second call keeps the registry and its entries
   EXPECT_EQ(&Resources(), &Registry);
-  ScratchFolder Scratch;
-  WriteResourceToFile("quintabelprincipal", Scratch.File("bundle.zip"));
-  EXPECT_EQ(ReadFile(Scratch.Path / "bundle.zip"), kData);
+  TScratchFolder Scratch;
+  WriteResourceToFile("quintabelprincipal", Scratch.Path("bundle.zip"));
+  EXPECT_EQ(ReadFile(Scratch.Root() / "bundle.zip"), kData);
   DestroyResourceRegistry();
   EXPECT_THROW(Resources(), Exception);
-  EXPECT_THROW(WriteResourceToFile("quintabelprincipal", Scratch.File("again.zip")), Exception);
+  EXPECT_THROW(WriteResourceToFile("quintabelprincipal", Scratch.Path("again.zip")), Exception);
 }
