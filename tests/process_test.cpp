@@ -162,37 +162,7 @@ TEST(ProcessSplit, SameTextIsNotSplitAgainAndLoadingOnlyStores) {
   EXPECT_EQ(p.Parameters, (TStringList{"changed"}));
 }
 
-// --- Construction and property rules ---------------------------------------
-
-TEST(ProcessProperties, ValuesAfterConstruction) {
-  TComponent owner;
-  TProcess p(&owner);
-  EXPECT_EQ(p.Owner(), &owner);
-  EXPECT_TRUE(p.Options().Empty());
-  EXPECT_TRUE(p.StartupOptions.Empty());
-  EXPECT_EQ(p.ProcessID(), 0u);
-  EXPECT_EQ(p.ProcessHandle(), 0);
-  EXPECT_EQ(p.ThreadHandle(), 0);
-  EXPECT_EQ(p.ShowWindow, swoNone);
-  EXPECT_TRUE(p.InheritHandles);
-  EXPECT_EQ(p.Priority, ppNormal);
-  EXPECT_EQ(p.PipeBufferSize, 1024u);
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ExitCode(), 0u);
-  EXPECT_EQ(p.InputPipe(), nullptr);
-  EXPECT_EQ(p.OutputPipe(), nullptr);
-  EXPECT_EQ(p.ErrorPipe(), nullptr);
-  EXPECT_EQ(TProcess().Owner(), nullptr);
-}
-
-TEST(ProcessProperties, EnumerationOrdinals) {
-  EXPECT_EQ(poDebugOnlyThisProcess, 9);
-  EXPECT_EQ(poStderrToOutPut, 3);
-  EXPECT_EQ(suoUseFillAttribute, 4);
-  EXPECT_EQ(swoShowNormal, 12);
-  EXPECT_EQ(swoshowMinNOActive, 9);
-  EXPECT_EQ(ppRealTime, 3);
-}
+// --- Property rules and start-up flags -------------------------------------
 
 TEST(ProcessProperties, RunSuspendedRemovesWaitOnExit) {
   TProcess p;
@@ -239,23 +209,6 @@ TEST(ProcessProperties, WindowFieldsAddStartupOptions) {
   EXPECT_EQ(s.WindowColumns(), 80u);
 }
 
-TEST(ProcessFlags, CreationFlagsFromOptionsAndPriority) {
-  TProcess p;
-  EXPECT_EQ(p.CreationFlags(), 0x20u);
-  p.SetOptions({poWaitOnExit, poUsePipes, poStderrToOutPut});
-  EXPECT_EQ(p.CreationFlags(), 0x20u);
-  p.SetOptions({poRunSuspended, poNoConsole, poDefaultErrorMode, poNewProcessGroup, poDebugProcess,
-                poDebugOnlyThisProcess});
-  EXPECT_EQ(p.CreationFlags(), 0x20u | 0x4 | 0x8 | 0x4000000 | 0x200 | 0x1 | 0x2);
-  p.SetOptions({poNewConsole});
-  p.Priority = ppHigh;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x80);
-  p.Priority = ppIdle;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x40);
-  p.Priority = ppRealTime;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x100);
-}
-
 TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
   TProcess p;
   EXPECT_EQ(p.StartupFlags(), 0u);
@@ -271,15 +224,6 @@ TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
   EXPECT_EQ(q.StartupFlags(), 0x110u);
   q.ShowWindow = swoShowNormal;
   EXPECT_EQ(q.StartupFlags(), 0x111u);
-}
-
-TEST(ProcessFlags, ShowWindowTable) {
-  const uint16_t expected[] = {0, 0, 3, 6, 9, 5, 10, 3, 2, 7, 8, 4, 1};
-  TProcess p;
-  for (int i = swoNone; i <= swoShowNormal; ++i) {
-    p.ShowWindow = static_cast<TShowWindowOptions>(i);
-    EXPECT_EQ(p.ShowWindowValue(), expected[i]) << "member " << i;
-  }
 }
 
 // --- Starting real children --------------------------------------------
