@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include "fs/file_stream.h"
 #include "runtime/exceptions.h"
@@ -315,15 +316,20 @@ TEST(FileCopyTime, WithoutPreserveTimeTheDestinationKeepsItsWritingTime) {
   EXPECT_GT(dst, src + std::chrono::hours(23));
 }
 
-TEST(FileCopyTime, DosDateTimeRoundTripsThroughAFile) {
+TEST(FileCopyTime, DosDateTimeIsTheLocalTimeTheSystemKeeps) {
   TScratchFolder dir;
   std::string path = dir.Path("t.txt");
   WriteFile(path, "x");
-  // 2021-03-04 10:11:12 local: date (41 << 9 | 3 << 5 | 4), time (10 << 11 | 11 << 5 | 6).
-  const int32_t dos = static_cast<int32_t>(((41u << 9 | 3u << 5 | 4u) << 16) | (10u << 11 | 11u << 5 | 6u));
-  ASSERT_TRUE(SetFileDosTime(path, dos));
+  // 2021-03-04 10:11:12 in local time, as a DOS date-time.
+  ASSERT_TRUE(SetFileDosTime(path, 0x52645166));
+  qbtest::TLocalTime t;
+  ASSERT_TRUE(qbtest::ModTimeOf(path, t));
+  EXPECT_EQ(std::make_tuple(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second),
+            std::make_tuple(2021, 3, 4, 10, 11, 12));
+  // 2021-06-15 13:45:30 in local time, set by the system.
+  ASSERT_TRUE(qbtest::SetModTime(path, {2021, 6, 15, 13, 45, 30}));
   TFileStream s(path, fmOpenRead);
-  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), dos);
+  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), 0x52CF6DAF);
 }
 
 TEST(FileCopyTime, InvalidDosDateTimeIsRefused) {

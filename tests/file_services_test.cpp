@@ -575,9 +575,8 @@ TEST(Enumeration, RecordDescribesTheEntry) {
   EXPECT_EQ(Record.Name, kUeTxt);
   EXPECT_EQ(Record.Size, 5000);
   EXPECT_EQ(Record.Attributes & (faDirectory | faHidden | faReadOnly), 0u);
-  const uint32_t Date = ((2021 - 1980) << 9) | (6 << 5) | 15;
-  const uint32_t Time = (13 << 11) | (45 << 5) | (30 / 2);
-  EXPECT_EQ(Record.ModTime, (Date << 16) | Time);
+  // 2021-06-15 13:45:30 in local time, as a DOS date-time.
+  EXPECT_EQ(Record.ModTime, 0x52CF6DAFu);
   EXPECT_NE(Record.Handle, -1);
   EXPECT_EQ(FindNextEntry(Record), NoMoreEntriesError);
   FindEnd(Record);
