@@ -131,6 +131,20 @@ TEST(FileCopyFailures, MissingSourceLeavesAnExistingDestination) {
   EXPECT_EQ(ReadFile(dir.Path("out.txt")), "kept");
 }
 
+TEST(FileCopyFailures, SourceThatMayNotBeReadFailsToOpen) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFile(in, "secret");
+  qbtest::RunUnprivileged(dir, [&] {
+    fsys::permissions(U8(in), fsys::perms::none);
+    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
+              "EFOpenError: Unable to open file \"" + in + "\"");
+    EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+  });
+}
+
 TEST(FileCopyFailures, SourceIsAFolder) {
   TScratchFolder dir;
   fsys::create_directory(U8(dir.Path("src")));

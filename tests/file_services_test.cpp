@@ -184,6 +184,24 @@ TEST(SingleOperations, ProtectedFileIsNotRemoved) {
   });
 }
 
+// A folder that may not be written stops the creation of folders in it.
+TEST(SingleOperations, FolderCannotBeCreatedInAProtectedFolder) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder Dir;
+  const std::string Locked = Join(RootOf(Dir), "locked");
+  fsys::create_directory(U8(Locked));
+  qbtest::RunUnprivileged(Dir, [&] {
+    ASSERT_TRUE(qbtest::SetReadOnly(Locked, true));
+    EXPECT_FALSE(CreateFolder(Join(Locked, "new")));
+    bool Result = true;
+    EXPECT_NO_THROW(Result = ForceFolders(Join(Join(Locked, "a"), "b") + Sep));
+    EXPECT_FALSE(Result);
+    EXPECT_FALSE(ForceFolderPath(Join(Join(Locked, "c"), "d")));
+    qbtest::SetReadOnly(Locked, false);
+    EXPECT_TRUE(fsys::is_empty(U8(Locked)));
+  });
+}
+
 // ---- ForceFolders ----
 
 TEST(ForceFolders, CreatesEveryMissingLevel) {

@@ -340,6 +340,26 @@ TEST(FileStreamSharing, ReaderThatDeniesWritersFailsAgainstAWriter) {
   EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyWrite));
 }
 
+// A folder that may not be written and a file that may not be read: the
+// create and the open failure, and nothing made.
+TEST(FileStreamOpen, PermissionsRefusedRaiseTheCreateAndOpenErrors) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder dir;
+  const std::string folder = dir.Folder("ro");
+  const std::string secret = dir.Path("secret.bin");
+  WriteFile(secret, "secret");
+  qbtest::RunUnprivileged(dir, [&] {
+    qbtest::fsys::permissions(qbtest::U8(folder), qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_exec);
+    qbtest::fsys::permissions(qbtest::U8(secret), qbtest::fsys::perms::owner_write);
+    EXPECT_EQ(OpenFailure<EFCreateError>(folder + "new.bin", fmCreate),
+              "EFCreateError: Unable to create file \"" + folder + "new.bin\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenRead), "EFOpenError: Unable to open file \"" + secret + "\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenReadWrite),
+              "EFOpenError: Unable to open file \"" + secret + "\"");
+    EXPECT_TRUE(qbtest::fsys::is_empty(qbtest::U8(folder)));
+  });
+}
+
 #ifndef _WIN32
 // POSIX: Rights gives the permission bits of a created file, under the umask.
 TEST(FileStreamOpen, RightsApplyToCreatedFilesUnderTheUmask) {
