@@ -178,16 +178,19 @@ class LauncherRun : public ::testing::Test {
   // From now on the launcher runs as a user whom permission bits stop: as
   // root (POSIX) the unprivileged test user, who then owns the test's
   // folders, and otherwise this process's own user. False with Why where
-  // there are no permission bits.
+  // there are no permission bits, and a test failure as well when the test
+  // user cannot be had.
   bool RunAsTestUser(std::string& Why) {
     if (!qbtest::PermissionBitsApply()) {
       Why = "no permission bits here";
       return false;
     }
+    if (!qbtest::PermissionsAreIgnored()) return true;
     uint32_t Uid = 0, Gid = 0;
-    if (!qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why)) return true;  // not root: this user will do
-    if (!qbtest::GiveTree(Text(Root), qbtest::TestUserName)) {
-      Why = "cannot give the scratch folder to the test user";
+    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Text(Root), qbtest::TestUserName))
+      Why = "cannot give the scratch folder away";
+    if (!Why.empty()) {
+      ADD_FAILURE() << "cannot run the launcher as " << qbtest::TestUserName << ": " << Why;
       return false;
     }
     Environment.RunAs = qbtest::TestUserName;

@@ -169,6 +169,8 @@ bool IsWindowsBuild();
 bool IsWine();
 // Whether POSIX permission bits are what decides access here.
 bool PermissionBitsApply();
+// True when permission bits do not stop this process (root on POSIX).
+bool PermissionsAreIgnored();
 
 // ---- users ----
 

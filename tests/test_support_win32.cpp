@@ -172,6 +172,7 @@ std::string CurrentFolder() {
 
 bool IsWindowsBuild() { return true; }
 bool PermissionBitsApply() { return false; }
+bool PermissionsAreIgnored() { return false; }
 
 intptr_t HoldFile(const std::string& Path) {
   HANDLE File = CreateFileW(Utf8ToWide(Path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
