@@ -81,8 +81,7 @@ TScratchFolder::~TScratchFolder() {
     }
   }
   RestoreOwnerRights(Root_);
-  std::error_code Ignored;
-  fsys::remove_all(Root_, Ignored);
+  RemoveTree(Root_);
 }
 
 std::string TScratchFolder::Folder(const std::string& Name) const {

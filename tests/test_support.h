@@ -128,6 +128,10 @@ void RemoveTestLink(const std::string& Link);
 // Notes a link that MakeFolderLink or MakeFileLink made.
 void RememberTestLink(const std::string& Link);
 
+// Removes the folder Root with everything in it, links (never followed)
+// included, however long its paths; what cannot be removed stays.
+void RemoveTree(const fsys::path& Root);
+
 // ---- files held by another program ----
 
 // Holds the file Path open the way another program that refuses sharing

@@ -72,6 +72,11 @@ bool MakeFileLink(const std::string& Target, const std::string& Link, std::strin
 
 void RemoveTestLink(const std::string& Link) { unlink(Link.c_str()); }
 
+void RemoveTree(const fsys::path& Root) {
+  std::error_code Ignored;
+  fsys::remove_all(Root, Ignored);
+}
+
 // ---- files held by another program ----
 
 intptr_t HoldFile(const std::string& Path) {

@@ -114,7 +114,7 @@ TEST(RunUnprivileged, BodyThatEndsTheProcessIsAFailure) {
 }
 #endif
 
-TEST(ScratchFolder, GoesWithFoldersThatMayNotBeWritten) {
+TEST(ScratchFolder, GoesWithFoldersThatMayNotBeWrittenAndPathsPastTheLimit) {
   TScratchFolder Dir;
   RunUnprivileged(Dir, [] {
     fsys::path Root;
@@ -125,6 +125,9 @@ TEST(ScratchFolder, GoesWithFoldersThatMayNotBeWritten) {
       WriteFile(Locked + "kept.txt", "x");
       fsys::permissions(U8(Locked), fsys::perms::owner_read | fsys::perms::owner_exec);
       fsys::permissions(U8(Locked + "kept.txt"), fsys::perms::owner_read);
+      // 40 levels of 20 characters: past Windows' 260 characters.
+      Inner.Folder("deep");
+      ASSERT_TRUE(qbtest::MakeDeepTree(Inner.Path("deep"), 40, std::string(20, 'd')));
     }
     EXPECT_FALSE(fsys::exists(Root)) << Root;
   });

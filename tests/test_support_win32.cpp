@@ -150,6 +150,44 @@ void RemoveTestLink(const std::string& Link) {
   if (!RemoveDirectoryW(L.c_str())) DeleteFileW(L.c_str());
 }
 
+// Removes Path (in the "\\?\" form, which takes paths of any length) and,
+// for a folder that is no link, everything in it.
+static void RemoveEntry(const std::wstring& Path) {
+  const DWORD Attributes = GetFileAttributesW(Path.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (Attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(Path.c_str(), Attributes & ~FILE_ATTRIBUTE_READONLY);
+  if ((Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(Path.c_str());
+    return;
+  }
+  if ((Attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    WIN32_FIND_DATAW Data;
+    HANDLE Search = FindFirstFileW((Path + L"\\*").c_str(), &Data);
+    if (Search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring Name = Data.cFileName;
+        if (Name != L"." && Name != L"..") RemoveEntry(Path + L"\\" + Name);
+      } while (FindNextFileW(Search, &Data));
+      FindClose(Search);
+    }
+  }
+  RemoveDirectoryW(Path.c_str());
+}
+
+void RemoveTree(const fsys::path& Root) {
+  const std::wstring Path = L"\\\\?\\" + Root.wstring();
+  RemoveEntry(Path);
+  // Under Wine some names cannot be reached through the Windows calls (a
+  // folder named "C:", a Unix link to a folder): the Unix side removes them.
+  if (IsWine() && EntryListed(Path)) {
+    const std::string UnixRoot = UnixNameOf(Path);
+    std::string Why;
+    if (UnixRoot.find("/qb_") != std::string::npos &&
+        RunUnixProgram(L"Z:\\bin\\rm", L"-rf " + Quoted(UnixRoot), Why))
+      AwaitListed(Path, false);
+  }
+}
+
 bool MakeFolderLink(const std::string& Target, const std::string& Link, std::string& Why) {
   return MakeLink(Target, Link, SYMBOLIC_LINK_FLAG_DIRECTORY, Why);
 }
