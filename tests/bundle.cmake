@@ -35,3 +35,7 @@ if(NOT QUINTABEL_BUNDLE)
     add_test(NAME demo_run COMMAND ${QB_DEMO_RUN})
   endif()
 endif()
+
+# The demo application's line format and its Prolog output.
+qb_add_test(demo_dictionary_test
+  SOURCES demo_dictionary_test.cpp ${CMAKE_SOURCE_DIR}/bundle/demo_app/dictionary.cpp)

@@ -4,23 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "launcher/embedded_bundle.h"
 #include "launcher/resource_list.h"
-
-namespace fs = std::filesystem;
+#include "tests/test_support.h"
 
 namespace {
 
-std::string ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
+using qbtest::ReadFile;
 
 class EmbeddedBundle : public testing::Test {
  protected:
@@ -55,14 +47,9 @@ TEST_F(EmbeddedBundle, IsRegisteredAsTheZipPrincipalWithoutACopy) {
 }
 
 TEST_F(EmbeddedBundle, WrittenToAFileIsTheEmbeddedArchive) {
-  std::random_device Random;
-  const fs::path Folder = fs::temp_directory_path() / ("qb_bundle_module_" + std::to_string(Random()));
-  fs::create_directories(Folder);
-  const fs::path Target = Folder / "quintabelprincipal.zip";
-  WriteResourceToFile("quintabelprincipal", Target.u8string());
-  const std::string Written = ReadFile(Target);
-  std::error_code Ignored;
-  fs::remove_all(Folder, Ignored);
+  qbtest::TScratchFolder Scratch;
+  WriteResourceToFile("quintabelprincipal", Scratch.Path("quintabelprincipal.zip"));
+  const std::string Written = ReadFile(Scratch.Path("quintabelprincipal.zip"));
   EXPECT_EQ(Written, ReadFile(QB_TEST_BUNDLE));
   EXPECT_EQ(Written.substr(0, 4), std::string("PK\x03\x04", 4));
 }

@@ -7,16 +7,17 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include "fs/file_stream.h"
 #include "runtime/exceptions.h"
-#include "tests/file_test_support.h"
+#include "tests/test_support.h"
 
 using qbtest::PatternBytes;
-using qbtest::ReadFileBytes;
-using qbtest::ScratchFolder;
+using qbtest::ReadFile;
+using qbtest::TScratchFolder;
 using qbtest::U8;
-using qbtest::WriteFileBytes;
+using qbtest::WriteFile;
 namespace fsys = qbtest::fsys;
 
 namespace {
@@ -37,21 +38,21 @@ std::string CopyFailure(const std::string& Source, const std::string& Destinatio
 // ---- the flags ----
 
 TEST(FileCopyFlags, OverwriteReplacesAnExistingDestination) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "new");
-  WriteFileBytes(dir.Path("out.txt"), "old and much longer");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "new");
+  WriteFile(dir.Path("out.txt"), "old and much longer");
   EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "new");
-  EXPECT_EQ(ReadFileBytes(dir.Path("in.txt")), "new");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "new");
+  EXPECT_EQ(ReadFile(dir.Path("in.txt")), "new");
 }
 
 TEST(FileCopyFlags, WithoutOverwriteAnExistingDestinationGivesFalseAtOnce) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "new");
-  WriteFileBytes(dir.Path("out.txt"), "old");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "new");
+  WriteFile(dir.Path("out.txt"), "old");
   EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, false));
   EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, true));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "old");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "old");
   // The source is not even opened: a missing one raises nothing here.
   EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), 0), "false");
   EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), cfCreateDestinationFolder),
@@ -59,18 +60,18 @@ TEST(FileCopyFlags, WithoutOverwriteAnExistingDestinationGivesFalseAtOnce) {
 }
 
 TEST(FileCopyFlags, BitsOutsideTheThreeAreIgnored) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "new");
-  WriteFileBytes(dir.Path("out.txt"), "old");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "new");
+  WriteFile(dir.Path("out.txt"), "old");
   EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF8, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "old");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "old");
   EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF9, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "new");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "new");
 }
 
 TEST(FileCopyFlags, MissingDestinationFolderWithoutCreateFails) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
   std::string out = dir.Path("a/b/out.txt");
   EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
   EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
@@ -79,29 +80,29 @@ TEST(FileCopyFlags, MissingDestinationFolderWithoutCreateFails) {
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderMakesEveryMissingLevel) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
   std::string out = dir.Path("a/b/c/out.txt");
   EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting | cfCreateDestinationFolder,
                        false));
-  EXPECT_EQ(ReadFileBytes(out), "data");
+  EXPECT_EQ(ReadFile(out), "data");
   // With the folder now present the same call works again.
   EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, 3, false));
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderFailsWhenAFileBlocksTheFolder) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
-  WriteFileBytes(dir.Path("a"), "a file where a folder should be");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
+  WriteFile(dir.Path("a"), "a file where a folder should be");
   EXPECT_EQ(CopyFailure(dir.Path("in.txt"), dir.Path("a/b/out.txt"), 3), "false");
-  EXPECT_EQ(ReadFileBytes(dir.Path("a")), "a file where a folder should be");
+  EXPECT_EQ(ReadFile(dir.Path("a")), "a file where a folder should be");
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderWithoutAFolderPartRaises) {
   // The folder part is empty, and creating an empty folder path raises
   // whatever RaiseOnError says.
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
   try {
     FileCopy(dir.Path("in.txt"), "qb_never_created.txt", cfCreateDestinationFolder, false);
     ADD_FAILURE() << "no failure raised";
@@ -115,7 +116,7 @@ TEST(FileCopyFlags, CreateDestinationFolderWithoutAFolderPartRaises) {
 // ---- the failures ----
 
 TEST(FileCopyFailures, MissingSource) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
   EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
   EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
@@ -124,14 +125,28 @@ TEST(FileCopyFailures, MissingSource) {
 }
 
 TEST(FileCopyFailures, MissingSourceLeavesAnExistingDestination) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("out.txt"), "kept");
+  TScratchFolder dir;
+  WriteFile(dir.Path("out.txt"), "kept");
   EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "kept");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "kept");
+}
+
+TEST(FileCopyFailures, SourceThatMayNotBeReadFailsToOpen) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder dir;
+  std::string in = dir.Path("in.txt");
+  WriteFile(in, "secret");
+  qbtest::RunUnprivileged(dir, [&] {
+    fsys::permissions(U8(in), fsys::perms::none);
+    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
+              "EFOpenError: Unable to open file \"" + in + "\"");
+    EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+  });
 }
 
 TEST(FileCopyFailures, SourceIsAFolder) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   fsys::create_directory(U8(dir.Path("src")));
   EXPECT_FALSE(FileCopy(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting, false));
   EXPECT_EQ(CopyFailure(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting),
@@ -140,8 +155,8 @@ TEST(FileCopyFailures, SourceIsAFolder) {
 }
 
 TEST(FileCopyFailures, FolderInTheDestinationsPlace) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
   fsys::create_directory(U8(dir.Path("out")));
   // A folder is not a file, so the overwrite check lets it through; the
   // creation then fails.
@@ -152,21 +167,21 @@ TEST(FileCopyFailures, FolderInTheDestinationsPlace) {
 }
 
 TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string data = PatternBytes(5000, 9);
   std::string path = dir.Path("same.bin");
-  WriteFileBytes(path, data);
+  WriteFile(path, data);
   EXPECT_FALSE(FileCopy(path, path, cfOverwriteExisting, false));
   EXPECT_EQ(CopyFailure(path, path, cfOverwriteExisting),
             "EFCreateError: Unable to create file \"" + path + "\"");
-  EXPECT_EQ(ReadFileBytes(path), data);
+  EXPECT_EQ(ReadFile(path), data);
 }
 
 #ifndef _WIN32
 // A device that refuses every write gives the short-write failure.
 TEST(FileCopyFailures, ShortWrite) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.bin"), PatternBytes(10000));
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.bin"), PatternBytes(10000));
   EXPECT_FALSE(FileCopy(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, false));
   EXPECT_EQ(CopyFailure(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting),
             "EWriteError: Unable to write to file \"/dev/full\"");
@@ -182,31 +197,31 @@ TEST(FileCopyFailures, ShortWrite) {
 class FileCopySizes : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(FileCopySizes, CopiesEveryByte) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string data = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
-  WriteFileBytes(dir.Path("in.bin"), data);
-  WriteFileBytes(dir.Path("out.bin"), PatternBytes(9000, 77));
+  WriteFile(dir.Path("in.bin"), data);
+  WriteFile(dir.Path("out.bin"), PatternBytes(9000, 77));
   EXPECT_TRUE(FileCopy(dir.Path("in.bin"), dir.Path("out.bin"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.bin")), data);
+  EXPECT_EQ(ReadFile(dir.Path("out.bin")), data);
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockBoundaries, FileCopySizes,
                          ::testing::Values(0u, 4095u, 4096u, 4097u, 100000u));
 
 TEST(FileCopyContent, NamesOutsideAscii) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   fsys::create_directories(U8(dir.Path("Données")));
-  WriteFileBytes(dir.Path("Données/ü.txt"), "über");
+  WriteFile(dir.Path("Données/ü.txt"), "über");
   std::string out = dir.Path("日本語/Données/ü.txt");
   EXPECT_TRUE(FileCopy(dir.Path("Données/ü.txt"), out, 3, true));
-  EXPECT_EQ(ReadFileBytes(out), "über");
+  EXPECT_EQ(ReadFile(out), "über");
   EXPECT_EQ(CopyFailure(dir.Path("Données/ö.txt"), out, 1),
             "EFOpenError: Unable to open file \"" + dir.Path("Données/ö.txt") + "\"");
 }
 
 TEST(FileCopyContent, NoFileStaysLockedAfterTheCall) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "data");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "data");
   ASSERT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfPreserveTime, false));
   TFileStream a(dir.Path("in.txt"), fmOpenReadWrite);
   TFileStream b(dir.Path("out.txt"), fmOpenReadWrite);
@@ -216,9 +231,9 @@ TEST(FileCopyContent, NoFileStaysLockedAfterTheCall) {
 // ---- sharing with other openers ----
 
 TEST(FileCopySharing, SourceHeldForWritingFails) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
-  WriteFileBytes(in, "data");
+  WriteFile(in, "data");
   {
     TFileStream writer(in, fmOpenReadWrite);
     EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
@@ -233,35 +248,35 @@ TEST(FileCopySharing, SourceHeldForWritingFails) {
 }
 
 TEST(FileCopySharing, SourceHeldByReadersThatAdmitReadersCopies) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
-  WriteFileBytes(in, "data");
+  WriteFile(in, "data");
   TFileStream r1(in, fmOpenRead | fmShareDenyWrite);
   TFileStream r2(in, fmOpenRead | fmShareDenyNone);
   EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "data");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "data");
 }
 
 TEST(FileCopySharing, SourceHeldExclusivelyFails) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
-  WriteFileBytes(in, "data");
+  WriteFile(in, "data");
   TFileStream holder(in, fmOpenRead);
   EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
 }
 
 TEST(FileCopySharing, DestinationHeldByAnotherOpenerFailsAndKeepsItsContent) {
-  ScratchFolder dir;
-  WriteFileBytes(dir.Path("in.txt"), "new");
+  TScratchFolder dir;
+  WriteFile(dir.Path("in.txt"), "new");
   std::string out = dir.Path("out.txt");
-  WriteFileBytes(out, "held content");
+  WriteFile(out, "held content");
   {
     TFileStream holder(out, fmOpenRead | fmShareDenyNone);
     EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
     EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
               "EFCreateError: Unable to create file \"" + out + "\"");
   }
-  EXPECT_EQ(ReadFileBytes(out), "held content");
+  EXPECT_EQ(ReadFile(out), "held content");
 }
 
 // ---- the last-write time ----
@@ -290,9 +305,9 @@ FileTime SetOddSecondTime(const std::string& Path) {
 }  // namespace
 
 TEST(FileCopyTime, PreserveTimeGivesAnEvenWholeSecond) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
-  WriteFileBytes(in, "timed");
+  WriteFile(in, "timed");
   FileTime src = SetOddSecondTime(in);
   ASSERT_NE(WholeSeconds(src) % 2, 0) << "could not give the source an odd second";
   EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting | cfPreserveTime, false));
@@ -300,14 +315,14 @@ TEST(FileCopyTime, PreserveTimeGivesAnEvenWholeSecond) {
   EXPECT_EQ(dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero())
       << "no fraction of a second";
   EXPECT_EQ(WholeSeconds(dst), WholeSeconds(src) - 1);
-  EXPECT_EQ(ReadFileBytes(dir.Path("out.txt")), "timed");
+  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "timed");
   EXPECT_EQ(fsys::last_write_time(U8(in)), src) << "the source's time is not touched";
 }
 
 TEST(FileCopyTime, WithoutPreserveTimeTheDestinationKeepsItsWritingTime) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string in = dir.Path("in.txt");
-  WriteFileBytes(in, "timed");
+  WriteFile(in, "timed");
   FileTime src = SetOddSecondTime(in);
   EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
   FileTime dst = fsys::last_write_time(U8(dir.Path("out.txt")));
@@ -315,21 +330,26 @@ TEST(FileCopyTime, WithoutPreserveTimeTheDestinationKeepsItsWritingTime) {
   EXPECT_GT(dst, src + std::chrono::hours(23));
 }
 
-TEST(FileCopyTime, DosDateTimeRoundTripsThroughAFile) {
-  ScratchFolder dir;
+TEST(FileCopyTime, DosDateTimeIsTheLocalTimeTheSystemKeeps) {
+  TScratchFolder dir;
   std::string path = dir.Path("t.txt");
-  WriteFileBytes(path, "x");
-  // 2021-03-04 10:11:12 local: date (41 << 9 | 3 << 5 | 4), time (10 << 11 | 11 << 5 | 6).
-  const int32_t dos = static_cast<int32_t>(((41u << 9 | 3u << 5 | 4u) << 16) | (10u << 11 | 11u << 5 | 6u));
-  ASSERT_TRUE(SetFileDosTime(path, dos));
+  WriteFile(path, "x");
+  // 2021-03-04 10:11:12 in local time, as a DOS date-time.
+  ASSERT_TRUE(SetFileDosTime(path, 0x52645166));
+  qbtest::TLocalTime t;
+  ASSERT_TRUE(qbtest::ModTimeOf(path, t));
+  EXPECT_EQ(std::make_tuple(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second),
+            std::make_tuple(2021, 3, 4, 10, 11, 12));
+  // 2021-06-15 13:45:30 in local time, set by the system.
+  ASSERT_TRUE(qbtest::SetModTime(path, {2021, 6, 15, 13, 45, 30}));
   TFileStream s(path, fmOpenRead);
-  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), dos);
+  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), 0x52CF6DAF);
 }
 
 TEST(FileCopyTime, InvalidDosDateTimeIsRefused) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("t.txt");
-  WriteFileBytes(path, "x");
+  WriteFile(path, "x");
   FileTime before = fsys::last_write_time(U8(path));
   EXPECT_FALSE(SetFileDosTime(path, -1));
   EXPECT_FALSE(SetFileDosTime(dir.Path("missing.txt"), 0x52640000));

@@ -16,13 +16,12 @@
 
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
-#include "tests/file_services_test_support.h"
-#include "tests/file_test_support.h"
+#include "tests/test_support.h"
 
-using qbtest::ReadFileBytes;
-using qbtest::ScratchFolder;
+using qbtest::ReadFile;
+using qbtest::TScratchFolder;
 using qbtest::U8;
-using qbtest::WriteFileBytes;
+using qbtest::WriteFile;
 namespace fsys = qbtest::fsys;
 
 namespace {
@@ -34,7 +33,7 @@ const std::string kDonnees = "Donn\xC3\xA9" "es";
 const std::string kNihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
 const std::string kUeTxt = "\xC3\xBC.txt";
 
-std::string RootOf(const ScratchFolder& Dir) { return qbtest::Utf8Of(Dir.Root()); }
+std::string RootOf(const TScratchFolder& Dir) { return qbtest::Utf8Of(Dir.Root()); }
 
 // Joins names with the system separator.
 std::string Join(const std::string& A, const std::string& B) { return A + Sep + B; }
@@ -83,9 +82,9 @@ std::set<std::string> NamesOf(const std::map<std::string, uint32_t>& Entries) {
 // ---- existence tests ----
 
 TEST(ExistenceTests, FileExistsOnlyForFiles) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFileBytes(Join(Root, "f.txt"), "x");
+  WriteFile(Join(Root, "f.txt"), "x");
   EXPECT_TRUE(FileExists(Join(Root, "f.txt")));
   EXPECT_FALSE(FileExists(Root));
   EXPECT_FALSE(FileExists(Root + Sep));
@@ -95,9 +94,9 @@ TEST(ExistenceTests, FileExistsOnlyForFiles) {
 }
 
 TEST(ExistenceTests, FolderExistsOnlyForFolders) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFileBytes(Join(Root, "f.txt"), "x");
+  WriteFile(Join(Root, "f.txt"), "x");
   EXPECT_TRUE(FolderExists(Root));
   EXPECT_TRUE(FolderExists(Root + Sep));
   EXPECT_FALSE(FolderExists(Join(Root, "f.txt")));
@@ -106,12 +105,12 @@ TEST(ExistenceTests, FolderExistsOnlyForFolders) {
 }
 
 TEST(ExistenceTests, HiddenReadOnlyAndSystemFilesExist) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   const std::string Hidden = Join(Root, ".hidden"), ReadOnly = Join(Root, "ro.txt"), System = Join(Root, "sys.txt");
-  WriteFileBytes(Hidden, "h");
-  WriteFileBytes(ReadOnly, "r");
-  WriteFileBytes(System, "s");
+  WriteFile(Hidden, "h");
+  WriteFile(ReadOnly, "r");
+  WriteFile(System, "s");
   qbtest::SetHidden(Hidden);
   ASSERT_TRUE(qbtest::SetReadOnly(ReadOnly, true));
   qbtest::SetSystem(System);
@@ -122,10 +121,10 @@ TEST(ExistenceTests, HiddenReadOnlyAndSystemFilesExist) {
 }
 
 TEST(ExistenceTests, NamesOutsideAscii) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Folder = Join(RootOf(Dir), kDonnees);
   fsys::create_directories(U8(Join(Folder, kNihongo)));
-  WriteFileBytes(Join(Join(Folder, kNihongo), kUeTxt), "u");
+  WriteFile(Join(Join(Folder, kNihongo), kUeTxt), "u");
   EXPECT_TRUE(FolderExists(Folder));
   EXPECT_TRUE(FolderExists(Join(Folder, kNihongo)));
   EXPECT_TRUE(FileExists(Join(Join(Folder, kNihongo), kUeTxt)));
@@ -135,9 +134,9 @@ TEST(ExistenceTests, NamesOutsideAscii) {
 // ---- single creations and deletions ----
 
 TEST(SingleOperations, RemoveFileDeletesOneFileOnly) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFileBytes(Join(Root, kUeTxt), "x");
+  WriteFile(Join(Root, kUeTxt), "x");
   fsys::create_directory(U8(Join(Root, "sub")));
   EXPECT_TRUE(RemoveFile(Join(Root, kUeTxt)));
   EXPECT_FALSE(ExistsOnDisk(Join(Root, kUeTxt)));
@@ -147,7 +146,7 @@ TEST(SingleOperations, RemoveFileDeletesOneFileOnly) {
 }
 
 TEST(SingleOperations, CreateFolderMakesOneLevel) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   EXPECT_TRUE(CreateFolder(Join(Root, kNihongo)));
   EXPECT_TRUE(fsys::is_directory(U8(Join(Root, kNihongo))));
@@ -157,7 +156,7 @@ TEST(SingleOperations, CreateFolderMakesOneLevel) {
 }
 
 TEST(SingleOperations, RemoveFolderOnlyWhenEmpty) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   fsys::create_directories(U8(Join(Join(Root, "full"), "inner")));
   fsys::create_directory(U8(Join(Root, kDonnees)));
@@ -171,24 +170,42 @@ TEST(SingleOperations, RemoveFolderOnlyWhenEmpty) {
 // On Windows a read-only file cannot be deleted; on POSIX the equivalent is
 // a file in a folder that may not be written.
 TEST(SingleOperations, ProtectedFileIsNotRemoved) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Folder = Join(RootOf(Dir), "locked");
   fsys::create_directory(U8(Folder));
   const std::string File = Join(Folder, "ro.txt");
-  WriteFileBytes(File, "keep");
+  WriteFile(File, "keep");
   const std::string Protected = qbtest::IsWindowsBuild() ? File : Folder;
-  if (!qbtest::IsWindowsBuild() && qbtest::PermissionsAreIgnored())
-    GTEST_SKIP() << "running as root: folder permissions do not stop deletion";
-  ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
-  EXPECT_FALSE(RemoveFile(File));
-  EXPECT_EQ(ReadFileBytes(File), "keep");
-  qbtest::SetReadOnly(Protected, false);
+  qbtest::RunUnprivileged(Dir, [&] {
+    ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
+    EXPECT_FALSE(RemoveFile(File));
+    EXPECT_EQ(ReadFile(File), "keep");
+    qbtest::SetReadOnly(Protected, false);
+  });
+}
+
+// A folder that may not be written stops the creation of folders in it.
+TEST(SingleOperations, FolderCannotBeCreatedInAProtectedFolder) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder Dir;
+  const std::string Locked = Join(RootOf(Dir), "locked");
+  fsys::create_directory(U8(Locked));
+  qbtest::RunUnprivileged(Dir, [&] {
+    ASSERT_TRUE(qbtest::SetReadOnly(Locked, true));
+    EXPECT_FALSE(CreateFolder(Join(Locked, "new")));
+    bool Result = true;
+    EXPECT_NO_THROW(Result = ForceFolders(Join(Join(Locked, "a"), "b") + Sep));
+    EXPECT_FALSE(Result);
+    EXPECT_FALSE(ForceFolderPath(Join(Join(Locked, "c"), "d")));
+    qbtest::SetReadOnly(Locked, false);
+    EXPECT_TRUE(fsys::is_empty(U8(Locked)));
+  });
 }
 
 // ---- ForceFolders ----
 
 TEST(ForceFolders, CreatesEveryMissingLevel) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   fsys::create_directory(U8(Join(Root, "a")));
   const std::string Deep = Join(Join(Join(Root, "a"), "b"), "c") + Sep;
@@ -197,7 +214,7 @@ TEST(ForceFolders, CreatesEveryMissingLevel) {
 }
 
 TEST(ForceFolders, ExistingFolderIsTrueAndCreatesNothing) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   EXPECT_TRUE(ForceFolders(Root));
   EXPECT_TRUE(ForceFolders(Root + Sep));
@@ -205,19 +222,19 @@ TEST(ForceFolders, ExistingFolderIsTrueAndCreatesNothing) {
 }
 
 TEST(ForceFolders, BothSeparatorsCount) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   EXPECT_TRUE(ForceFolders(Root + "/x\\y/z"));
   EXPECT_TRUE(FolderExists(Join(Join(Join(Root, "x"), "y"), "z")));
 }
 
 TEST(ForceFolders, FileInTheWayGivesFalseAndCreatesNothingBeyond) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   fsys::create_directory(U8(Join(Root, "a")));
-  WriteFileBytes(Join(Join(Root, "a"), "b"), "file");
+  WriteFile(Join(Join(Root, "a"), "b"), "file");
   EXPECT_FALSE(ForceFolders(Join(Join(Join(Root, "a"), "b"), "c") + Sep));
-  EXPECT_EQ(ReadFileBytes(Join(Join(Root, "a"), "b")), "file");
+  EXPECT_EQ(ReadFile(Join(Join(Root, "a"), "b")), "file");
   EXPECT_EQ(std::distance(fsys::directory_iterator(U8(Join(Root, "a"))), fsys::directory_iterator()), 1);
 }
 
@@ -246,7 +263,7 @@ TEST(ForceFolders, ForwardSlashShareRefusedWhenOnlyBackslashSharesCount) {
 }
 
 TEST(ForceFolders, RelativePathsStartAtTheCurrentFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   EXPECT_TRUE(ForceFolders("rel\\" + kDonnees + "/" + kNihongo));
@@ -256,7 +273,7 @@ TEST(ForceFolders, RelativePathsStartAtTheCurrentFolder) {
 // ---- ForceFolderPath ----
 
 TEST(ForceFolderPath, CreatesEachFolderAlongThePath) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   EXPECT_TRUE(ForceFolderPath(Join(Join(Root, "a"), "b")));
   EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, "a"), "b"))));
@@ -265,22 +282,22 @@ TEST(ForceFolderPath, CreatesEachFolderAlongThePath) {
 }
 
 TEST(ForceFolderPath, ExistingAndEmptyPathsAreTrue) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   EXPECT_TRUE(ForceFolderPath(RootOf(Dir)));
   EXPECT_TRUE(ForceFolderPath(""));
   EXPECT_TRUE(fsys::is_empty(Dir.Root()));
 }
 
 TEST(ForceFolderPath, FileInTheWayGivesFalse) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFileBytes(Join(Root, "f"), "file");
+  WriteFile(Join(Root, "f"), "file");
   EXPECT_FALSE(ForceFolderPath(Join(Join(Root, "f"), "g")));
-  EXPECT_EQ(ReadFileBytes(Join(Root, "f")), "file");
+  EXPECT_EQ(ReadFile(Join(Root, "f")), "file");
 }
 
 TEST(ForceFolderPath, RelativePathsStartAtTheCurrentFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   EXPECT_TRUE(ForceFolderPath("p\\q/r"));
@@ -306,12 +323,12 @@ struct TTreeFacts {
 TTreeFacts BuildTree(const std::string& F) {
   fsys::create_directories(U8(Join(Join(F, "sub"), "deeper")));
   fsys::create_directories(U8(Join(F, kDonnees)));
-  WriteFileBytes(Join(F, "a.txt"), "a");
-  WriteFileBytes(Join(F, ".hidden"), "h");
-  WriteFileBytes(Join(F, "sys.txt"), "s");
-  WriteFileBytes(Join(Join(F, "sub"), "b.txt"), "b");
-  WriteFileBytes(Join(Join(Join(F, "sub"), "deeper"), "c.txt"), "c");
-  WriteFileBytes(Join(Join(F, kDonnees), kUeTxt), "u");
+  WriteFile(Join(F, "a.txt"), "a");
+  WriteFile(Join(F, ".hidden"), "h");
+  WriteFile(Join(F, "sys.txt"), "s");
+  WriteFile(Join(Join(F, "sub"), "b.txt"), "b");
+  WriteFile(Join(Join(Join(F, "sub"), "deeper"), "c.txt"), "c");
+  WriteFile(Join(Join(F, kDonnees), kUeTxt), "u");
   qbtest::SetHidden(Join(F, ".hidden"));
   TTreeFacts Facts;
   Facts.SubHidden = qbtest::SetHidden(Join(F, "sub"));
@@ -321,7 +338,7 @@ TTreeFacts BuildTree(const std::string& F) {
 }  // namespace
 
 TEST(DeleteFolderTree, RemovesTheWholeTree) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "F");
   BuildTree(F);
   EXPECT_TRUE(DeleteFolderTree(F, false));
@@ -330,7 +347,7 @@ TEST(DeleteFolderTree, RemovesTheWholeTree) {
 }
 
 TEST(DeleteFolderTree, OnlyChildrenLeavesTheFolderEmpty) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), kNihongo);
   BuildTree(F);
   EXPECT_TRUE(DeleteFolderTree(F + Sep, true));
@@ -339,7 +356,7 @@ TEST(DeleteFolderTree, OnlyChildrenLeavesTheFolderEmpty) {
 }
 
 TEST(DeleteFolderTree, MissingFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "missing");
   EXPECT_FALSE(DeleteFolderTree(F, false));
   EXPECT_TRUE(DeleteFolderTree(F, true));
@@ -347,7 +364,7 @@ TEST(DeleteFolderTree, MissingFolder) {
 }
 
 TEST(DeleteFolderTree, PathIsTrimmedExpandedAndCleaned) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   fsys::create_directory(U8(Join(Root, "x")));
   BuildTree(Join(Root, "y"));
@@ -357,7 +374,7 @@ TEST(DeleteFolderTree, PathIsTrimmedExpandedAndCleaned) {
 }
 
 TEST(DeleteFolderTree, RelativeToTheCurrentFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   BuildTree(Join(RootOf(Dir), "rel"));
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
@@ -367,7 +384,7 @@ TEST(DeleteFolderTree, RelativeToTheCurrentFolder) {
 
 TEST(DeleteFolderTree, RelativePathIsRefusedWhenTheCurrentFolderIsGone) {
   if (qbtest::IsWindowsBuild()) GTEST_SKIP() << "Windows keeps the current folder from being deleted";
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Gone = Join(RootOf(Dir), "gone");
   fsys::create_directory(U8(Gone));
   CurrentFolderGuard Here(Gone);
@@ -381,18 +398,18 @@ TEST(DeleteFolderTree, RelativePathIsRefusedWhenTheCurrentFolderIsGone) {
 }
 
 TEST(DeleteFolderTree, EmptyPathIsRefused) {
-  ScratchFolder Dir;
-  WriteFileBytes(Join(RootOf(Dir), "keep.txt"), "k");
+  TScratchFolder Dir;
+  WriteFile(Join(RootOf(Dir), "keep.txt"), "k");
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   EXPECT_FALSE(DeleteFolderTree("", true));
   EXPECT_FALSE(DeleteFolderTree("   ", false));
-  EXPECT_EQ(ReadFileBytes(Join(RootOf(Dir), "keep.txt")), "k");
+  EXPECT_EQ(ReadFile(Join(RootOf(Dir), "keep.txt")), "k");
 }
 
 TEST(DeleteFolderTree, LongPathPrefixIsUsedAsItStands) {
   if (!qbtest::IsWindowsBuild()) GTEST_SKIP() << "the \\\\?\\ prefix exists on Windows only";
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "long");
   BuildTree(F);
   EXPECT_TRUE(DeleteFolderTree("\\\\?\\" + NormalizeSeparators(F) + "\\", false));
@@ -402,63 +419,41 @@ TEST(DeleteFolderTree, LongPathPrefixIsUsedAsItStands) {
 // A read-only file deep inside (Windows), or a folder deep inside that may
 // not be written (POSIX): the deletion stops there with false.
 TEST(DeleteFolderTree, ProtectedEntryDeepInsideStopsTheDeletion) {
-  if (!qbtest::IsWindowsBuild() && qbtest::PermissionsAreIgnored())
-    GTEST_SKIP() << "running as root: folder permissions do not stop deletion";
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "F");
   const std::string Deep = Join(Join(F, "d1"), "d2");
   fsys::create_directories(U8(Deep));
-  WriteFileBytes(Join(F, "top.txt"), "t");
-  WriteFileBytes(Join(Deep, "ro.txt"), "keep");
+  WriteFile(Join(F, "top.txt"), "t");
+  WriteFile(Join(Deep, "ro.txt"), "keep");
   const std::string Protected = qbtest::IsWindowsBuild() ? Join(Deep, "ro.txt") : Deep;
-  ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
-  EXPECT_FALSE(DeleteFolderTree(F, false));
-  EXPECT_EQ(ReadFileBytes(Join(Deep, "ro.txt")), "keep");
-  EXPECT_TRUE(fsys::is_directory(U8(Deep)));
-  EXPECT_TRUE(fsys::is_directory(U8(F)));
-  qbtest::SetReadOnly(Protected, false);
-  EXPECT_TRUE(DeleteFolderTree(F, false));
+  qbtest::RunUnprivileged(Dir, [&] {
+    ASSERT_TRUE(qbtest::SetReadOnly(Protected, true));
+    EXPECT_FALSE(DeleteFolderTree(F, false));
+    EXPECT_EQ(ReadFile(Join(Deep, "ro.txt")), "keep");
+    EXPECT_TRUE(fsys::is_directory(U8(Deep)));
+    EXPECT_TRUE(fsys::is_directory(U8(F)));
+    qbtest::SetReadOnly(Protected, false);
+    EXPECT_TRUE(DeleteFolderTree(F, false));
+  });
 }
-
-namespace {
-// Links made by a test, removed (as links) before its scratch folder goes.
-class TLinks {
- public:
-  ~TLinks() {
-    for (const auto& L : Links_) qbtest::RemoveTestLink(L);
-  }
-  bool Folder(const std::string& Target, const std::string& Link, std::string& Why) {
-    Links_.push_back(Link);
-    return qbtest::MakeFolderLink(Target, Link, Why);
-  }
-  bool File(const std::string& Target, const std::string& Link, std::string& Why) {
-    Links_.push_back(Link);
-    return qbtest::MakeFileLink(Target, Link, Why);
-  }
-
- private:
-  std::vector<std::string> Links_;
-};
-}  // namespace
 
 // Under Wine the links are Unix links, which Wine shows as folder links but
 // cannot remove: there the check is that nothing outside is touched.
 TEST(DeleteFolderTree, LinkToAFolderOutsideIsRemovedNotEntered) {
-  ScratchFolder Dir;
-  TLinks Links;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   const std::string Outside = Join(Root, "outside"), F = Join(Root, "F");
   fsys::create_directories(U8(Join(Outside, "inner")));
-  WriteFileBytes(Join(Outside, "precious.txt"), "p");
-  WriteFileBytes(Join(Join(Outside, "inner"), "deep.txt"), "d");
+  WriteFile(Join(Outside, "precious.txt"), "p");
+  WriteFile(Join(Join(Outside, "inner"), "deep.txt"), "d");
   BuildTree(F);
   const std::string Link = Join(Join(F, "sub"), "link");
   std::string Why;
-  if (!Links.Folder(Outside, Link, Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Outside, Link, Why)) GTEST_SKIP() << Why;
   ASSERT_TRUE(IsLink(Link));
   const bool Result = DeleteFolderTree(F, false);
-  EXPECT_EQ(ReadFileBytes(Join(Outside, "precious.txt")), "p");
-  EXPECT_EQ(ReadFileBytes(Join(Join(Outside, "inner"), "deep.txt")), "d");
+  EXPECT_EQ(ReadFile(Join(Outside, "precious.txt")), "p");
+  EXPECT_EQ(ReadFile(Join(Join(Outside, "inner"), "deep.txt")), "d");
   if (qbtest::IsWine()) {
     EXPECT_FALSE(Result);
     EXPECT_TRUE(IsLink(Link));
@@ -471,49 +466,46 @@ TEST(DeleteFolderTree, LinkToAFolderOutsideIsRemovedNotEntered) {
 TEST(DeleteFolderTree, LinkToAFileOutsideIsRemovedNotItsTarget) {
   if (qbtest::IsWine())
     GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file and deletes its target through it";
-  ScratchFolder Dir;
-  TLinks Links;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   const std::string Target = Join(Root, "target.txt"), F = Join(Root, "F");
-  WriteFileBytes(Target, "t");
+  WriteFile(Target, "t");
   fsys::create_directory(U8(F));
   std::string Why;
-  if (!Links.File(Target, Join(F, "file-link"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFileLink(Target, Join(F, "file-link"), Why)) GTEST_SKIP() << Why;
   EXPECT_TRUE(DeleteFolderTree(F, true));
   EXPECT_TRUE(fsys::is_empty(U8(F)));
-  EXPECT_EQ(ReadFileBytes(Target), "t");
+  EXPECT_EQ(ReadFile(Target), "t");
 }
 
 TEST(DeleteFolderTree, DanglingLinkIsRemoved) {
-  ScratchFolder Dir;
-  TLinks Links;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "F");
   fsys::create_directory(U8(F));
   std::string Why;
-  if (!Links.Folder(Join(RootOf(Dir), "gone"), Join(F, "dangling"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Join(RootOf(Dir), "gone"), Join(F, "dangling"), Why)) GTEST_SKIP() << Why;
   ASSERT_TRUE(IsLink(Join(F, "dangling")));
   EXPECT_TRUE(DeleteFolderTree(F, false));
   EXPECT_FALSE(ExistsOnDisk(F));
 }
 
 TEST(DeleteFolderTree, FolderThatIsALinkIsNeverEntered) {
-  ScratchFolder Dir;
-  TLinks Links;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   const std::string Outside = Join(Root, "outside"), Link = Join(Root, "link");
   BuildTree(Outside);
   std::string Why;
-  if (!Links.Folder(Outside, Link, Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Outside, Link, Why)) GTEST_SKIP() << Why;
 
   // Only its children were asked for: they lie outside, so nothing goes.
   EXPECT_FALSE(DeleteFolderTree(Link + Sep, true));
   EXPECT_TRUE(IsLink(Link));
-  EXPECT_EQ(ReadFileBytes(Join(Outside, "a.txt")), "a");
+  EXPECT_EQ(ReadFile(Join(Outside, "a.txt")), "a");
 
   // The folder itself was asked for: the link goes, its target stays.
   const bool Result = DeleteFolderTree(Link, false);
-  EXPECT_EQ(ReadFileBytes(Join(Outside, "a.txt")), "a");
-  EXPECT_EQ(ReadFileBytes(Join(Join(Join(Outside, "sub"), "deeper"), "c.txt")), "c");
+  EXPECT_EQ(ReadFile(Join(Outside, "a.txt")), "a");
+  EXPECT_EQ(ReadFile(Join(Join(Join(Outside, "sub"), "deeper"), "c.txt")), "c");
   if (qbtest::IsWine()) {
     EXPECT_FALSE(Result);  // Wine cannot remove a Unix link to a folder
   } else {
@@ -525,7 +517,7 @@ TEST(DeleteFolderTree, FolderThatIsALinkIsNeverEntered) {
 // ---- enumeration ----
 
 TEST(Enumeration, AnyEntryMaskReportsEverything) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "F");
   BuildTree(F);
   int Last = 0;
@@ -543,10 +535,10 @@ TEST(Enumeration, AnyEntryMaskReportsEverything) {
 }
 
 TEST(Enumeration, MaskWithoutHiddenOrFolderBitsExcludesThem) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string F = Join(RootOf(Dir), "F");
   const TTreeFacts Facts = BuildTree(F);
-  WriteFileBytes(Join(F, "ro.txt"), "r");
+  WriteFile(Join(F, "ro.txt"), "r");
   ASSERT_TRUE(qbtest::SetReadOnly(Join(F, "ro.txt"), true));
   std::set<std::string> Files = {"a.txt", "ro.txt"};
   if (!Facts.SysSystem) Files.insert("sys.txt");  // no system bit on this platform
@@ -569,9 +561,9 @@ TEST(Enumeration, MaskWithoutHiddenOrFolderBitsExcludesThem) {
 }
 
 TEST(Enumeration, WildcardsMatchTheNamePart) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  for (const char* Name : {"a.txt", "b.txt", "c.dat", "noext", "ab.dat"}) WriteFileBytes(Join(Root, Name), "x");
+  for (const char* Name : {"a.txt", "b.txt", "c.dat", "noext", "ab.dat"}) WriteFile(Join(Root, Name), "x");
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*.txt"), 0)), (std::set<std::string>{"a.txt", "b.txt"}));
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "?.dat"), 0)), (std::set<std::string>{"c.dat"}));
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*.*"), 0)),
@@ -580,10 +572,10 @@ TEST(Enumeration, WildcardsMatchTheNamePart) {
 }
 
 TEST(Enumeration, OnlyStarAndQuestionMarkAreWildcards) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   for (const std::string& Name : {std::string("a[1].txt"), std::string("a1.txt"), kUeTxt, std::string("v.txt")})
-    WriteFileBytes(Join(Root, Name), "x");
+    WriteFile(Join(Root, Name), "x");
   // Brackets stand for themselves; "?" is one character, also outside ASCII.
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[1].txt"), 0)), (std::set<std::string>{"a[1].txt"}));
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[*"), 0)), (std::set<std::string>{"a[1].txt"}));
@@ -592,18 +584,17 @@ TEST(Enumeration, OnlyStarAndQuestionMarkAreWildcards) {
 }
 
 TEST(Enumeration, RecordDescribesTheEntry) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string File = Join(RootOf(Dir), kUeTxt);
-  WriteFileBytes(File, std::string(5000, 'z'));
-  ASSERT_TRUE(qbtest::SetModTime(File, 2021, 6, 15, 13, 45, 30));
+  WriteFile(File, std::string(5000, 'z'));
+  ASSERT_TRUE(qbtest::SetModTime(File, {2021, 6, 15, 13, 45, 30}));
   TSearchRecord Record;
   ASSERT_EQ(FindFirstEntry(File, faAnyFile, Record), 0);
   EXPECT_EQ(Record.Name, kUeTxt);
   EXPECT_EQ(Record.Size, 5000);
   EXPECT_EQ(Record.Attributes & (faDirectory | faHidden | faReadOnly), 0u);
-  const uint32_t Date = ((2021 - 1980) << 9) | (6 << 5) | 15;
-  const uint32_t Time = (13 << 11) | (45 << 5) | (30 / 2);
-  EXPECT_EQ(Record.ModTime, (Date << 16) | Time);
+  // 2021-06-15 13:45:30 in local time, as a DOS date-time.
+  EXPECT_EQ(Record.ModTime, 0x52CF6DAFu);
   EXPECT_NE(Record.Handle, -1);
   EXPECT_EQ(FindNextEntry(Record), NoMoreEntriesError);
   FindEnd(Record);
@@ -613,7 +604,7 @@ TEST(Enumeration, RecordDescribesTheEntry) {
 }
 
 TEST(Enumeration, FailuresGiveTheSystemCode) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   TSearchRecord Record;
   EXPECT_NE(FindFirstEntry(Join(Join(Root, "missing"), "*.*"), faAnyFile, Record), 0);
@@ -632,33 +623,16 @@ TEST(Enumeration, FailuresGiveTheSystemCode) {
 // ---- the temporary folder ----
 
 namespace {
-// Saves TEMP and TMP (and their lower-case spellings) and puts them back.
+// Saves TEMP and TMP (and their lower-case spellings, which are the same
+// variables on Windows), unsets them and puts them back at the end.
 class EnvironmentGuard {
  public:
   EnvironmentGuard() {
-    // Names are case-blind on Windows: there "temp" is "TEMP".
-    std::vector<const char*> Names = {"TEMP", "TMP"};
-    if (!qbtest::IsWindowsBuild()) Names.insert(Names.end(), {"temp", "tmp"});
-    for (const char* Name : Names) {
-      std::string Value;
-      bool Set = qbtest::GetEnv(Name, Value);
-      Saved_.push_back({Name, Set, Value});
-    }
-    for (const auto& S : Saved_) qbtest::UnsetEnv(S.Name);
-  }
-  ~EnvironmentGuard() {
-    for (const auto& S : Saved_) qbtest::UnsetEnv(S.Name);
-    for (const auto& S : Saved_)
-      if (S.Set) qbtest::SetEnv(S.Name, S.Value);
+    for (const char* Name : {"TEMP", "TMP", "temp", "tmp"}) qbtest::UnsetEnv(Name);
   }
 
  private:
-  struct TSaved {
-    std::string Name;
-    bool Set;
-    std::string Value;
-  };
-  std::vector<TSaved> Saved_;
+  qbtest::TEnvironmentGuard Saved_{"TEMP", "TMP", "temp", "tmp"};
 };
 }  // namespace
 
@@ -763,7 +737,7 @@ TEST(TempFolder, EnvironmentBlockRules) {
 // ---- the current folder ----
 
 TEST(CurrentFolder, FollowsTheSystem) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Folder = Join(RootOf(Dir), kDonnees);
   fsys::create_directory(U8(Folder));
   CurrentFolderGuard Here(Folder);
@@ -773,7 +747,7 @@ TEST(CurrentFolder, FollowsTheSystem) {
 }
 
 TEST(CurrentFolder, RootKeepsItsSeparator) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = ExtractDrivePart(RootOf(Dir)) + Sep;  // "C:\" or "/"
   CurrentFolderGuard Here(Root);
   ASSERT_TRUE(Here.Ok());
@@ -783,14 +757,14 @@ TEST(CurrentFolder, RootKeepsItsSeparator) {
 // ---- path expansion ----
 
 TEST(ExpandPath, AbsolutePathIsOnlyCleaned) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   EXPECT_EQ(ExpandPath(Root + "/a\\..\\b//c/./"), Join(Join(Root, "b"), "c") + Sep);
   EXPECT_EQ(ExpandPath(Root), Root);
 }
 
 TEST(ExpandPath, RelativePathStartsAtTheCurrentFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   const std::string Cur = GetCurrentFolder();
@@ -807,7 +781,7 @@ TEST(ExpandPath, EmptyPathStaysEmpty) { EXPECT_EQ(ExpandPath(""), ""); }
 
 TEST(ExpandPath, WindowsDriveRules) {
   if (!qbtest::IsWindowsBuild()) GTEST_SKIP() << "drives exist on Windows only";
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   const std::string Cur = GetCurrentFolder();
@@ -829,7 +803,7 @@ TEST(ExpandPath, WindowsDriveRules) {
 
 TEST(ExpandPath, PosixHasNoDrives) {
   if (qbtest::IsWindowsBuild()) GTEST_SKIP() << "POSIX rules";
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   const std::string Cur = GetCurrentFolder();
@@ -840,48 +814,47 @@ TEST(ExpandPath, PosixHasNoDrives) {
 // ---- RenameReplace and IsLink ----
 
 TEST(RenameReplace, ReplacesAnExistingTarget) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   const std::string Source = Join(Root, kUeTxt + ".tmp2"), Target = Join(Root, kUeTxt);
-  WriteFileBytes(Source, "new contents");
-  WriteFileBytes(Target, "old");
+  WriteFile(Source, "new contents");
+  WriteFile(Target, "old");
   EXPECT_TRUE(RenameReplace(Source, Target));
-  EXPECT_EQ(ReadFileBytes(Target), "new contents");
+  EXPECT_EQ(ReadFile(Target), "new contents");
   EXPECT_FALSE(ExistsOnDisk(Source));
 }
 
 TEST(RenameReplace, CreatesAMissingTarget) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Source = Join(RootOf(Dir), "a.tmp"), Target = Join(RootOf(Dir), "a.zip");
-  WriteFileBytes(Source, "data");
+  WriteFile(Source, "data");
   EXPECT_TRUE(RenameReplace(Source, Target));
-  EXPECT_EQ(ReadFileBytes(Target), "data");
+  EXPECT_EQ(ReadFile(Target), "data");
 }
 
 TEST(RenameReplace, MissingSourceLeavesTheTarget) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Target = Join(RootOf(Dir), "a.zip");
-  WriteFileBytes(Target, "keep");
+  WriteFile(Target, "keep");
   EXPECT_FALSE(RenameReplace(Join(RootOf(Dir), "missing.tmp"), Target));
-  EXPECT_EQ(ReadFileBytes(Target), "keep");
+  EXPECT_EQ(ReadFile(Target), "keep");
 }
 
 TEST(IsLink, OnlyLinksAreLinks) {
-  ScratchFolder Dir;
-  TLinks Links;
+  TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFileBytes(Join(Root, "f"), "x");
+  WriteFile(Join(Root, "f"), "x");
   fsys::create_directory(U8(Join(Root, "d")));
   EXPECT_FALSE(IsLink(Join(Root, "f")));
   EXPECT_FALSE(IsLink(Join(Root, "d")));
   EXPECT_FALSE(IsLink(Join(Root, "missing")));
   std::string Why;
-  if (!Links.Folder(Join(Root, "d"), Join(Root, kDonnees), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Join(Root, "d"), Join(Root, kDonnees), Why)) GTEST_SKIP() << Why;
   EXPECT_TRUE(IsLink(Join(Root, kDonnees)));
   EXPECT_TRUE(IsLink(Join(Root, kDonnees) + Sep));  // a trailing separator does not follow it
   EXPECT_TRUE(FolderExists(Join(Root, kDonnees)));
   if (qbtest::IsWine()) GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file";
-  if (!Links.File(Join(Root, "f"), Join(Root, "fl"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFileLink(Join(Root, "f"), Join(Root, "fl"), Why)) GTEST_SKIP() << Why;
   EXPECT_TRUE(IsLink(Join(Root, "fl")));
 }
 

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "runtime/exceptions.h"
-#include "tests/file_test_support.h"
+#include "tests/test_support.h"
 
 using qbtest::PatternBytes;
-using qbtest::ReadFileBytes;
-using qbtest::ScratchFolder;
-using qbtest::WriteFileBytes;
+using qbtest::ReadFile;
+using qbtest::TScratchFolder;
+using qbtest::WriteFile;
 
 namespace {
 
@@ -42,7 +42,7 @@ bool CanOpen(const std::string& Path, uint16_t Mode) {
 // ---- opening, creating and the two failure messages ----
 
 TEST(FileStreamOpen, MissingFileWithModeZeroRaisesOpenError) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("x.zip");
   EXPECT_EQ(OpenFailure<EFOpenError>(path, fmOpenRead),
             "EFOpenError: Unable to open file \"" + path + "\"");
@@ -50,14 +50,14 @@ TEST(FileStreamOpen, MissingFileWithModeZeroRaisesOpenError) {
 }
 
 TEST(FileStreamOpen, CreateInMissingFolderRaisesCreateError) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("missing/x.zip");
   EXPECT_EQ(OpenFailure<EFCreateError>(path, fmCreate),
             "EFCreateError: Unable to create file \"" + path + "\"");
 }
 
 TEST(FileStreamOpen, CreateModeWithSharingBitsReportsTheOpenMessage) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("missing/x.zip");
   EXPECT_EQ(OpenFailure<EFOpenError>(path, fmCreate | fmShareDenyWrite),
             "EFOpenError: Unable to open file \"" + path + "\"");
@@ -66,7 +66,7 @@ TEST(FileStreamOpen, CreateModeWithSharingBitsReportsTheOpenMessage) {
 }
 
 TEST(FileStreamOpen, FolderCannotBeOpenedAsAFile) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   qbtest::fsys::create_directory(qbtest::U8(dir.Path("sub")));
   EXPECT_EQ(OpenFailure<EFOpenError>(dir.Path("sub"), fmOpenRead),
             "EFOpenError: Unable to open file \"" + dir.Path("sub") + "\"");
@@ -76,7 +76,7 @@ TEST(FileStreamOpen, FolderCannotBeOpenedAsAFile) {
 }
 
 TEST(FileStreamOpen, CreateMakesAnEmptyFileAtPositionZero) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("new.bin");
   {
     TFileStream s(path, fmCreate);
@@ -86,25 +86,25 @@ TEST(FileStreamOpen, CreateMakesAnEmptyFileAtPositionZero) {
     EXPECT_EQ(s.Position(), 0);
   }
   EXPECT_TRUE(qbtest::fsys::is_regular_file(qbtest::U8(path)));
-  EXPECT_EQ(ReadFileBytes(path), "");
+  EXPECT_EQ(ReadFile(path), "");
 }
 
 TEST(FileStreamOpen, CreateCutsAnExistingFileToZero) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("old.bin");
-  WriteFileBytes(path, PatternBytes(10000));
+  WriteFile(path, PatternBytes(10000));
   {
     TFileStream s(path, fmCreate);
     EXPECT_EQ(s.Size(), 0);
     s.WriteBuffer("abc", 3);
   }
-  EXPECT_EQ(ReadFileBytes(path), "abc");
+  EXPECT_EQ(ReadFile(path), "abc");
 }
 
 TEST(FileStreamOpen, ReadModeStartsAtTheBeginningAndKeepsContent) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("r.bin");
-  WriteFileBytes(path, "0123456789");
+  WriteFile(path, "0123456789");
   TFileStream s(path, fmOpenRead);
   EXPECT_EQ(s.Position(), 0);
   EXPECT_EQ(s.Size(), 10);
@@ -114,19 +114,19 @@ TEST(FileStreamOpen, ReadModeStartsAtTheBeginningAndKeepsContent) {
 }
 
 TEST(FileStreamOpen, UnusedAccessAndSharingValuesAreRefused) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("f.bin");
-  WriteFileBytes(path, "x");
+  WriteFile(path, "x");
   EXPECT_FALSE(CanOpen(path, 0x0003));
   EXPECT_FALSE(CanOpen(path, 0x0050));
   EXPECT_FALSE(CanOpen(path, 0x00F0));
   EXPECT_FALSE(CanOpen(path, fmCreate | 0x0050));
-  EXPECT_EQ(ReadFileBytes(path), "x") << "a refused create must not empty the file";
+  EXPECT_EQ(ReadFile(path), "x") << "a refused create must not empty the file";
   EXPECT_TRUE(CanOpen(path, fmOpenReadWrite | fmShareDenyNone));
 }
 
 TEST(FileStreamOpen, NamesOutsideAsciiWork) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   qbtest::fsys::create_directories(qbtest::U8(dir.Path("Données/日本語")));
   std::string path = dir.Path("Données/日本語/ü.txt");
   {
@@ -134,7 +134,7 @@ TEST(FileStreamOpen, NamesOutsideAsciiWork) {
     const std::string text = "grüße";
     s.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
   }
-  EXPECT_EQ(ReadFileBytes(path), "grüße");
+  EXPECT_EQ(ReadFile(path), "grüße");
   TFileStream r(path, fmOpenRead);
   EXPECT_EQ(r.FileName, path);
   EXPECT_EQ(r.Size(), 7);
@@ -145,7 +145,7 @@ TEST(FileStreamOpen, NamesOutsideAsciiWork) {
 // ---- transfers, seeking and size ----
 
 TEST(FileStreamTransfer, WriteThenReadBackAcrossSeeks) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("rw.bin");
   std::string data = PatternBytes(70000, 7);
   TFileStream s(path, fmCreate);
@@ -163,9 +163,9 @@ TEST(FileStreamTransfer, WriteThenReadBackAcrossSeeks) {
 }
 
 TEST(FileStreamTransfer, SeekFromEachOrigin) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("seek.bin");
-  WriteFileBytes(path, "0123456789");
+  WriteFile(path, "0123456789");
   TFileStream s(path, fmOpenReadWrite);
   EXPECT_EQ(s.Seek(-3, soEnd), 7);
   char buf[3];
@@ -180,7 +180,7 @@ TEST(FileStreamTransfer, SeekFromEachOrigin) {
 }
 
 TEST(FileStreamTransfer, SeekBeyondFourGibibytesUsesTheHighHalf) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   TFileStream s(dir.Path("far.bin"), fmCreate);
   const int64_t far = (int64_t{5} << 30) + 12345;
   EXPECT_EQ(s.Seek(far, soBeginning), far);
@@ -189,7 +189,7 @@ TEST(FileStreamTransfer, SeekBeyondFourGibibytesUsesTheHighHalf) {
 }
 
 TEST(FileStreamTransfer, WritePastTheEndGrowsTheFile) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("gap.bin");
   {
     TFileStream s(path, fmCreate);
@@ -197,11 +197,11 @@ TEST(FileStreamTransfer, WritePastTheEndGrowsTheFile) {
     s.WriteBuffer("xy", 2);
     EXPECT_EQ(s.Size(), 6);
   }
-  EXPECT_EQ(ReadFileBytes(path), std::string("\0\0\0\0xy", 6));
+  EXPECT_EQ(ReadFile(path), std::string("\0\0\0\0xy", 6));
 }
 
 TEST(FileStreamTransfer, SetSizeShrinksAndGrowsAndMovesThePosition) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("size.bin");
   {
     TFileStream s(path, fmCreate);
@@ -214,13 +214,13 @@ TEST(FileStreamTransfer, SetSizeShrinksAndGrowsAndMovesThePosition) {
     EXPECT_FALSE(s.SetSize(-1));
     EXPECT_EQ(s.Size(), 8);
   }
-  EXPECT_EQ(ReadFileBytes(path), std::string("0123\0\0\0\0", 8));
+  EXPECT_EQ(ReadFile(path), std::string("0123\0\0\0\0", 8));
 }
 
 TEST(FileStreamTransfer, WrongDirectionTransfersGiveZero) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("dir.bin");
-  WriteFileBytes(path, "abc");
+  WriteFile(path, "abc");
   {
     TFileStream r(path, fmOpenRead);
     EXPECT_EQ(r.Write("zz", 2), 0);
@@ -233,11 +233,11 @@ TEST(FileStreamTransfer, WrongDirectionTransfersGiveZero) {
     EXPECT_EQ(w.Read(&c, 1), 0);
     EXPECT_EQ(w.Write("Z", 1), 1);
   }
-  EXPECT_EQ(ReadFileBytes(path), "Zbc");
+  EXPECT_EQ(ReadFile(path), "Zbc");
 }
 
 TEST(FileStreamTransfer, ZeroAndNegativeCountsTransferNothing) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   TFileStream s(dir.Path("z.bin"), fmCreate);
   char c = 'q';
   EXPECT_EQ(s.Write(&c, 0), 0);
@@ -247,7 +247,7 @@ TEST(FileStreamTransfer, ZeroAndNegativeCountsTransferNothing) {
 }
 
 TEST(FileStreamTransfer, FlushToDiskKeepsTheBytes) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("flush.bin");
   {
     TFileStream s(path, fmCreate);
@@ -255,15 +255,15 @@ TEST(FileStreamTransfer, FlushToDiskKeepsTheBytes) {
     EXPECT_TRUE(s.FlushToDisk());
     EXPECT_EQ(s.Position(), 7);
   }
-  EXPECT_EQ(ReadFileBytes(path), "durable");
+  EXPECT_EQ(ReadFile(path), "durable");
 }
 
 // ---- sharing between openers ----
 
 TEST(FileStreamSharing, SecondOpenOfAFileHeldWithModeZeroFails) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("held.bin");
-  WriteFileBytes(path, "keep");
+  WriteFile(path, "keep");
   TFileStream holder(path, fmOpenRead);
   EXPECT_EQ(OpenFailure<EFOpenError>(path, fmOpenRead),
             "EFOpenError: Unable to open file \"" + path + "\"");
@@ -273,19 +273,19 @@ TEST(FileStreamSharing, SecondOpenOfAFileHeldWithModeZeroFails) {
 }
 
 TEST(FileStreamSharing, CreateRefusedWhileHeldLeavesTheContent) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("held.bin");
-  WriteFileBytes(path, "precious");
+  WriteFile(path, "precious");
   {
     TFileStream holder(path, fmOpenRead);
     EXPECT_EQ(OpenFailure<EFCreateError>(path, fmCreate),
               "EFCreateError: Unable to create file \"" + path + "\"");
   }
-  EXPECT_EQ(ReadFileBytes(path), "precious");
+  EXPECT_EQ(ReadFile(path), "precious");
 }
 
 TEST(FileStreamSharing, AFileBeingCreatedAdmitsNoOtherOpener) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("new.bin");
   TFileStream creator(path, fmCreate);
   EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyNone));
@@ -293,9 +293,9 @@ TEST(FileStreamSharing, AFileBeingCreatedAdmitsNoOtherOpener) {
 }
 
 TEST(FileStreamSharing, ClosingReleasesTheFile) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("cycle.bin");
-  WriteFileBytes(path, "x");
+  WriteFile(path, "x");
   {
     TFileStream a(path, fmOpenRead);
   }
@@ -304,9 +304,9 @@ TEST(FileStreamSharing, ClosingReleasesTheFile) {
 }
 
 TEST(FileStreamSharing, ReadersThatDenyWritersCoexist) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("shared.bin");
-  WriteFileBytes(path, "shared");
+  WriteFile(path, "shared");
   TFileStream a(path, fmOpenRead | fmShareDenyWrite);
   TFileStream b(path, fmOpenRead | fmShareDenyWrite);
   TFileStream c(path, fmOpenRead | fmShareDenyNone);
@@ -318,9 +318,9 @@ TEST(FileStreamSharing, ReadersThatDenyWritersCoexist) {
 }
 
 TEST(FileStreamSharing, WriterFailsAgainstAHolderThatDeniesWriters) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("ro.bin");
-  WriteFileBytes(path, "unchanged");
+  WriteFile(path, "unchanged");
   {
     TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
     EXPECT_FALSE(CanOpen(path, fmOpenWrite | fmShareDenyNone));
@@ -328,22 +328,42 @@ TEST(FileStreamSharing, WriterFailsAgainstAHolderThatDeniesWriters) {
     EXPECT_FALSE(CanOpen(path, fmCreate | fmShareDenyNone));
     EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
   }
-  EXPECT_EQ(ReadFileBytes(path), "unchanged");
+  EXPECT_EQ(ReadFile(path), "unchanged");
   EXPECT_TRUE(CanOpen(path, fmOpenWrite | fmShareDenyNone));
 }
 
 TEST(FileStreamSharing, ReaderThatDeniesWritersFailsAgainstAWriter) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("w.bin");
-  WriteFileBytes(path, "w");
+  WriteFile(path, "w");
   TFileStream writer(path, fmOpenWrite | fmShareDenyNone);
   EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyWrite));
+}
+
+// A folder that may not be written and a file that may not be read: the
+// create and the open failure, and nothing made.
+TEST(FileStreamOpen, PermissionsRefusedRaiseTheCreateAndOpenErrors) {
+  if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
+  TScratchFolder dir;
+  const std::string folder = dir.Folder("ro");
+  const std::string secret = dir.Path("secret.bin");
+  WriteFile(secret, "secret");
+  qbtest::RunUnprivileged(dir, [&] {
+    qbtest::fsys::permissions(qbtest::U8(folder), qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_exec);
+    qbtest::fsys::permissions(qbtest::U8(secret), qbtest::fsys::perms::owner_write);
+    EXPECT_EQ(OpenFailure<EFCreateError>(folder + "new.bin", fmCreate),
+              "EFCreateError: Unable to create file \"" + folder + "new.bin\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenRead), "EFOpenError: Unable to open file \"" + secret + "\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenReadWrite),
+              "EFOpenError: Unable to open file \"" + secret + "\"");
+    EXPECT_TRUE(qbtest::fsys::is_empty(qbtest::U8(folder)));
+  });
 }
 
 #ifndef _WIN32
 // POSIX: Rights gives the permission bits of a created file, under the umask.
 TEST(FileStreamOpen, RightsApplyToCreatedFilesUnderTheUmask) {
-  ScratchFolder dir;
+  TScratchFolder dir;
   std::string path = dir.Path("rights.bin");
   { TFileStream s(path, fmCreate, 0600); }
   auto perms = qbtest::fsys::status(path).permissions();

@@ -7,8 +7,7 @@
 
 #include "fs/file_services.h"
 #include "fs/path_text.h"
-#include "tests/file_services_test_support.h"
-#include "tests/file_test_support.h"
+#include "tests/test_support.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -19,7 +18,7 @@
 #include <atomic>
 #endif
 
-using qbtest::ScratchFolder;
+using qbtest::TScratchFolder;
 using qbtest::U8;
 namespace fsys = qbtest::fsys;
 
@@ -37,7 +36,7 @@ constexpr int DeepLevels = 300;
 #endif
 
 TEST(FolderTree, TreeDeeperThanThePathLimitIsDeletedWhole) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = qbtest::Utf8Of(Dir.Root()) + Sep + "deep";
   fsys::create_directory(U8(Root));
   ASSERT_TRUE(qbtest::MakeDeepTree(Root, DeepLevels, std::string(20, 'd')));
@@ -46,7 +45,7 @@ TEST(FolderTree, TreeDeeperThanThePathLimitIsDeletedWhole) {
 }
 
 TEST(FolderTree, OnlyChildrenOfADeepTreeLeavesTheFolder) {
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const std::string Root = qbtest::Utf8Of(Dir.Root()) + Sep + "deep";
   fsys::create_directory(U8(Root));
   ASSERT_TRUE(qbtest::MakeDeepTree(Root, DeepLevels, std::string(20, 'e')));
@@ -90,7 +89,7 @@ TEST(FolderTree, SwappingFoldersForLinksNeverReachesOutsideTheTree) {
   constexpr int Rounds = 60;
   constexpr int Folders = 8;
   constexpr int VictimFiles = 40;
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const fsys::path Victim = Dir.Root() / "victim";
   fsys::create_directories(Victim / "deeper");
   for (int i = 0; i < VictimFiles; ++i) qbtest::WriteFile(Victim / ("doc" + std::to_string(i)), "precious");
@@ -117,7 +116,7 @@ TEST(FolderTree, FolderMovedOutOfTheTreeWhileEmptiedIsNotFollowedUp) {
   // A folder of the tree that is moved elsewhere during the deletion: the
   // way back up through ".." no longer leads into the tree, and the deletion
   // stops instead of deleting next to the place it was moved to.
-  ScratchFolder Dir;
+  TScratchFolder Dir;
   const fsys::path Outside = Dir.Root() / "outside";
   fsys::create_directories(Outside);
   for (int i = 0; i < 20; ++i) qbtest::WriteFile(Outside / ("keep" + std::to_string(i)), "precious");

@@ -3,29 +3,20 @@
 // check the order of start-up and exit, the failure report and exit codes.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/frame_test_support.h"
-
-namespace fsys = std::filesystem;
+#include "tests/test_support.h"
 
 namespace {
 
-const std::string Child = QB_FRAME_CHILD;
+using qbtest::ReadFile;
 
-std::string ReadFile(const fsys::path& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+const std::string Child = QB_FRAME_CHILD;
 
 std::vector<std::string> Lines(const std::string& Text) {
   std::vector<std::string> lines;
@@ -87,20 +78,6 @@ void ExpectReport(const std::string& Report, const std::string& ObjectLine) {
 
 class FrameTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    Scratch = fsys::temp_directory_path() /
-              ("qb_frame_" + std::string(info->name()) + "_" + std::to_string(counter++) + "_" +
-               std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF));
-    fsys::remove_all(Scratch);
-    fsys::create_directories(Scratch);
-    Record = (Scratch / "events.txt").string();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fsys::remove_all(Scratch, ignored);
-  }
 
   // Runs a scenario that records its events and boxes.
   int Run(const std::string& Scenario, const std::string& Extra = "") {
@@ -110,8 +87,8 @@ class FrameTest : public ::testing::Test {
   std::vector<std::string> Events() { return Lines(ReadFile(Record)); }
   std::vector<std::string> Boxes() { return ParseBoxes(ReadFile(Record + ".boxes")); }
 
-  fsys::path Scratch;
-  std::string Record;
+  qbtest::TScratchFolder Scratch;
+  const std::string Record = Scratch.Path("events.txt");
 };
 
 }  // namespace
@@ -250,7 +227,7 @@ TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
   // state the fault may have interrupted is not flushed on the way out.
   EXPECT_EQ(Run("faultbuffered"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  ASSERT_TRUE(fsys::exists(Record + ".buffered"));
+  ASSERT_TRUE(qbtest::fsys::exists(qbtest::U8(Record + ".buffered")));
   EXPECT_EQ(ReadFile(Record + ".buffered"), "");
   std::vector<std::string> boxes = Boxes();
   ASSERT_EQ(boxes.size(), 1u);
@@ -275,7 +252,7 @@ class RealBoxTest : public FrameTest {
  protected:
   // Runs with the platform's boxes; gives the exit code, stderr in StdErr.
   int RunReal(const std::string& Scenario) {
-    std::string errFile = (Scratch / "stderr.txt").string();
+    std::string errFile = Scratch.Path("stderr.txt");
     int code = RunChild(Child, Scenario + " -", errFile);
     StdErr = ReadFile(errFile);
     return code;

@@ -2,22 +2,13 @@
 
 #include <windows.h>
 
-namespace {
-
-std::wstring Wide(const std::string& Text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), &out[0], n);
-  return out;
-}
-
-}  // namespace
+#include "runtime/wide_text_win32.h"
 
 // The command line goes through the wide call so that UTF-8 arguments reach
 // the child as the same characters.
 int RunChild(const std::string& Program, const std::string& Tail, const std::string& /*StdErrFile*/) {
-  std::wstring program = Wide(Program);
-  std::wstring commandLine = L"\"" + program + L"\" " + Wide(Tail);
+  std::wstring program = Utf8ToWide(Program);
+  std::wstring commandLine = L"\"" + program + L"\" " + Utf8ToWide(Tail);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};

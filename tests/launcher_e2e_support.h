@@ -10,18 +10,15 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/file_test_support.h"
-#include "tests/launcher_test_support.h"
 #include "launcher/bundle_identity.h"
+#include "tests/launcher_test_support.h"
+#include "tests/test_support.h"
 #include "zip/zip_reader.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +30,10 @@ using TEntries = std::map<std::string, std::string>;
 inline fs::path U8(const std::string& Text) { return fs::u8path(Text); }
 inline std::string Text(const fs::path& Path) { return Path.u8string(); }
 
+using qbtest::GiveToAnotherUser;
+using qbtest::HoldFile;
 using qbtest::ReadFile;
+using qbtest::ReleaseFile;
 using qbtest::WriteFile;
 
 inline void Put16(std::string& Out, uint32_t V) {
@@ -113,20 +113,11 @@ inline const std::string ProbeDefaultDictionary[] = {"autre.txt:chat;cat\\n", "b
 class LauncherRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::mt19937_64 Random(std::random_device{}() ^
-                           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    Root = U8(ScratchRoot()) /
-           U8(std::string("qb-e2e-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
-              std::to_string(Random() % 1000000000));
     User = Root / "user";
     Temp = Root / "temp";
     fs::create_directories(User);
     fs::create_directories(Temp);
     Environment.Set = {{"TEMP", Text(Temp)}, {"TMP", Text(Temp)}};
-  }
-  void TearDown() override {
-    std::error_code Error;
-    fs::remove_all(Root, Error);
   }
 
   fs::path WorkFolder() const { return Temp / "quintabel5"; }
@@ -184,16 +175,25 @@ class LauncherRun : public ::testing::Test {
     return Files;
   }
 
-  // From now on the launcher runs as the unprivileged user "qbuser", who
-  // owns the test's folders (POSIX as root); false with Why otherwise.
+  // From now on the launcher runs as a user whom permission bits stop: as
+  // root (POSIX) the unprivileged test user, who then owns the test's
+  // folders, and otherwise this process's own user. False with Why where
+  // there are no permission bits, and a test failure as well when the test
+  // user cannot be had.
   bool RunAsTestUser(std::string& Why) {
-    uint32_t Uid = 0, Gid = 0;
-    if (!TestUser("qbuser", Uid, Gid, Why)) return false;
-    if (!GiveTree(Text(Root), "qbuser")) {
-      Why = "cannot give the scratch folder to qbuser";
+    if (!qbtest::PermissionBitsApply()) {
+      Why = "no permission bits here";
       return false;
     }
-    Environment.RunAs = "qbuser";
+    if (!qbtest::PermissionsAreIgnored()) return true;
+    uint32_t Uid = 0, Gid = 0;
+    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Text(Root), qbtest::TestUserName))
+      Why = "cannot give the scratch folder away";
+    if (!Why.empty()) {
+      ADD_FAILURE() << "cannot run the launcher as " << qbtest::TestUserName << ": " << Why;
+      return false;
+    }
+    Environment.RunAs = qbtest::TestUserName;
     return true;
   }
 
@@ -220,7 +220,9 @@ class LauncherRun : public ::testing::Test {
     return fs::exists(Path);
   }
 
-  fs::path Root, User, Temp;
+  qbtest::TScratchFolder Scratch;
+  const fs::path& Root = Scratch.Root();
+  fs::path User, Temp;
   TChildEnvironment Environment;
 };
 

@@ -2,7 +2,7 @@
 # services, and whole launcher runs with a probe application in the bundle.
 if(TARGET qb_launcher_core)
   qb_add_test(work_folder_test
-    SOURCES work_folder_test.cpp launcher_test_support_${QB_PLATFORM}.cpp
+    SOURCES work_folder_test.cpp
     LIBS qb_launcher_core qb_fs qb_runtime)
 
   # The probe application records what it sees and obeys a control file; it

@@ -1,18 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <grp.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "tests/launcher_test_support.h"
@@ -70,15 +64,7 @@ int WaitChild(intptr_t Child) {
   return -1;
 }
 
-std::string ScratchRoot() {
-  const char* Value = getenv("TMPDIR");
-  std::string Root = (Value != nullptr && *Value != '\0') ? Value : "/tmp";
-  if (Root.back() != '/') Root += '/';
-  return Root;
-}
-
 std::string BuildTreePath(const std::string& Path) { return Path; }
-
 
 bool ReportOnStdErr() { return true; }
 
@@ -89,89 +75,4 @@ std::string FallbackTempFolder(const TChildEnvironment& Environment) {
   return std::string();
 }
 
-void SetEnvironmentValue(const std::string& Name, const std::string& Value) { setenv(Name.c_str(), Value.c_str(), 1); }
-
-void ClearEnvironmentValue(const std::string& Name) { unsetenv(Name.c_str()); }
-
-bool MakeFolderLink(const std::string& Target, const std::string& Link) {
-  return symlink(Target.c_str(), Link.c_str()) == 0;
-}
-
-bool TestUser(const std::string& Name, uint32_t& Uid, uint32_t& Gid, std::string& Why) {
-  if (geteuid() != 0) {
-    Why = "needs root to run as another user";
-    return false;
-  }
-  if (getpwnam(Name.c_str()) == nullptr) {
-    const std::string Command = "useradd --system --no-create-home --shell /usr/sbin/nologin " + Name +
-                                " >/dev/null 2>&1";
-    // Several tests may ask at once: one of them makes the user.
-    if (system(Command.c_str()) != 0 && getpwnam(Name.c_str()) == nullptr) {
-      Why = "cannot create the user " + Name;
-      return false;
-    }
-  }
-  const struct passwd* Entry = getpwnam(Name.c_str());
-  if (Entry == nullptr) {
-    Why = "no user " + Name;
-    return false;
-  }
-  Uid = Entry->pw_uid;
-  Gid = Entry->pw_gid;
-  return true;
-}
-
-bool GiveTree(const std::string& Path, const std::string& Name) {
-  const struct passwd* Entry = getpwnam(Name.c_str());
-  if (Entry == nullptr) return false;
-  if (lchown(Path.c_str(), Entry->pw_uid, Entry->pw_gid) != 0) return false;
-  std::error_code Error;
-  for (auto It = std::filesystem::recursive_directory_iterator(Path, Error);
-       !Error && It != std::filesystem::recursive_directory_iterator(); It.increment(Error))
-    if (lchown(It->path().c_str(), Entry->pw_uid, Entry->pw_gid) != 0) return false;
-  return !Error;
-}
-
-int RunAsUser(const std::string& Name, const std::string& Command) {
-  const std::string Line = "/usr/bin/setpriv --reuid=" + Name + " --regid=" + Name + " --clear-groups -- /bin/sh -c '" +
-                           Command + "'";
-  const int Status = system(Line.c_str());
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
-
-intptr_t HoldFile(const std::string& Path) {
-  const int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return -1;
-  if (flock(Fd, LOCK_EX) != 0) {
-    close(Fd);
-    return -1;
-  }
-  return Fd;
-}
-
-void ReleaseFile(intptr_t Held) {
-  if (Held >= 0) close(static_cast<int>(Held));
-}
-
 bool SignalChild(intptr_t Child, int Signal) { return kill(static_cast<pid_t>(Child), Signal) == 0; }
-
-bool MakeFileLink(const std::string& Target, const std::string& Link) {
-  return symlink(Target.c_str(), Link.c_str()) == 0;
-}
-
-bool PermissionBitsApply() { return true; }
-
-bool GiveToAnotherUser(const std::string& Path, std::string& Why) {
-  uint32_t Uid = 0, Gid = 0;
-  if (!TestUser("qbother", Uid, Gid, Why)) return false;
-  struct stat Info;
-  if (lstat(Path.c_str(), &Info) != 0 && mkdir(Path.c_str(), 0755) != 0) {
-    Why = "cannot make " + Path;
-    return false;
-  }
-  if (lchown(Path.c_str(), Uid, Gid) != 0) {
-    Why = "cannot give " + Path + " away";
-    return false;
-  }
-  return true;
-}

@@ -65,14 +65,6 @@ int WaitChild(intptr_t Child) {
   return static_cast<int>(Code);
 }
 
-std::string ScratchRoot() {
-  wchar_t Buffer[MAX_PATH + 2];
-  DWORD Length = GetTempPathW(MAX_PATH + 1, Buffer);
-  std::string Root = WideToUtf8(Buffer, Length);
-  if (Root.empty() || Root.back() != '\\') Root += '\\';
-  return Root;
-}
-
 std::string BuildTreePath(const std::string& Path) {
   // Wine shows the Unix root as drive Z:.
   std::string Result = "Z:" + Path;
@@ -81,56 +73,8 @@ std::string BuildTreePath(const std::string& Path) {
   return Result;
 }
 
-
 bool ReportOnStdErr() { return false; }
 
 std::string FallbackTempFolder(const TChildEnvironment&) { return std::string(); }
 
-void SetEnvironmentValue(const std::string& Name, const std::string& Value) {
-  SetEnvironmentVariableW(Utf8ToWide(Name).c_str(), Utf8ToWide(Value).c_str());
-}
-
-void ClearEnvironmentValue(const std::string& Name) { SetEnvironmentVariableW(Utf8ToWide(Name).c_str(), nullptr); }
-
-bool MakeFolderLink(const std::string& Target, const std::string& Link) {
-  if (!CreateSymbolicLinkW(Utf8ToWide(Link).c_str(), Utf8ToWide(Target).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
-    return false;
-  // Wine 8 answers success without making anything: trust only a link that
-  // is there.
-  DWORD Attributes = GetFileAttributesW(Utf8ToWide(Link).c_str());
-  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool TestUser(const std::string&, uint32_t&, uint32_t&, std::string& Why) {
-  Why = "no second user under Wine";
-  return false;
-}
-
-bool GiveTree(const std::string&, const std::string&) { return false; }
-
-int RunAsUser(const std::string&, const std::string&) { return -1; }
-
-intptr_t HoldFile(const std::string& Path) {
-  HANDLE File = CreateFileW(Utf8ToWide(Path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  return File == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(File);
-}
-
-void ReleaseFile(intptr_t Held) {
-  if (Held != -1) CloseHandle(reinterpret_cast<HANDLE>(Held));
-}
-
 bool SignalChild(intptr_t, int) { return false; }
-
-bool MakeFileLink(const std::string& Target, const std::string& Link) {
-  if (!CreateSymbolicLinkW(Utf8ToWide(Link).c_str(), Utf8ToWide(Target).c_str(), 0)) return false;
-  const DWORD Attributes = GetFileAttributesW(Utf8ToWide(Link).c_str());
-  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool PermissionBitsApply() { return false; }
-
-bool GiveToAnotherUser(const std::string&, std::string& Why) {
-  Why = "owners are set from the Unix side only (see launcher_owner_test.sh)";
-  return false;
-}

@@ -13,12 +13,12 @@
 #include "launcher/bundle_header.h"
 #include "pack/pe_resources.h"
 #include "tests/launcher_test_support.h"
+#include "tests/test_support.h"
 #include "tests/zip_read_support.h"
 
 using zipr::B;
 using zipr::BuildArchive;
 using zipr::TEntrySpec;
-using zipr::TScratch;
 
 namespace {
 
@@ -35,23 +35,19 @@ std::vector<TEntrySpec> GoodEntries() {
 class BundleCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    ForceFolders(Scratch.Path("temp"));
-    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) SetEnvironmentValue(name, Scratch.Path("temp"));
-  }
-  void TearDown() override {
-    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) ClearEnvironmentValue(name);
+    for (const char* name : {"TEMP", "TMP", "TMPDIR"}) qbtest::SetEnv(name, Scratch.Folder("temp"));
   }
   std::string Problem(const zipr::Bytes& Archive) {
     const std::string path = Scratch.Path("bundle.zip");
-    zipr::WriteFile(path, Archive);
+    qbtest::WriteFile(path, Archive);
     const std::string problem = BundleProblem(path);
-    EXPECT_TRUE(zipr::ListFolder(Scratch.Path("temp") + PathSeparator).empty()) << "the check left its scratch folder";
-    std::vector<std::string> around = zipr::ListFolder(Scratch.Root);
-    std::sort(around.begin(), around.end());
-    EXPECT_EQ(around, (std::vector<std::string>{"bundle.zip", "temp/"})) << "the check worked outside TEMP";
+    EXPECT_TRUE(zipr::ListFolder(Scratch.Folder("temp")).empty()) << "the check left its scratch folder";
+    EXPECT_EQ(zipr::ListFolder(Scratch.Path("")), (std::vector<std::string>{"bundle.zip", "temp/"}))
+        << "the check worked outside TEMP";
     return problem;
   }
-  TScratch Scratch;
+  qbtest::TEnvironmentGuard Saved{"TEMP", "TMP", "TMPDIR"};
+  qbtest::TScratchFolder Scratch;
 };
 
 }  // namespace
@@ -509,14 +505,15 @@ TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
 
 #ifdef QB_TEST_LAUNCHER
 namespace {
+TBytes ToBytes(const std::string& Data) { return TBytes(Data.begin(), Data.end()); }
 TBytes ToBytes(const zipr::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
 }  // namespace
 
 // The launcher this build made, with the default bundle in it.
 TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
-  const TBytes original = ToBytes(zipr::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
+  const TBytes original = ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
   const TLauncherImage launcher(original);
-  EXPECT_EQ(launcher.Bundle(), ToBytes(zipr::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
+  EXPECT_EQ(launcher.Bundle(), ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
   EXPECT_FALSE(launcher.Signed());
 
   const TBytes bundle = ToBytes(BuildArchive(GoodEntries()));
@@ -549,7 +546,7 @@ TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
 
 TEST(PackImage, RefusesAnExecutableWithoutABundleSection) {
   // This test program is a Windows executable, but no launcher.
-  const TBytes self = ToBytes(zipr::ReadFile(BuildTreePath(QB_TEST_SELF)));
+  const TBytes self = ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_SELF)));
   try {
     TLauncherImage image(self);
     FAIL() << "accepted an executable without a bundle section";

@@ -4,16 +4,15 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "runtime/exceptions.h"
+#include "tests/test_support.h"
 
-namespace fsys = std::filesystem;
+namespace fsys = qbtest::fsys;
+using qbtest::ReadFile;
+using qbtest::WriteFile;
 
 namespace {
 
@@ -36,27 +35,10 @@ const char* const kEmptyParameterLines = "[first]\n[a b]\n[]\n[last]\n";
 void SetVariable(const char* Assignment) { putenv(const_cast<char*>(Assignment)); }
 #endif
 
-// A scratch folder of its own for each test, removed afterwards.
+// A scratch folder of its own for each test.
 class ProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    Dir = fsys::temp_directory_path() /
-          ("qb_process_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-           "_" + std::to_string(rd()));
-    fsys::create_directories(Dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fsys::remove_all(Dir, ec);
-  }
-  std::string PathOf(const std::string& Name) const { return (Dir / Name).string(); }
-  static std::string ReadFile(const std::string& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string PathOf(const std::string& Name) const { return Scratch.Path(Name); }
   static std::string ReadAll(TStream& S) {
     std::string out;
     char buf[256];
@@ -73,7 +55,8 @@ class ProcessTest : public ::testing::Test {
     }
     return "";
   }
-  fsys::path Dir;
+  qbtest::TScratchFolder Scratch;
+  const fsys::path& Dir = Scratch.Root();
 };
 
 // --- Quoting, command lines and word cutting -----------------------------
@@ -179,37 +162,7 @@ TEST(ProcessSplit, SameTextIsNotSplitAgainAndLoadingOnlyStores) {
   EXPECT_EQ(p.Parameters, (TStringList{"changed"}));
 }
 
-// --- Construction and property rules ---------------------------------------
-
-TEST(ProcessProperties, ValuesAfterConstruction) {
-  TComponent owner;
-  TProcess p(&owner);
-  EXPECT_EQ(p.Owner(), &owner);
-  EXPECT_TRUE(p.Options().Empty());
-  EXPECT_TRUE(p.StartupOptions.Empty());
-  EXPECT_EQ(p.ProcessID(), 0u);
-  EXPECT_EQ(p.ProcessHandle(), 0);
-  EXPECT_EQ(p.ThreadHandle(), 0);
-  EXPECT_EQ(p.ShowWindow, swoNone);
-  EXPECT_TRUE(p.InheritHandles);
-  EXPECT_EQ(p.Priority, ppNormal);
-  EXPECT_EQ(p.PipeBufferSize, 1024u);
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ExitCode(), 0u);
-  EXPECT_EQ(p.InputPipe(), nullptr);
-  EXPECT_EQ(p.OutputPipe(), nullptr);
-  EXPECT_EQ(p.ErrorPipe(), nullptr);
-  EXPECT_EQ(TProcess().Owner(), nullptr);
-}
-
-TEST(ProcessProperties, EnumerationOrdinals) {
-  EXPECT_EQ(poDebugOnlyThisProcess, 9);
-  EXPECT_EQ(poStderrToOutPut, 3);
-  EXPECT_EQ(suoUseFillAttribute, 4);
-  EXPECT_EQ(swoShowNormal, 12);
-  EXPECT_EQ(swoshowMinNOActive, 9);
-  EXPECT_EQ(ppRealTime, 3);
-}
+// --- Property rules and start-up flags -------------------------------------
 
 TEST(ProcessProperties, RunSuspendedRemovesWaitOnExit) {
   TProcess p;
@@ -256,23 +209,6 @@ TEST(ProcessProperties, WindowFieldsAddStartupOptions) {
   EXPECT_EQ(s.WindowColumns(), 80u);
 }
 
-TEST(ProcessFlags, CreationFlagsFromOptionsAndPriority) {
-  TProcess p;
-  EXPECT_EQ(p.CreationFlags(), 0x20u);
-  p.SetOptions({poWaitOnExit, poUsePipes, poStderrToOutPut});
-  EXPECT_EQ(p.CreationFlags(), 0x20u);
-  p.SetOptions({poRunSuspended, poNoConsole, poDefaultErrorMode, poNewProcessGroup, poDebugProcess,
-                poDebugOnlyThisProcess});
-  EXPECT_EQ(p.CreationFlags(), 0x20u | 0x4 | 0x8 | 0x4000000 | 0x200 | 0x1 | 0x2);
-  p.SetOptions({poNewConsole});
-  p.Priority = ppHigh;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x80);
-  p.Priority = ppIdle;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x40);
-  p.Priority = ppRealTime;
-  EXPECT_EQ(p.CreationFlags(), 0x10u | 0x100);
-}
-
 TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
   TProcess p;
   EXPECT_EQ(p.StartupFlags(), 0u);
@@ -288,15 +224,6 @@ TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
   EXPECT_EQ(q.StartupFlags(), 0x110u);
   q.ShowWindow = swoShowNormal;
   EXPECT_EQ(q.StartupFlags(), 0x111u);
-}
-
-TEST(ProcessFlags, ShowWindowTable) {
-  const uint16_t expected[] = {0, 0, 3, 6, 9, 5, 10, 3, 2, 7, 8, 4, 1};
-  TProcess p;
-  for (int i = swoNone; i <= swoShowNormal; ++i) {
-    p.ShowWindow = static_cast<TShowWindowOptions>(i);
-    EXPECT_EQ(p.ShowWindowValue(), expected[i]) << "member " << i;
-  }
 }
 
 // --- Starting real children --------------------------------------------
@@ -367,7 +294,7 @@ TEST_F(ProcessTest, MissingProgramWithPipesAndEnvironmentRaises) {
 }
 
 TEST_F(ProcessTest, NonExecutableFileRaises) {
-  std::ofstream(PathOf("data.exe")) << "not a program";
+  WriteFile(PathOf("data.exe"), "not a program");
   TProcess p;
   p.Executable = PathOf("data.exe");
   EXPECT_EQ(ExecuteFailure(p),
@@ -376,7 +303,7 @@ TEST_F(ProcessTest, NonExecutableFileRaises) {
 }
 
 TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
-  std::ofstream(PathOf("junk.exe")) << "\x01\x02 not a program either";
+  WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
   TProcess p;
   p.Executable = PathOf("junk.exe");
@@ -386,7 +313,7 @@ TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
 }
 
 TEST_F(ProcessTest, SuspendedStartOfANonProgramIsReported) {
-  std::ofstream(PathOf("junk.exe")) << "\x01\x02 not a program either";
+  WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
   TProcess p;
   p.Executable = PathOf("junk.exe");
@@ -737,7 +664,7 @@ TEST_F(ProcessTest, DestroyingTheObjectLeavesTheChildRunning) {
     p.Execute();
     EXPECT_TRUE(p.Running());
   }
-  std::ofstream(go) << "go";
+  WriteFile(go, "go");
   // The child answers only while it still runs.
   bool seen = false;
   for (int i = 0; i < 3000 && !seen; ++i) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "runtime/exceptions.h"
+#include "tests/test_support.h"
 #include "zip/zip_reader.h"
 
 namespace stdfs = std::filesystem;
@@ -32,17 +33,12 @@ std::string Quote(const std::string& S) {
   return q + "'";
 }
 
-std::string Slurp(const stdfs::path& P) {
-  std::ifstream f(P, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
 // Relative path -> content ("<dir>" for folders).
 std::map<std::string, std::string> Tree(const stdfs::path& Root) {
   std::map<std::string, std::string> t;
   for (const auto& e : stdfs::recursive_directory_iterator(Root)) {
     const std::string rel = stdfs::relative(e.path(), Root).generic_string();
-    t[rel] = e.is_directory() ? "<dir>" : Slurp(e.path());
+    t[rel] = e.is_directory() ? "<dir>" : qbtest::ReadFile(e.path());
   }
   return t;
 }
@@ -50,10 +46,6 @@ std::map<std::string, std::string> Tree(const stdfs::path& Root) {
 class ZipInteropRead : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    Root = stdfs::temp_directory_path() /
-           ("qbzr_interop_" + std::string(info->name()) + "_" + std::to_string(std::random_device()() % 1000000));
-    stdfs::remove_all(Root);
     Src = Root / "src";
     Out = Root / "out";
     stdfs::create_directories(Src / "nested" / "deeper");
@@ -72,14 +64,7 @@ class ZipInteropRead : public ::testing::Test {
     Put("run.sh", "#!/bin/sh\necho hi\n");
     chmod((Src / "run.sh").c_str(), 0755);
   }
-  void TearDown() override {
-    std::error_code ec;
-    stdfs::remove_all(Root, ec);
-  }
-  void Put(const std::string& Rel, const std::string& Data) {
-    std::ofstream f(Src / Rel, std::ios::binary);
-    f << Data;
-  }
+  void Put(const std::string& Rel, const std::string& Data) { qbtest::WriteFile(Src / Rel, Data); }
   // Runs Command in the source folder; the archive is Root/a.zip.
   void Make(const std::string& Command) {
     const std::string cmd = "cd " + Quote(Src.string()) + " && ( " + Command + " ) > /dev/null 2>&1";
@@ -105,7 +90,9 @@ class ZipInteropRead : public ::testing::Test {
     ASSERT_EQ(stat((Out / "run.sh").c_str(), &st), 0);
     EXPECT_NE(st.st_mode & 0100, 0u) << "run.sh lost its execute bit";
   }
-  stdfs::path Root, Src, Out;
+  qbtest::TScratchFolder Scratch;
+  const stdfs::path& Root = Scratch.Root();
+  stdfs::path Src, Out;
 };
 
 const char* kPython = "python3";

@@ -35,7 +35,7 @@ std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
   std::map<std::string, Bytes> files;
   for (const auto& e : stdfs::recursive_directory_iterator(Folder))
     if (e.is_regular_file())
-      files[stdfs::relative(e.path(), Folder).string()] = ReadFile(e.path().string());
+      files[stdfs::relative(e.path(), Folder).string()] = B(ReadFile(e.path()));
   return files;
 }
 
@@ -94,11 +94,11 @@ class ZipToolsRead : public ::testing::TestWithParam<TTool> {
   void Check(const std::map<std::string, Bytes>& Files, const std::set<std::string>& Empty = {}) {
     const TTool& tool = GetParam();
     if (!HaveTool(tool.Program)) GTEST_SKIP() << tool.Program << " is not installed";
-    TScratch s;
+    TScratchFolder s;
     std::string in = s.Folder("in");
     for (const std::string& folder : Empty) s.Folder("in/" + folder);
     for (const auto& [name, data] : Files) {
-      stdfs::create_directories((s.Root / "in" / name).parent_path());
+      stdfs::create_directories((s.Root() / "in" / name).parent_path());
       WriteFile(in + name, data);
     }
     std::string archive = s.Path("packed.zip");
@@ -106,8 +106,8 @@ class ZipToolsRead : public ::testing::TestWithParam<TTool> {
     EXPECT_EQ(RunShell(Fill(tool.Test, archive, "")), 0) << tool.Test;
     std::string out = s.Folder("out");
     EXPECT_EQ(RunShell(Fill(tool.Extract, archive, s.Path("out"))), 0) << tool.Extract;
-    EXPECT_EQ(FolderContents(s.Root / "out"), Files);
-    EXPECT_EQ(Subfolders(s.Root / "out"), Subfolders(s.Root / "in"));
+    EXPECT_EQ(FolderContents(s.Root() / "out"), Files);
+    EXPECT_EQ(Subfolders(s.Root() / "out"), Subfolders(s.Root() / "in"));
   }
 };
 
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
 // defaults under the umask (no bits invented by the archive).
 TEST(ZipToolsNames, UnzipAndPythonGiveUtf8NamesAndUmaskModes) {
   const mode_t oldMask = umask(022);
-  TScratch s;
+  TScratchFolder s;
   std::string in = s.Folder("in");
   s.Folder("in/vide");
   s.Folder("in/\xc3\xbc");
@@ -181,7 +181,7 @@ TEST(ZipToolsNames, UnzipAndPythonGiveUtf8NamesAndUmaskModes) {
 }
 
 TEST(ZipToolsNames, EmptyFolderGivesAnArchiveTheToolsReadAsEmpty) {
-  TScratch s;
+  TScratchFolder s;
   std::string archive = s.Path("empty.zip");
   PackFolder(s.Folder("in"), archive);
   int code = 0;

@@ -1,6 +1,6 @@
-// Helpers for the archive reader's tests: scratch folders, whole-file reads
-// and writes through the system's own streams (UTF-8 paths on every
-// platform), raw Deflate through zlib and a byte-level archive builder.
+// Helpers for the archive reader's tests: raw Deflate through zlib and a
+// byte-level archive builder. Scratch folders and whole files come from the
+// test-support kit.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,46 +16,20 @@
 #include <vector>
 
 #include "fs/file_services.h"
-#include "fs/file_stream.h"
 #include "fs/memory_stream.h"
 #include "fs/path_text.h"
+#include "tests/test_support.h"
 #include "zip/zip_format.h"
 
 namespace zipr {
 
+using qbtest::ReadFile;
+using qbtest::TScratchFolder;
+using qbtest::WriteFile;
+
 using Bytes = std::vector<unsigned char>;
 
 inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
-
-// A folder of its own under the temporary folder, removed when the test ends.
-class TScratch {
- public:
-  TScratch() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::random_device rd;
-    std::string temp = GetTempFolder();
-    if (temp.empty()) temp = std::string("/tmp") + PathSeparator;
-    Root = temp + "qbzr_" + (info ? info->name() : "x") + "_" + std::to_string(rd() % 1000000) +
-           PathSeparator;
-    DeleteFolderTree(Root, false);
-    ForceFolders(Root);
-  }
-  ~TScratch() { DeleteFolderTree(Root, false); }
-  std::string Path(const std::string& Name) const { return Root + Name; }
-  std::string Root;  // ends with a separator
-};
-
-inline void WriteFile(const std::string& Path, const Bytes& Data) {
-  TFileStream f(Path, fmCreate);
-  if (!Data.empty()) f.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
-}
-
-inline Bytes ReadFile(const std::string& Path) {
-  TFileStream f(Path, fmOpenRead);
-  Bytes data(static_cast<size_t>(f.Size()));
-  if (!data.empty()) f.ReadBuffer(data.data(), static_cast<int32_t>(data.size()));
-  return data;
-}
 
 inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
   std::mt19937 gen(Seed);

@@ -29,7 +29,7 @@ class ZipReaderPosix : public ::testing::Test {
   void SetUp() override { OldMask = umask(022); }
   void TearDown() override { umask(OldMask); }
   mode_t OldMask = 0;
-  TScratch S;
+  TScratchFolder S;
 };
 
 }  // namespace

@@ -48,7 +48,7 @@ class ZipReader : public ::testing::Test {
     ForceFolders(S.Path("out"));
     return S.Path("out") + PathSeparator;
   }
-  TScratch S;
+  TScratchFolder S;
 };
 
 }  // namespace
@@ -60,21 +60,21 @@ TEST_F(ZipReader, FolderWithoutTrailingSeparatorGetsOne) {
   const std::string a = Archive(BuildArchive({{"x.txt", B("hello")}}));
   ForceFolders(S.Path("out"));
   ExtractArchive(a, S.Path("out"));
-  EXPECT_EQ(ReadFile(S.Path("out") + PathSeparator + "x.txt"), B("hello"));
+  EXPECT_EQ(ReadFile(S.Path("out") + PathSeparator + "x.txt"), "hello");
   EXPECT_FALSE(FileExists(S.Path("outx.txt")));
 }
 
 TEST_F(ZipReader, FolderWithTrailingSeparatorUsedAsIs) {
   const std::string a = Archive(BuildArchive({{"x.txt", B("hello")}}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "x.txt"), B("hello"));
+  EXPECT_EQ(ReadFile(Out() + "x.txt"), "hello");
   EXPECT_EQ(ListFolder(Out()), std::vector<std::string>{"x.txt"});
 }
 
 TEST_F(ZipReader, MissingOutputFolderIsCreated) {
   const std::string a = Archive(BuildArchive({{"x.txt", B("1")}}));
   ExtractArchive(a, S.Path("new") + PathSeparator + "deeper");
-  EXPECT_EQ(ReadFile(S.Path("new") + PathSeparator + "deeper" + PathSeparator + "x.txt"), B("1"));
+  EXPECT_EQ(ReadFile(S.Path("new") + PathSeparator + "deeper" + PathSeparator + "x.txt"), "1");
 }
 
 // ---------------------------------------------------------------------------
@@ -217,8 +217,8 @@ TEST_F(ZipReader, ExtraFieldsAndCommentsAreSkipped) {
   e2.Comment = B("c2");
   const std::string a = Archive(BuildArchive({e1, e2}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "one.txt"), B("first"));
-  EXPECT_EQ(ReadFile(Out() + "two.txt"), TextBytes(5000));
+  EXPECT_EQ(ReadFile(Out() + "one.txt"), "first");
+  EXPECT_EQ(B(ReadFile(Out() + "two.txt")), TextBytes(5000));
 }
 
 // ---------------------------------------------------------------------------
@@ -230,9 +230,9 @@ TEST_F(ZipReader, StoredAndDeflatedEntries) {
   const std::string a = Archive(BuildArchive({{"big.bin", big}, {"text.txt", text, 8},
                                               {"rand.bin", RandomBytes(40000, 2), 8}}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "big.bin"), big);
-  EXPECT_EQ(ReadFile(Out() + "text.txt"), text);
-  EXPECT_EQ(ReadFile(Out() + "rand.bin"), RandomBytes(40000, 2));
+  EXPECT_EQ(B(ReadFile(Out() + "big.bin")), big);
+  EXPECT_EQ(B(ReadFile(Out() + "text.txt")), text);
+  EXPECT_EQ(B(ReadFile(Out() + "rand.bin")), RandomBytes(40000, 2));
 }
 
 TEST_F(ZipReader, FolderEntryCreatesFolderOnly) {
@@ -256,13 +256,13 @@ TEST_F(ZipReader, FolderEntryWithADriveStaysInTheCurrentFolder) {
   // No output folder means the current folder. A folder entry keeps its ":"
   // (only file names lose their drive), so "X:/name/" must not become a
   // folder at the root of drive X.
-  const std::string drive = ExtractDrivePart(S.Root);
+  const std::string drive = ExtractDrivePart(S.Path(""));
   if (drive.empty()) GTEST_SKIP() << "no drive letters on this system";
-  const std::string unique = ExtractNamePart(ExcludeTrailingSeparator(S.Root)) + "_escape";
+  const std::string unique = ExtractNamePart(ExcludeTrailingSeparator(S.Path(""))) + "_escape";
   const std::string outside = drive + PathSeparator + unique;
   const std::string a = Archive(BuildArchive({{drive + "/" + unique + "/", {}}}));
   const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(S.Root);
+  std::filesystem::current_path(S.Path(""));
   try {
     TUnZipper u;
     u.SetFileName(a);
@@ -283,15 +283,15 @@ TEST_F(ZipReader, NestedNamesWithoutFolderEntriesCreateTheFolders) {
   ExtractArchive(a, Out());
   const std::string sub = Out() + "sub" + PathSeparator;
   EXPECT_EQ(ListFolder(sub), (std::vector<std::string>{"back/", "deeper/", "mixed/"}));
-  EXPECT_EQ(ReadFile(sub + "deeper" + PathSeparator + "a.txt"), B("A"));
-  EXPECT_EQ(ReadFile(sub + "back" + PathSeparator + "b.txt"), B("BB"));
+  EXPECT_EQ(ReadFile(sub + "deeper" + PathSeparator + "a.txt"), "A");
+  EXPECT_EQ(ReadFile(sub + "back" + PathSeparator + "b.txt"), "BB");
 }
 
 TEST_F(ZipReader, DriveLetterNameKeepsOnlyTheLastPart) {
   const std::string a = Archive(BuildArchive({{"C:/other/x.txt", B("x")}}));
   ExtractArchive(a, Out());
   EXPECT_EQ(ListFolder(Out()), std::vector<std::string>{"x.txt"});
-  EXPECT_EQ(ReadFile(Out() + "x.txt"), B("x"));
+  EXPECT_EQ(ReadFile(Out() + "x.txt"), "x");
 }
 
 TEST_F(ZipReader, ExistingFileReplacedOthersKept) {
@@ -299,8 +299,8 @@ TEST_F(ZipReader, ExistingFileReplacedOthersKept) {
   WriteFile(Out() + "keep.txt", B("mine"));
   const std::string a = Archive(BuildArchive({{"x.txt", B("new")}}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "x.txt"), B("new"));
-  EXPECT_EQ(ReadFile(Out() + "keep.txt"), B("mine"));
+  EXPECT_EQ(ReadFile(Out() + "x.txt"), "new");
+  EXPECT_EQ(ReadFile(Out() + "keep.txt"), "mine");
 }
 
 TEST_F(ZipReader, EmptyStoredAndDeflatedEntries) {
@@ -316,7 +316,7 @@ TEST_F(ZipReader, UnsupportedMethodLeavesEmptyFile) {
                                               {"after.txt", B("2")}}));
   EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(a, Out()); }),
             "Unsupported compression format 12");
-  EXPECT_EQ(ReadFile(Out() + "first.txt"), B("1"));
+  EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
   EXPECT_TRUE(FileExists(Out() + "bz.bin"));
   EXPECT_TRUE(ReadFile(Out() + "bz.bin").empty());
   EXPECT_FALSE(FileExists(Out() + "after.txt"));
@@ -328,7 +328,7 @@ TEST_F(ZipReader, ZeroDateTimeOfWrittenArchivesIsAccepted) {
   e.ModTime = 0;
   const std::string a = Archive(BuildArchive({e}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "z.txt"), B("z"));
+  EXPECT_EQ(ReadFile(Out() + "z.txt"), "z");
 }
 
 TEST_F(ZipReader, ZeroOrInvalidDosDateTimesExtractWithoutATime) {
@@ -352,7 +352,7 @@ TEST_F(ZipReader, ZeroOrInvalidDosDateTimesExtractWithoutATime) {
   ASSERT_EQ(u.Entries().Count(), static_cast<int>(stamps.size()));
   for (size_t i = 0; i < stamps.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(ReadFile(Out() + "t" + std::to_string(i) + ".txt"), TextBytes(100 + i));
+    EXPECT_EQ(B(ReadFile(Out() + "t" + std::to_string(i) + ".txt")), TextBytes(100 + i));
     if (i + 1 < stamps.size()) {
       EXPECT_EQ(u.Entries()[static_cast<int>(i)].DateTime, 0.0);
     }
@@ -490,7 +490,7 @@ TEST_F(ZipReader, DamagedByteInStoredDataIsACrcMismatchNamingTheEntry) {
   const std::string a = Archive(z);
   EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(a, Out()); }),
             Damaged("dir/x.bin", a, "CRC-32 mismatch"));
-  EXPECT_EQ(ReadFile(Out() + "first.txt"), B("1"));
+  EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
   EXPECT_FALSE(FileExists(Out() + "after.txt"));
 }
 
@@ -501,7 +501,7 @@ TEST_F(ZipReader, DamagedByteInDeflatedDataIsACrcMismatchNamingTheEntry) {
   const std::string a = Archive(BuildArchive({{"first.txt", B("1")}, e}));
   EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(a, Out()); }),
             Damaged("dir/x.txt", a, "CRC-32 mismatch"));
-  EXPECT_EQ(ReadFile(Out() + "first.txt"), B("1"));
+  EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
 }
 
 TEST_F(ZipReader, WrongCrcInRecordsIsRefused) {
@@ -569,10 +569,10 @@ TEST_F(ZipReader, TraversalNamesRejectedAndNothingWrittenOutside) {
     const std::string a = Archive(BuildArchive({{"ok.txt", B("ok")}, {name, B("evil")}}));
     EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(a, Out() + "sub" + PathSeparator); }),
               "Entry name \"" + name + "\" leads outside the output folder");
-    EXPECT_EQ(ReadFile(Out() + "sub" + PathSeparator + "ok.txt"), B("ok"));
+    EXPECT_EQ(ReadFile(Out() + "sub" + PathSeparator + "ok.txt"), "ok");
     // Only the archive and the output folder are in the scratch root, only
     // sub in the output folder, only ok.txt in sub.
-    EXPECT_EQ(ListFolder(S.Root), (std::vector<std::string>{"a.zip", "out/"}));
+    EXPECT_EQ(ListFolder(S.Path("")), (std::vector<std::string>{"a.zip", "out/"}));
     EXPECT_EQ(ListFolder(Out()), std::vector<std::string>{"sub/"});
     EXPECT_EQ(ListFolder(Out() + "sub" + PathSeparator), std::vector<std::string>{"ok.txt"});
     DeleteFolderTree(Out(), false);
@@ -595,7 +595,7 @@ TEST_F(ZipReader, DeviceNamesAreRefusedOnWindowsOnly) {
     std::string path = Out() + name;
     std::replace(path.begin(), path.end(), '\\', '/');
     if (path.back() == '/') EXPECT_TRUE(FolderExists(path));
-    else EXPECT_EQ(ReadFile(path), B("dev"));
+    else EXPECT_EQ(ReadFile(path), "dev");
 #endif
     DeleteFolderTree(Out(), false);
   }
@@ -605,9 +605,9 @@ TEST_F(ZipReader, DotsInsideNamesAreFine) {
   const std::string a = Archive(BuildArchive({{"a..b/..c/d..", B("1")}, {"./x.txt", B("2")},
                                               {"v1.2/...txt", B("3")}}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "a..b" + PathSeparator + "..c" + PathSeparator + "d.."), B("1"));
-  EXPECT_EQ(ReadFile(Out() + "x.txt"), B("2"));
-  EXPECT_EQ(ReadFile(Out() + "v1.2" + PathSeparator + "...txt"), B("3"));
+  EXPECT_EQ(ReadFile(Out() + "a..b" + PathSeparator + "..c" + PathSeparator + "d.."), "1");
+  EXPECT_EQ(ReadFile(Out() + "x.txt"), "2");
+  EXPECT_EQ(ReadFile(Out() + "v1.2" + PathSeparator + "...txt"), "3");
 }
 
 TEST(EntryNameLeadsOutside, Rules) {
@@ -661,9 +661,9 @@ TEST_F(ZipReader, DataDescriptorEntriesTakeSizesFromDirectory) {
   u.SetFileName(a);
   u.SetOutputPath(Out());
   u.ExtractAll();
-  EXPECT_EQ(ReadFile(Out() + "streamed.bin"), RandomBytes(70000, 5));
-  EXPECT_EQ(ReadFile(Out() + "streamed.txt"), TextBytes(90000));
-  EXPECT_EQ(ReadFile(Out() + "plain.txt"), B("p"));
+  EXPECT_EQ(B(ReadFile(Out() + "streamed.bin")), RandomBytes(70000, 5));
+  EXPECT_EQ(B(ReadFile(Out() + "streamed.txt")), TextBytes(90000));
+  EXPECT_EQ(ReadFile(Out() + "plain.txt"), "p");
   EXPECT_EQ(u.Entries()[0].Size, 70000);
   EXPECT_EQ(u.Entries()[1].Size, 90000);
 }
@@ -691,9 +691,9 @@ TEST_F(ZipReader, NonUtf8NamesAreReadAsCodePage437) {
                                               {"\xe9t\xe9.txt", B("2")},
                                               {"na\xc3\xafve.txt", B("3")}}));
   ExtractArchive(a, Out());
-  EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), B("1"));            // café
-  EXPECT_EQ(ReadFile(Out() + "\xce\x98t\xce\x98.txt"), B("2"));      // ΘtΘ
-  EXPECT_EQ(ReadFile(Out() + "na\xc3\xafve.txt"), B("3"));           // naïve, kept
+  EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), "1");        // café
+  EXPECT_EQ(ReadFile(Out() + "\xce\x98t\xce\x98.txt"), "2");  // ΘtΘ
+  EXPECT_EQ(ReadFile(Out() + "na\xc3\xafve.txt"), "3");       // naïve, kept
 }
 
 TEST_F(ZipReader, Utf8FlaggedNamesOfNtfsAndUnixHostsAreRead) {
@@ -705,8 +705,8 @@ TEST_F(ZipReader, Utf8FlaggedNamesOfNtfsAndUnixHostsAreRead) {
   const std::string a = Archive(BuildArchive({ntfs, unix}));
   ExtractArchive(a, Out());
   EXPECT_EQ(ListFolder(Out()), (std::vector<std::string>{"caf\xc3\xa9.txt", "\xc3\xbc/"}));
-  EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), B("1"));
-  EXPECT_EQ(ReadFile(Out() + "\xc3\xbc" + PathSeparator + "\xc3\x9f.txt"), TextBytes(300));
+  EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), "1");
+  EXPECT_EQ(B(ReadFile(Out() + "\xc3\xbc" + PathSeparator + "\xc3\x9f.txt")), TextBytes(300));
 }
 
 TEST(NameDecoding, Utf8Validity) {
@@ -803,7 +803,7 @@ TEST_F(ZipReader, NamesCannotChangeWhileBusy) {
   EXPECT_EQ(u.Messages[1], "Changing output file name is not allowed while (un)zipping");
   EXPECT_EQ(u.FileName(), a);
   EXPECT_FALSE(u.Busy());
-  EXPECT_EQ(ReadFile(Out() + "x.txt"), B("x"));
+  EXPECT_EQ(ReadFile(Out() + "x.txt"), "x");
 }
 
 TEST_F(ZipReader, NotBusyAfterFailure) {
@@ -854,8 +854,8 @@ TEST_F(ZipReader, NewDecompressorIsTheHookForMethods) {
   u.SetFileName(a);
   u.SetOutputPath(Out());
   u.ExtractAll();
-  EXPECT_EQ(ReadFile(Out() + "r.bin"), B("fedcba"));
-  EXPECT_EQ(ReadFile(Out() + "d.txt"), TextBytes(999));
+  EXPECT_EQ(ReadFile(Out() + "r.bin"), "fedcba");
+  EXPECT_EQ(B(ReadFile(Out() + "d.txt")), TextBytes(999));
 }
 
 // ---------------------------------------------------------------------------

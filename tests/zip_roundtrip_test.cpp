@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "fs/file_services.h"
-#include "fs/file_stream.h"
 #include "tests/zip_writer_support.h"
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
@@ -19,62 +17,50 @@ namespace {
 
 std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
   std::map<std::string, Bytes> files;
-  for (const auto& e : stdfs::directory_iterator(Folder))
-    files[e.path().filename().string()] = ReadFile(e.path().string());
+  for (const auto& e : stdfs::directory_iterator(Folder)) files[e.path().filename().u8string()] = B(ReadFile(e.path()));
   return files;
 }
 
-void RoundTrip(const TScratch& S, const std::map<std::string, Bytes>& Files) {
+void RoundTrip(const TScratchFolder& S, const std::map<std::string, Bytes>& Files) {
   std::string in = S.Folder("in");
   for (const auto& [name, data] : Files) WriteFile(in + name, data);
   std::string archive = S.Path("packed.zip");
   PackFolder(in, archive);
   std::string out = S.Folder("out");
   ExtractArchive(archive, out);
-  EXPECT_EQ(FolderContents(S.Root / "out"), Files);
+  EXPECT_EQ(FolderContents(S.Root() / "out"), Files);
 }
 
 // A tree as relative names ("/" between levels, a final "/" for a folder)
-// and the contents of the files. Made and read through the system's own
-// services, so that names outside ASCII are UTF-8 on every platform.
+// and the contents of the files, made and read through std::filesystem.
 using TTree = std::map<std::string, std::string>;
 
 void MakeTree(const std::string& Root, const TTree& Tree) {
   for (const auto& [name, data] : Tree) {
-    const std::string path = Root + NormalizeSeparators(name);
-    if (name.back() == '/') {
-      ASSERT_TRUE(ForceFolders(path)) << name;
-      continue;
-    }
-    ForceFolders(ExtractFolderPart(path));
-    TFileStream f(path, fmCreate);
-    if (!data.empty()) f.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+    const stdfs::path path = qbtest::U8(Root + name);
+    stdfs::create_directories(name.back() == '/' ? path : path.parent_path());
+    if (name.back() != '/') WriteFile(path, data);
   }
 }
 
-void ReadTree(const std::string& Folder, const std::string& Prefix, TTree& Tree) {
-  std::vector<std::pair<std::string, bool>> children;
-  TSearchRecord r;
-  for (int rc = FindFirstEntry(Folder + "*", faAnyFile, r); rc == 0; rc = FindNextEntry(r))
-    if (r.Name != "." && r.Name != "..") children.emplace_back(r.Name, (r.Attributes & faDirectory) != 0);
-  FindEnd(r);
-  for (const auto& [name, isFolder] : children) {
-    if (isFolder) {
-      Tree[Prefix + name + "/"] = "";
-      ReadTree(Folder + name + PathSeparator, Prefix + name + "/", Tree);
-    } else {
-      TFileStream f(Folder + name, fmOpenRead);
-      std::string data(static_cast<size_t>(f.Size()), '\0');
-      if (!data.empty()) f.ReadBuffer(&data[0], static_cast<int32_t>(data.size()));
-      Tree[Prefix + name] = data;
-    }
+TTree ReadTree(const std::string& Folder) {
+  TTree tree;
+  stdfs::path root = qbtest::U8(Folder);
+  if (!root.has_filename()) root = root.parent_path();  // a trailing separator
+  for (const auto& e : stdfs::recursive_directory_iterator(root)) {
+    const std::string name = e.path().lexically_relative(root).generic_u8string();
+    if (e.is_directory())
+      tree[name + "/"] = "";
+    else
+      tree[name] = ReadFile(e.path());
   }
+  return tree;
 }
 
 }  // namespace
 
 TEST(PackAndExtract, SubfoldersEmptyFoldersAndNamesOutsideAscii) {
-  TScratch s;
+  TScratchFolder s;
   const Bytes random = RandomBytes(30000, 13);
   const TTree tree = {{"top.txt", "top"},
                       {"sub/", ""},
@@ -91,23 +77,19 @@ TEST(PackAndExtract, SubfoldersEmptyFoldersAndNamesOutsideAscii) {
   PackFolder(in, s.Path("packed.zip"));
   const std::string out = s.Folder("out");
   ExtractArchive(s.Path("packed.zip"), out);
-  TTree got;
-  ReadTree(out, "", got);
-  EXPECT_EQ(got, tree);
+  EXPECT_EQ(ReadTree(out), tree);
 }
 
 TEST(PackAndExtract, EmptyFolder) {
-  TScratch s;
+  TScratchFolder s;
   PackFolder(s.Folder("in"), s.Path("packed.zip"));
   const std::string out = s.Folder("out");
   ExtractArchive(s.Path("packed.zip"), out);
-  TTree got;
-  ReadTree(out, "", got);
-  EXPECT_TRUE(got.empty());
+  EXPECT_TRUE(ReadTree(out).empty());
 }
 
 TEST(PackAndExtract, EmptyRandomAndTextFiles) {
-  TScratch s;
+  TScratchFolder s;
   RoundTrip(s, {{"empty", {}},
                 {"random.bin", RandomBytes(70000, 11)},
                 {"text.txt", TextBytes(120000)},
@@ -115,7 +97,7 @@ TEST(PackAndExtract, EmptyRandomAndTextFiles) {
 }
 
 TEST(PackAndExtract, InputAboveTheInMemoryLimit) {
-  TScratch s;
+  TScratchFolder s;
   Bytes big = TextBytes(10240001 + 4096);
   Bytes noise = RandomBytes(10240001, 12);
   RoundTrip(s, {{"big.txt", big}, {"noise.bin", noise}, {"small.txt", TextBytes(10)}});

@@ -1,6 +1,6 @@
-// Helpers shared by the archive writer's tests: scratch folders, whole-file
-// reads and writes, an independent parser of the archives the writer
-// produces, and raw Deflate decoding through zlib.
+// Helpers shared by the archive writer's tests: an independent parser of
+// the archives the writer produces, and raw Deflate decoding through zlib.
+// Scratch folders and whole files come from the test-support kit.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,55 +9,23 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fs/path_text.h"
+#include "tests/test_support.h"
 
 namespace zipw {
+
+using qbtest::ReadFile;
+using qbtest::TScratchFolder;
+using qbtest::WriteFile;
 
 using Bytes = std::vector<unsigned char>;
 namespace stdfs = std::filesystem;
 
-// A folder of its own under the system temporary folder, removed with
-// everything in it when the test ends.
-class TScratch {
- public:
-  TScratch() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::random_device rd;
-    std::string name = std::string("qbzw_") + (info ? info->name() : "x") + "_" +
-                       std::to_string(rd() % 1000000);
-    Root = stdfs::temp_directory_path() / name;
-    stdfs::remove_all(Root);
-    stdfs::create_directories(Root);
-  }
-  ~TScratch() {
-    std::error_code ec;
-    stdfs::remove_all(Root, ec);
-  }
-  // A path inside the scratch folder as system text.
-  std::string Path(const std::string& Name) const { return (Root / Name).string(); }
-  // A folder inside the scratch folder, created, with a trailing separator.
-  std::string Folder(const std::string& Name) const {
-    stdfs::create_directories(Root / Name);
-    return (Root / Name).string() + PathSeparator;
-  }
-  stdfs::path Root;
-};
-
-inline void WriteFile(const std::string& Path, const Bytes& Data) {
-  std::ofstream f(Path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  ASSERT_TRUE(f.good()) << Path;
-}
-
-inline Bytes ReadFile(const std::string& Path) {
-  std::ifstream f(Path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
+inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
 
 inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
   std::mt19937 gen(Seed);
@@ -174,10 +142,12 @@ inline TParsedArchive ParseArchive(const Bytes& A) {
   return r;
 }
 
-// The names of the files directly in a folder, in no particular order.
+inline TParsedArchive ParseArchive(const std::string& A) { return ParseArchive(B(A)); }
+
+// The names of the files directly in a folder, sorted.
 inline std::vector<std::string> FolderNames(const stdfs::path& Folder) {
   std::vector<std::string> names;
-  for (const auto& e : stdfs::directory_iterator(Folder)) names.push_back(e.path().filename().string());
+  for (const auto& e : stdfs::directory_iterator(Folder)) names.push_back(e.path().filename().u8string());
   std::sort(names.begin(), names.end());
   return names;
 }
