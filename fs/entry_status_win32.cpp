@@ -45,7 +45,11 @@ TEntryStatus EntryStatus(const std::string& Path) {
     return Status;
   }
   Status.Exists = true;
-  Status.Link = (Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  // The path's own attributes as well: Wine opens a Unix link as what it
+  // points to, but shows the link in them.
+  const DWORD PathAttributes = GetFileAttributesW(WidePath(Entry).c_str());
+  Status.Link = ((Info.dwFileAttributes | (PathAttributes == INVALID_FILE_ATTRIBUTES ? 0 : PathAttributes)) &
+                 FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   Status.Folder = !Status.Link && (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   Status.RegularFile = !Status.Link && !Status.Folder && GetFileType(Handle) == FILE_TYPE_DISK;
   PSID Owner = nullptr;

@@ -201,10 +201,8 @@ TEST(EntryStatus, SaysWhatStandsAtAPathWithoutFollowingALink) {
   EXPECT_FALSE(Status.Folder || Status.Link);
   Status = EntryStatus(Dir.Path("") );
   EXPECT_TRUE(Status.Folder && !Status.Link && Status.OwnedByUser);
-  // Wine shows a Unix link to a folder as a plain folder through an open
-  // handle.
   std::string Why;
-  if (!qbtest::IsWine() && qbtest::MakeFolderLink(Dir.Path(""), P(Dir, "link"), Why)) {
+  if (qbtest::MakeFolderLink(Dir.Path(""), P(Dir, "link"), Why)) {
     Status = EntryStatus(P(Dir, "link") + std::string(1, PathSeparator));
     EXPECT_TRUE(Status.Link);
     EXPECT_FALSE(Status.Folder);
