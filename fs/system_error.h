@@ -21,14 +21,12 @@ bool IsSharingViolation(int Code);
 std::string PlatformErrorReason(int Code);
 
 // Codes of this system for conditions the operating system has no code for.
-enum : int {
-  // The entry exists but is not a regular file (a folder, a FIFO, a
-  // device, a socket).
-  NotARegularFileError = -1001,
-  // The entry is a link, which is never followed here.
-  IsALinkError = -1002,
-  // The entry belongs to another user.
-  NotOwnedError = -1003,
-  // A folder stands where a file is to go.
-  FolderInTheWayError = -1004,
-};
+// The entry exists but is not a regular file (a folder, a FIFO, a device,
+// a socket).
+inline constexpr int NotARegularFileError = -1001;
+// The entry is a link, which is never followed here.
+inline constexpr int IsALinkError = -1002;
+// The entry belongs to another user.
+inline constexpr int NotOwnedError = -1003;
+// A folder stands where a file is to go.
+inline constexpr int FolderInTheWayError = -1004;

@@ -10,14 +10,14 @@
 
 #include "fs/stream.h"
 
-enum : uint32_t {
-  LocalFileHeaderSignature = 0x04034B50,
-  CentralFileHeaderSignature = 0x02014B50,
-  EndOfCentralDirSignature = 0x06054B50
-};
+inline constexpr uint32_t LocalFileHeaderSignature = 0x04034B50;
+inline constexpr uint32_t CentralFileHeaderSignature = 0x02014B50;
+inline constexpr uint32_t EndOfCentralDirSignature = 0x06054B50;
 
 // Sizes of the records on disk (the name and extra fields follow them).
-enum : int32_t { LocalFileHeaderSize = 30, CentralFileHeaderSize = 46, EndOfCentralDirSize = 22 };
+inline constexpr int32_t LocalFileHeaderSize = 30;
+inline constexpr int32_t CentralFileHeaderSize = 46;
+inline constexpr int32_t EndOfCentralDirSize = 22;
 
 // General-purpose flag bits: the reader looks at the first two, the writer
 // sets the third for names outside ASCII.
