@@ -7,7 +7,7 @@
 // launcher's peak resident memory (wait4's ru_maxrss) against the bundle's
 // size plus 8 MB.
 //
-//   launcher_bench [RUNS]      (default 7)
+//   launcher_bench [RUNS](default 7)
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -70,8 +70,8 @@ TRun Spawn(const std::vector<std::string>& Words, const std::string& Folder,
 
 double Median(std::vector<double> Values) {
   std::sort(Values.begin(), Values.end());
-  size_t n = Values.size();
-  return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
+  size_t N = Values.size();
+  return N % 2 ? Values[N / 2] : (Values[N / 2 - 1] + Values[N / 2]) / 2;
 }
 
 int System(const std::string& Command) { return std::system(Command.c_str()); }
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> LauncherTimes, ToolTimes;
   long PeakKiB = 0;
-  for (int i = 0; i < Runs; ++i) {
+  for (int I = 0; I < Runs; ++I) {
     TRun Tool = Spawn({"sh", "-c", Baseline}, User, {});
     if (Tool.ExitCode != 0) {
       std::fprintf(stderr, "baseline failed (%d)\n", Tool.ExitCode);

@@ -43,8 +43,8 @@ double Seconds(Clock::duration D) { return std::chrono::duration<double>(D).coun
 
 double Median(std::vector<double> V) {
   std::sort(V.begin(), V.end());
-  size_t n = V.size();
-  return n % 2 ? V[n / 2] : (V[n / 2 - 1] + V[n / 2]) / 2;
+  size_t N = V.size();
+  return N % 2 ? V[N / 2] : (V[N / 2 - 1] + V[N / 2]) / 2;
 }
 
 struct TRunResult {
@@ -53,22 +53,22 @@ struct TRunResult {
 
 // Runs a program with its output discarded; its exit code.
 TRunResult Spawn(const std::vector<std::string>& Args) {
-  std::vector<char*> argv;
-  for (const auto& a : Args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  TRunResult r;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::vector<char*> Argv;
+  for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
+  Argv.push_back(nullptr);
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&Actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t Pid;
+  TRunResult R;
+  if (posix_spawnp(&Pid, Argv[0], &Actions, nullptr, Argv.data(), environ) == 0) {
+    int Status = 0;
+    waitpid(Pid, &Status, 0);
+    R.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
   }
-  posix_spawn_file_actions_destroy(&actions);
-  return r;
+  posix_spawn_file_actions_destroy(&Actions);
+  return R;
 }
 
 // The peak resident memory of a tool process alone. A child of this
@@ -76,29 +76,29 @@ TRunResult Spawn(const std::vector<std::string>& Args) {
 // program runs again as a small helper ("--rss-of File Program Args...")
 // that starts the tool and writes the tool's peak (kB) into File.
 long ToolPeakRssKb(const std::vector<std::string>& Args, const stdfs::path& Scratch) {
-  const stdfs::path file = Scratch / "rss.txt";
-  std::vector<std::string> helper{"/proc/self/exe", "--rss-of", file.string()};
-  helper.insert(helper.end(), Args.begin(), Args.end());
-  Spawn(helper);
-  std::ifstream in(file);
-  long kb = -1;
-  in >> kb;
-  return kb;
+  const stdfs::path File = Scratch / "rss.txt";
+  std::vector<std::string> Helper{"/proc/self/exe", "--rss-of", File.string()};
+  Helper.insert(Helper.end(), Args.begin(), Args.end());
+  Spawn(Helper);
+  std::ifstream In(File);
+  long Kb = -1;
+  In >> Kb;
+  return Kb;
 }
 
-int RssHelper(int argc, char** argv) {
-  if (argc < 4) return 2;
-  pid_t pid = fork();
-  if (pid == 0) {
+int RssHelper(int Argc, char** Argv) {
+  if (Argc < 4) return 2;
+  pid_t Pid = fork();
+  if (Pid == 0) {
     setenv("GLIBC_TUNABLES", "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=1073741824", 1);
-    execvp(argv[3], argv + 3);
+    execvp(Argv[3], Argv + 3);
     _exit(127);
   }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  std::ofstream(argv[2]) << usage.ru_maxrss << "\n";
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  int Status = 0;
+  struct rusage Usage {};
+  wait4(Pid, &Status, 0, &Usage);
+  std::ofstream(Argv[2]) << Usage.ru_maxrss << "\n";
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 1;
 }
 
 bool HaveTool(const std::string& Tool) {
@@ -106,9 +106,9 @@ bool HaveTool(const std::string& Tool) {
 }
 
 void CopyFileBytes(const stdfs::path& From, const stdfs::path& To) {
-  std::error_code ec;
-  stdfs::create_directories(To.parent_path(), ec);
-  stdfs::copy_file(From, To, stdfs::copy_options::overwrite_existing, ec);
+  std::error_code Ec;
+  stdfs::create_directories(To.parent_path(), Ec);
+  stdfs::copy_file(From, To, stdfs::copy_options::overwrite_existing, Ec);
 }
 
 // Files from the usual places of a Debian system, walked in sorted order and
@@ -119,46 +119,46 @@ struct TPicked {
 };
 
 TPicked PickFiles(const std::vector<std::string>& Roots, size_t Count, uintmax_t TargetBytes) {
-  std::vector<std::pair<stdfs::path, uintmax_t>> all;
-  for (const auto& root : Roots) {
-    std::error_code ec;
-    stdfs::recursive_directory_iterator it(root, stdfs::directory_options::skip_permission_denied, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-      if (it.depth() > 6) continue;
-      std::error_code e2;
-      if (!it->is_regular_file(e2) || it->is_symlink(e2)) continue;
-      uintmax_t size = it->file_size(e2);
-      if (e2 || size < 256 || size > 1500000) continue;
-      if (::access(it->path().c_str(), R_OK) != 0) continue;
-      all.emplace_back(it->path(), size);
+  std::vector<std::pair<stdfs::path, uintmax_t>> All;
+  for (const auto& Root : Roots) {
+    std::error_code Ec;
+    stdfs::recursive_directory_iterator It(Root, stdfs::directory_options::skip_permission_denied, Ec), End;
+    for (; !Ec && It != End; It.increment(Ec)) {
+      if (It.depth() > 6) continue;
+      std::error_code E2;
+      if (!It->is_regular_file(E2) || It->is_symlink(E2)) continue;
+      uintmax_t Size = It->file_size(E2);
+      if (E2 || Size < 256 || Size > 1500000) continue;
+      if (::access(It->path().c_str(), R_OK) != 0) continue;
+      All.emplace_back(It->path(), Size);
     }
   }
-  std::sort(all.begin(), all.end());
-  TPicked picked;
-  if (all.empty()) return picked;
+  std::sort(All.begin(), All.end());
+  TPicked Picked;
+  if (All.empty()) return Picked;
   // Average size wanted, and a stride that spreads the choice over all.
-  double stride = std::max(1.0, static_cast<double>(all.size()) / static_cast<double>(Count));
-  uintmax_t average = TargetBytes / Count;
-  for (double pos = 0; picked.Files.size() < Count && pos < all.size(); pos += stride) {
+  double Stride = std::max(1.0, static_cast<double>(All.size()) / static_cast<double>(Count));
+  uintmax_t Mean = TargetBytes / Count;
+  for (double Pos = 0; Picked.Files.size() < Count && Pos < All.size(); Pos += Stride) {
     // Among a few neighbours take the one closest to the average size.
-    size_t best = static_cast<size_t>(pos);
-    for (size_t k = best; k < std::min(all.size(), static_cast<size_t>(pos + stride)); ++k) {
-      auto d = [&](size_t i) { return all[i].second > average ? all[i].second - average : average - all[i].second; };
-      if (d(k) < d(best)) best = k;
+    size_t Best = static_cast<size_t>(Pos);
+    for (size_t K = Best; K < std::min(All.size(), static_cast<size_t>(Pos + Stride)); ++K) {
+      auto D = [&](size_t I) { return All[I].second > Mean ? All[I].second - Mean : Mean - All[I].second; };
+      if (D(K) < D(Best)) Best = K;
     }
-    stdfs::path rel = all[best].first.relative_path();
-    picked.Files.emplace_back(all[best].first, rel);
-    picked.Bytes += all[best].second;
+    stdfs::path Rel = All[Best].first.relative_path();
+    Picked.Files.emplace_back(All[Best].first, Rel);
+    Picked.Bytes += All[Best].second;
   }
-  return picked;
+  return Picked;
 }
 
 long ReadStatusKb(const char* Key) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  size_t n = std::strlen(Key);
-  while (std::getline(f, line))
-    if (line.compare(0, n, Key) == 0) return std::atol(line.c_str() + n + 1);
+  std::ifstream F("/proc/self/status");
+  std::string Line;
+  size_t N = std::strlen(Key);
+  while (std::getline(F, Line))
+    if (Line.compare(0, N, Key) == 0) return std::atol(Line.c_str() + N + 1);
   return -1;
 }
 
@@ -177,35 +177,35 @@ struct TPeak {
 };
 
 TPeak ExtractionPeak(const stdfs::path& Archive, const stdfs::path& Folder, const stdfs::path& Scratch) {
-  const stdfs::path file = Scratch / "peak.txt";
-  stdfs::remove(file);
-  Spawn({"/proc/self/exe", "--extract-peak", file.string(), Archive.string(), Folder.string() + "/"});
-  std::ifstream in(file);
-  TPeak p;
-  in >> p.AddedKb >> p.WholeKb;
-  return p;
+  const stdfs::path File = Scratch / "peak.txt";
+  stdfs::remove(File);
+  Spawn({"/proc/self/exe", "--extract-peak", File.string(), Archive.string(), Folder.string() + "/"});
+  std::ifstream In(File);
+  TPeak P;
+  In >> P.AddedKb >> P.WholeKb;
+  return P;
 }
 
-int ExtractPeakHelper(int argc, char** argv) {
-  if (argc < 5) return 2;
+int ExtractPeakHelper(int Argc, char** Argv) {
+  if (Argc < 5) return 2;
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  long base = ReadStatusKb("VmRSS:");
+  long Base = ReadStatusKb("VmRSS:");
   try {
-    ExtractArchive(argv[3], argv[4]);
+    ExtractArchive(Argv[3], Argv[4]);
   } catch (...) {
     return 1;
   }
-  long peak = std::max(ReadStatusKb("VmHWM:"), ReadStatusKb("VmRSS:"));
-  std::ofstream(argv[2]) << peak - base << " " << peak << "\n";
+  long Peak = std::max(ReadStatusKb("VmHWM:"), ReadStatusKb("VmRSS:"));
+  std::ofstream(Argv[2]) << Peak - Base << " " << Peak << "\n";
   return 0;
 }
 
 std::map<std::string, uintmax_t> TreeSummary(const stdfs::path& Root) {
-  std::map<std::string, uintmax_t> m;
-  for (const auto& e : stdfs::recursive_directory_iterator(Root))
-    if (e.is_regular_file()) m[stdfs::relative(e.path(), Root).string()] = e.file_size();
-  return m;
+  std::map<std::string, uintmax_t> M;
+  for (const auto& E : stdfs::recursive_directory_iterator(Root))
+    if (E.is_regular_file()) M[stdfs::relative(E.path(), Root).string()] = E.file_size();
+  return M;
 }
 
 void Fresh(const stdfs::path& Folder) {
@@ -219,35 +219,35 @@ int main(int argc, char** argv) {
   if (argc > 1 && !std::strcmp(argv[1], "--rss-of")) return RssHelper(argc, argv);
   if (argc > 1 && !std::strcmp(argv[1], "--extract-peak")) return ExtractPeakHelper(argc, argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  int runs = 7;
-  bool keep = false;
-  stdfs::path base = stdfs::temp_directory_path();
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--keep")) keep = true;
-    else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) base = argv[++i];
+  int Runs = 7;
+  bool Keep = false;
+  stdfs::path Base = stdfs::temp_directory_path();
+  for (int I = 1; I < argc; ++I) {
+    if (!std::strcmp(argv[I], "--runs") && I + 1 < argc) Runs = std::max(1, std::atoi(argv[++I]));
+    else if (!std::strcmp(argv[I], "--keep")) Keep = true;
+    else if (!std::strcmp(argv[I], "--dir") && I + 1 < argc) Base = argv[++I];
     else {
       std::fprintf(stderr, "usage: %s [--runs N] [--dir FOLDER] [--keep]\n", argv[0]);
       return 2;
     }
   }
-  for (const char* tool : {"zip", "unzip", "bsdtar"})
-    if (!HaveTool(tool)) {
-      std::fprintf(stderr, "%s is not installed\n", tool);
+  for (const char* Tool : {"zip", "unzip", "bsdtar"})
+    if (!HaveTool(Tool)) {
+      std::fprintf(stderr, "%s is not installed\n", Tool);
       return 1;
     }
 
-  const stdfs::path work = base / ("qb_zip_bench_" + std::to_string(getpid()));
-  Fresh(work);
-  const stdfs::path bundleSrc = work / "bundle_src", dict = work / "dict";
+  const stdfs::path Work = Base / ("qb_zip_bench_" + std::to_string(getpid()));
+  Fresh(Work);
+  const stdfs::path BundleSrc = Work / "bundle_src", Dict = Work / "dict";
 
   // The bundle-like tree and its archive.
   // Headers, scripts and shared libraries, like a runtime with its library.
-  TPicked bundle = PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"},
+  TPicked Bundle = PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"},
                              1000, 19u << 20);
-  for (const auto& [from, rel] : bundle.Files) CopyFileBytes(from, bundleSrc / rel);
-  const stdfs::path bundleZip = work / "bundle.zip";
-  if (std::system(("cd '" + bundleSrc.string() + "' && zip -q -r '" + bundleZip.string() + "' .").c_str()) != 0) {
+  for (const auto& [from, rel] : Bundle.Files) CopyFileBytes(from, BundleSrc / rel);
+  const stdfs::path BundleZip = Work / "bundle.zip";
+  if (std::system(("cd '" + BundleSrc.string() + "' && zip -q -r '" + BundleZip.string() + "' .").c_str()) != 0) {
     std::fprintf(stderr, "zip -r failed\n");
     return 1;
   }
@@ -255,133 +255,133 @@ int main(int argc, char** argv) {
   // The dictionary-like folder: 40 text files of about 50 kB, cut from real
   // text (headers and documentation).
   {
-    TPicked text = PickFiles({"/usr/include"}, 400, 6u << 20);
-    Fresh(dict);
-    std::string pool;
-    for (const auto& f : text.Files) {
-      std::ifstream in(f.first, std::ios::binary);
-      pool.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      if (pool.size() > (2u << 20) + 100000) break;
+    TPicked Text = PickFiles({"/usr/include"}, 400, 6u << 20);
+    Fresh(Dict);
+    std::string Pool;
+    for (const auto& F : Text.Files) {
+      std::ifstream In(F.first, std::ios::binary);
+      Pool.append(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+      if (Pool.size() > (2u << 20) + 100000) break;
     }
-    size_t each = std::min<size_t>(pool.size() / 40, 52000);
-    for (int i = 0; i < 40; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "dic_%02d.txt", i);
-      std::ofstream out(dict / name, std::ios::binary);
-      out.write(pool.data() + static_cast<size_t>(i) * each, static_cast<std::streamsize>(each));
+    size_t Each = std::min<size_t>(Pool.size() / 40, 52000);
+    for (int I = 0; I < 40; ++I) {
+      char Name[32];
+      std::snprintf(Name, sizeof Name, "dic_%02d.txt", I);
+      std::ofstream Out(Dict / Name, std::ios::binary);
+      Out.write(Pool.data() + static_cast<size_t>(I) * Each, static_cast<std::streamsize>(Each));
     }
   }
-  uintmax_t dictBytes = 0;
-  for (const auto& e : stdfs::directory_iterator(dict)) dictBytes += e.file_size();
+  uintmax_t DictBytes = 0;
+  for (const auto& E : stdfs::directory_iterator(Dict)) DictBytes += E.file_size();
 
   // A single large entry, to show that extraction memory does not grow with
   // the entry.
-  const stdfs::path bigSrc = work / "big_src", bigZip = work / "big.zip";
+  const stdfs::path BigSrc = Work / "big_src", BigZip = Work / "big.zip";
   {
-    stdfs::create_directories(bigSrc);
-    std::ofstream out(bigSrc / "big.bin", std::ios::binary);
-    std::vector<char> block;
-    for (const auto& [from, rel] : bundle.Files) {
-      std::ifstream in(from, std::ios::binary);
-      block.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    stdfs::create_directories(BigSrc);
+    std::ofstream Out(BigSrc / "big.bin", std::ios::binary);
+    std::vector<char> Block;
+    for (const auto& [from, rel] : Bundle.Files) {
+      std::ifstream In(from, std::ios::binary);
+      Block.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+      Out.write(Block.data(), static_cast<std::streamsize>(Block.size()));
     }
   }
-  Spawn({"zip", "-q", "-j", bigZip.string(), (bigSrc / "big.bin").string()});
+  Spawn({"zip", "-q", "-j", BigZip.string(), (BigSrc / "big.bin").string()});
 
-  std::printf("bundle archive: %zu files, %.1f MB input, %.1f MB compressed\n", bundle.Files.size(),
-              bundle.Bytes / 1048576.0, stdfs::file_size(bundleZip) / 1048576.0);
-  std::printf("dictionary folder: 40 files, %.2f MB\n", dictBytes / 1048576.0);
+  std::printf("bundle archive: %zu files, %.1f MB input, %.1f MB compressed\n", Bundle.Files.size(),
+              Bundle.Bytes / 1048576.0, stdfs::file_size(BundleZip) / 1048576.0);
+  std::printf("dictionary folder: 40 files, %.2f MB\n", DictBytes / 1048576.0);
   std::printf("large-entry archive: 1 file, %.1f MB input, %.1f MB compressed\n",
-              stdfs::file_size(bigSrc / "big.bin") / 1048576.0, stdfs::file_size(bigZip) / 1048576.0);
-  std::printf("work folder: %s\n", work.string().c_str());
-  std::printf("runs per measurement: %d (medians)\n\n", runs);
+              stdfs::file_size(BigSrc / "big.bin") / 1048576.0, stdfs::file_size(BigZip) / 1048576.0);
+  std::printf("work folder: %s\n", Work.string().c_str());
+  std::printf("runs per measurement: %d (medians)\n\n", Runs);
 
   // Extraction, the three tools taking turns in every round.
-  const stdfs::path out = work / "out";
-  const std::string outSlash = out.string() + "/";
-  std::vector<double> tOurs, tUnzip, tBsdtar;
-  for (int r = 0; r < runs; ++r) {
-    for (int k = 0; k < 3; ++k) {
-      int which = (r + k) % 3;
-      Fresh(out);
-      auto t0 = Clock::now();
-      int rc = 0;
-      if (which == 0) ExtractArchive(bundleZip.string(), outSlash);
-      else if (which == 1) rc = Spawn({"unzip", "-q", "-o", bundleZip.string(), "-d", out.string()}).ExitCode;
-      else rc = Spawn({"bsdtar", "-xf", bundleZip.string(), "-C", out.string()}).ExitCode;
-      double t = Seconds(Clock::now() - t0);
-      if (rc != 0) std::fprintf(stderr, "extraction tool %d failed: %d\n", which, rc);
-      (which == 0 ? tOurs : which == 1 ? tUnzip : tBsdtar).push_back(t);
+  const stdfs::path Out = Work / "out";
+  const std::string OutSlash = Out.string() + "/";
+  std::vector<double> TOurs, TUnzip, TBsdtar;
+  for (int R = 0; R < Runs; ++R) {
+    for (int K = 0; K < 3; ++K) {
+      int Which = (R + K) % 3;
+      Fresh(Out);
+      auto T0 = Clock::now();
+      int Rc = 0;
+      if (Which == 0) ExtractArchive(BundleZip.string(), OutSlash);
+      else if (Which == 1) Rc = Spawn({"unzip", "-q", "-o", BundleZip.string(), "-d", Out.string()}).ExitCode;
+      else Rc = Spawn({"bsdtar", "-xf", BundleZip.string(), "-C", Out.string()}).ExitCode;
+      double T = Seconds(Clock::now() - T0);
+      if (Rc != 0) std::fprintf(stderr, "extraction tool %d failed: %d\n", Which, Rc);
+      (Which == 0 ? TOurs : Which == 1 ? TUnzip : TBsdtar).push_back(T);
     }
   }
   // The same files come out as unzip makes them.
-  Fresh(out);
-  ExtractArchive(bundleZip.string(), outSlash);
-  auto oursTree = TreeSummary(out);
-  Fresh(out);
-  Spawn({"unzip", "-q", "-o", bundleZip.string(), "-d", out.string()});
-  bool same = oursTree == TreeSummary(out);
+  Fresh(Out);
+  ExtractArchive(BundleZip.string(), OutSlash);
+  auto OursTree = TreeSummary(Out);
+  Fresh(Out);
+  Spawn({"unzip", "-q", "-o", BundleZip.string(), "-d", Out.string()});
+  bool Same = OursTree == TreeSummary(Out);
 
   // Packing the dictionary.
-  std::vector<std::string> dictFiles;
-  for (const auto& e : stdfs::directory_iterator(dict)) dictFiles.push_back(e.path().string());
-  std::sort(dictFiles.begin(), dictFiles.end());
-  const stdfs::path oursZip = work / "ours.zip", zipZip = work / "zip.zip";
-  std::vector<double> pOurs, pZip;
-  for (int r = 0; r < runs; ++r) {
-    for (int k = 0; k < 2; ++k) {
-      int which = (r + k) % 2;
-      stdfs::remove(which == 0 ? oursZip : zipZip);
-      auto t0 = Clock::now();
-      if (which == 0) {
-        PackFolder(dict.string() + "/", oursZip.string());
+  std::vector<std::string> DictFiles;
+  for (const auto& E : stdfs::directory_iterator(Dict)) DictFiles.push_back(E.path().string());
+  std::sort(DictFiles.begin(), DictFiles.end());
+  const stdfs::path OursZip = Work / "ours.zip", ZipZip = Work / "zip.zip";
+  std::vector<double> POurs, PZip;
+  for (int R = 0; R < Runs; ++R) {
+    for (int K = 0; K < 2; ++K) {
+      int Which = (R + K) % 2;
+      stdfs::remove(Which == 0 ? OursZip : ZipZip);
+      auto T0 = Clock::now();
+      if (Which == 0) {
+        PackFolder(Dict.string() + "/", OursZip.string());
       } else {
-        std::vector<std::string> args{"zip", "-q", "-6", "-j", zipZip.string()};
-        args.insert(args.end(), dictFiles.begin(), dictFiles.end());
-        Spawn(args);
+        std::vector<std::string> Args{"zip", "-q", "-6", "-j", ZipZip.string()};
+        Args.insert(Args.end(), DictFiles.begin(), DictFiles.end());
+        Spawn(Args);
       }
-      (which == 0 ? pOurs : pZip).push_back(Seconds(Clock::now() - t0));
+      (Which == 0 ? POurs : PZip).push_back(Seconds(Clock::now() - T0));
     }
   }
-  uintmax_t oursPacked = stdfs::file_size(oursZip), zipPacked = stdfs::file_size(zipZip);
+  uintmax_t OursPacked = stdfs::file_size(OursZip), ZipPacked = stdfs::file_size(ZipZip);
 
   // Peak memory.
-  std::vector<double> mOurs, mOursBig, mOursWhole;
-  for (int r = 0; r < std::min(runs, 3); ++r) {
-    Fresh(out);
-    TPeak p = ExtractionPeak(bundleZip, out, work);
-    mOurs.push_back(static_cast<double>(p.AddedKb));
-    mOursWhole.push_back(static_cast<double>(p.WholeKb));
-    Fresh(out);
-    mOursBig.push_back(static_cast<double>(ExtractionPeak(bigZip, out, work).AddedKb));
+  std::vector<double> MOurs, MOursBig, MOursWhole;
+  for (int R = 0; R < std::min(Runs, 3); ++R) {
+    Fresh(Out);
+    TPeak P = ExtractionPeak(BundleZip, Out, Work);
+    MOurs.push_back(static_cast<double>(P.AddedKb));
+    MOursWhole.push_back(static_cast<double>(P.WholeKb));
+    Fresh(Out);
+    MOursBig.push_back(static_cast<double>(ExtractionPeak(BigZip, Out, Work).AddedKb));
   }
-  Fresh(out);
-  long unzipRss = ToolPeakRssKb({"unzip", "-q", "-o", bundleZip.string(), "-d", out.string()}, work);
-  Fresh(out);
-  long bsdtarRss = ToolPeakRssKb({"bsdtar", "-xf", bundleZip.string(), "-C", out.string()}, work);
+  Fresh(Out);
+  long UnzipRss = ToolPeakRssKb({"unzip", "-q", "-o", BundleZip.string(), "-d", Out.string()}, Work);
+  Fresh(Out);
+  long BsdtarRss = ToolPeakRssKb({"bsdtar", "-xf", BundleZip.string(), "-C", Out.string()}, Work);
 
-  double eo = Median(tOurs), eu = Median(tUnzip), eb = Median(tBsdtar);
-  double po = Median(pOurs), pz = Median(pZip);
+  double Eo = Median(TOurs), Eu = Median(TUnzip), Eb = Median(TBsdtar);
+  double Po = Median(POurs), Pz = Median(PZip);
   std::printf("extraction of the bundle archive (wall time, median)\n");
-  std::printf("  ExtractArchive     %8.1f ms\n", eo * 1000);
-  std::printf("  unzip -q -o        %8.1f ms\n", eu * 1000);
-  std::printf("  bsdtar -xf         %8.1f ms\n", eb * 1000);
-  std::printf("  ratio ours/unzip   %8.2f x  (target <= 1.00)\n", eo / eu);
-  std::printf("  ratio ours/bsdtar  %8.2f x\n", eo / eb);
-  std::printf("  same files as unzip: %s\n\n", same ? "yes" : "NO");
+  std::printf("  ExtractArchive     %8.1f ms\n", Eo * 1000);
+  std::printf("  unzip -q -o        %8.1f ms\n", Eu * 1000);
+  std::printf("  bsdtar -xf         %8.1f ms\n", Eb * 1000);
+  std::printf("  ratio ours/unzip   %8.2f x  (target <= 1.00)\n", Eo / Eu);
+  std::printf("  ratio ours/bsdtar  %8.2f x\n", Eo / Eb);
+  std::printf("  same files as unzip: %s\n\n", Same ? "yes" : "NO");
   std::printf("packing the dictionary folder (wall time, median)\n");
-  std::printf("  PackFolder         %8.1f ms  (%.0f kB)\n", po * 1000, oursPacked / 1024.0);
-  std::printf("  zip -q -6 -j       %8.1f ms  (%.0f kB)\n", pz * 1000, zipPacked / 1024.0);
-  std::printf("  ratio ours/zip     %8.2f x  (target <= 1.00)\n\n", po / pz);
+  std::printf("  PackFolder         %8.1f ms  (%.0f kB)\n", Po * 1000, OursPacked / 1024.0);
+  std::printf("  zip -q -6 -j       %8.1f ms  (%.0f kB)\n", Pz * 1000, ZipPacked / 1024.0);
+  std::printf("  ratio ours/zip     %8.2f x  (target <= 1.00)\n\n", Po / Pz);
   std::printf("peak resident memory of extraction above the process baseline\n");
-  std::printf("  ExtractArchive, bundle       %8.0f kB  (target <= 8192)\n", Median(mOurs));
-  std::printf("  ExtractArchive, large entry  %8.0f kB\n", Median(mOursBig));
-  std::printf("  ExtractArchive process peak  %8.0f kB  (whole, bundle)\n", Median(mOursWhole));
-  std::printf("  unzip process peak (whole)   %8ld kB\n", unzipRss);
-  std::printf("  bsdtar process peak (whole)  %8ld kB\n", bsdtarRss);
+  std::printf("  ExtractArchive, bundle       %8.0f kB  (target <= 8192)\n", Median(MOurs));
+  std::printf("  ExtractArchive, large entry  %8.0f kB\n", Median(MOursBig));
+  std::printf("  ExtractArchive process peak  %8.0f kB  (whole, bundle)\n", Median(MOursWhole));
+  std::printf("  unzip process peak (whole)   %8ld kB\n", UnzipRss);
+  std::printf("  bsdtar process peak (whole)  %8ld kB\n", BsdtarRss);
 
-  if (!keep) stdfs::remove_all(work);
-  else std::printf("\nkept %s\n", work.string().c_str());
-  return same ? 0 : 1;
+  if (!Keep) stdfs::remove_all(Work);
+  else std::printf("\nkept %s\n", Work.string().c_str());
+  return Same ? 0 : 1;
 }

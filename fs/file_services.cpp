@@ -15,8 +15,8 @@ bool MatchEnvironmentEntry(const char* Entry, const std::string& Name, std::stri
   if (*Equals != '=' || Equals == Entry) return false;  // no "=", or empty name part
   const size_t NameLength = static_cast<size_t>(Equals - Entry);
   if (NameLength != Name.size()) return false;
-  for (size_t i = 0; i < NameLength; ++i)
-    if (AsciiUpper(Entry[i]) != AsciiUpper(Name[i])) return false;
+  for (size_t I = 0; I < NameLength; ++I)
+    if (AsciiUpper(Entry[I]) != AsciiUpper(Name[I])) return false;
   Value = Equals + 1;
   return true;
 }
@@ -79,10 +79,10 @@ bool ForceFolderPath(const std::string& Path) {
   // Both separators count; the folders are created with the system's one.
   std::string P = NormalizeSeparators(Path);
   if (!P.empty() && !IsSeparator(P.back())) P += PathSeparator;
-  for (size_t i = 0; i < P.size(); ++i) {
-    if (!IsSeparator(P[i])) continue;
-    const std::string D = P.substr(0, i);
-    if (i == 0 && LeadingSeparatorIsRoot()) continue;
+  for (size_t I = 0; I < P.size(); ++I) {
+    if (!IsSeparator(P[I])) continue;
+    const std::string D = P.substr(0, I);
+    if (I == 0 && LeadingSeparatorIsRoot()) continue;
     if (!FolderExists(WithoutTrailingSeparators(D)) && !CreateFolder(D)) return false;
   }
   return true;

@@ -113,28 +113,28 @@ static TPosixSearch* SearchOf(TSearchRecord& Record) { return static_cast<TPosix
 // a character class).
 static bool NameMatches(const std::string& Pattern, const char* Name) {
   if (Pattern == "*.*" || Pattern == "*") return true;
-  size_t p = 0, n = 0, star = std::string::npos, resume = 0;
-  const size_t length = std::strlen(Name);
-  while (n < length) {
-    if (p < Pattern.size() && Pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < Pattern.size() && Pattern[p] == '?') {
-      ++p;
-      ++n;
-      while (n < length && (static_cast<unsigned char>(Name[n]) & 0xC0) == 0x80) ++n;
-    } else if (p < Pattern.size() && Pattern[p] == Name[n]) {
-      ++p;
-      ++n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++resume;
+  size_t P = 0, N = 0, Star = std::string::npos, Resume = 0;
+  const size_t Length = std::strlen(Name);
+  while (N < Length) {
+    if (P < Pattern.size() && Pattern[P] == '*') {
+      Star = P++;
+      Resume = N;
+    } else if (P < Pattern.size() && Pattern[P] == '?') {
+      ++P;
+      ++N;
+      while (N < Length && (static_cast<unsigned char>(Name[N]) & 0xC0) == 0x80) ++N;
+    } else if (P < Pattern.size() && Pattern[P] == Name[N]) {
+      ++P;
+      ++N;
+    } else if (Star != std::string::npos) {
+      P = Star + 1;
+      N = ++Resume;
     } else {
       return false;
     }
   }
-  while (p < Pattern.size() && Pattern[p] == '*') ++p;
-  return p == Pattern.size();
+  while (P < Pattern.size() && Pattern[P] == '*') ++P;
+  return P == Pattern.size();
 }
 
 // Builds the attribute word of an entry; false when it vanished meanwhile.

@@ -37,67 +37,67 @@ int AccessFlags(unsigned Access) {
 // does not know.
 int LockFor(unsigned Access, unsigned Sharing) {
   if (Sharing > 4) return 0;
-  bool readOnly = Access == 0;
-  if (readOnly && (Sharing == 2 || Sharing == 4)) return LOCK_SH;
+  bool ReadOnly = Access == 0;
+  if (ReadOnly && (Sharing == 2 || Sharing == 4)) return LOCK_SH;
   return LOCK_EX;
 }
 
 void CloseQuietly(int Fd) {
-  int saved = errno;
+  int Saved = errno;
   close(Fd);
-  errno = saved;
+  errno = Saved;
 }
 
 }  // namespace
 
 THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Rights) {
-  bool create = Mode >= 0x100;
-  unsigned access = create ? 2u : (Mode & 0x3u);
-  unsigned sharing = (Mode >> 4) & 0xFu;
-  int flags = AccessFlags(access);
-  int lock = LockFor(access, sharing);
-  if (flags < 0 || lock == 0) return InvalidHandle;
+  bool Create = Mode >= 0x100;
+  unsigned Access = Create ? 2u : (Mode & 0x3u);
+  unsigned Sharing = (Mode >> 4) & 0xFu;
+  int Flags = AccessFlags(Access);
+  int Lock = LockFor(Access, Sharing);
+  if (Flags < 0 || Lock == 0) return InvalidHandle;
   // O_NONBLOCK keeps a FIFO in the file's place from hanging the open; it is
   // cleared again once the file is known.
-  flags |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  int fd;
+  Flags |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int Fd;
   do {
     // No O_TRUNC: a create empties the file only after it holds the lock,
     // so a refused create leaves someone else's file untouched.
-    fd = create ? open(FileName.c_str(), flags | O_CREAT, static_cast<mode_t>(Rights))
-                : open(FileName.c_str(), flags);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return InvalidHandle;
+    Fd = Create ? open(FileName.c_str(), Flags | O_CREAT, static_cast<mode_t>(Rights))
+                : open(FileName.c_str(), Flags);
+  } while (Fd < 0 && errno == EINTR);
+  if (Fd < 0) return InvalidHandle;
 
   // A folder opens for reading on POSIX; it is not a file to stream.
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    CloseQuietly(fd);
+  struct stat St;
+  if (fstat(Fd, &St) != 0) {
+    CloseQuietly(Fd);
     return InvalidHandle;
   }
-  if (S_ISDIR(st.st_mode)) {
-    close(fd);
+  if (S_ISDIR(St.st_mode)) {
+    close(Fd);
     errno = EISDIR;
     return InvalidHandle;
   }
-  int fl = fcntl(fd, F_GETFL);
-  if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-    CloseQuietly(fd);
+  int Fl = fcntl(Fd, F_GETFL);
+  if (Fl < 0 || fcntl(Fd, F_SETFL, Fl & ~O_NONBLOCK) != 0) {
+    CloseQuietly(Fd);
     return InvalidHandle;
   }
-  if (const int rc = LockWithoutWaiting(fd, lock)) {
-    errno = rc;
-    CloseQuietly(fd);
+  if (const int Rc = LockWithoutWaiting(Fd, Lock)) {
+    errno = Rc;
+    CloseQuietly(Fd);
     return InvalidHandle;
   }
   // An empty file is left alone: on ext4 a truncation to zero marks the file
   // for a forced flush, which made every new file cost a synchronous write
   // when it is deleted (about 2 ms each).
-  if (create && S_ISREG(st.st_mode) && fstat(fd, &st) == 0 && st.st_size != 0 && ftruncate(fd, 0) != 0) {
-    CloseQuietly(fd);
+  if (Create && S_ISREG(St.st_mode) && fstat(Fd, &St) == 0 && St.st_size != 0 && ftruncate(Fd, 0) != 0) {
+    CloseQuietly(Fd);
     return InvalidHandle;
   }
-  return static_cast<THandle>(fd);
+  return static_cast<THandle>(Fd);
 }
 
 void FileCloseHandle(THandle Handle) {
@@ -106,32 +106,32 @@ void FileCloseHandle(THandle Handle) {
 
 int32_t THandleStream::Read(void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
-  ssize_t n;
+  ssize_t N;
   do {
-    n = read(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
-  } while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
+    N = read(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
+  } while (N < 0 && errno == EINTR);
+  return N < 0 ? 0 : static_cast<int32_t>(N);
 }
 
 int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
-  ssize_t n;
+  ssize_t N;
   do {
-    n = write(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
-  } while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<int32_t>(n);
+    N = write(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
+  } while (N < 0 && errno == EINTR);
+  return N < 0 ? 0 : static_cast<int32_t>(N);
 }
 
 int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int whence;
+  int Whence;
   switch (Origin) {
-    case soBeginning: whence = SEEK_SET; break;
-    case soCurrent: whence = SEEK_CUR; break;
-    case soEnd: whence = SEEK_END; break;
+    case soBeginning: Whence = SEEK_SET; break;
+    case soCurrent: Whence = SEEK_CUR; break;
+    case soEnd: Whence = SEEK_END; break;
     default: return -1;
   }
-  off_t r = lseek(static_cast<int>(Handle), static_cast<off_t>(Offset), whence);
-  return r < 0 ? -1 : static_cast<int64_t>(r);
+  off_t R = lseek(static_cast<int>(Handle), static_cast<off_t>(Offset), Whence);
+  return R < 0 ? -1 : static_cast<int64_t>(R);
 }
 
 bool THandleStream::SetSize(int64_t NewSize) {

@@ -31,24 +31,24 @@ bool ShareRights(unsigned Sharing, DWORD& Share) {
 }  // namespace
 
 THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t /*Rights*/) {
-  DWORD share = 0;
-  if (!ShareRights((Mode >> 4) & 0xFu, share)) return InvalidHandle;
-  std::wstring name = WidePath(FileName);
-  HANDLE h;
+  DWORD Share = 0;
+  if (!ShareRights((Mode >> 4) & 0xFu, Share)) return InvalidHandle;
+  std::wstring Name = WidePath(FileName);
+  HANDLE H;
   if (Mode < 0x100) {
-    DWORD access = 0;
-    unsigned accessBits = Mode & 0x3u;
-    if (!AccessRights(accessBits, access)) return InvalidHandle;
+    DWORD Access = 0;
+    unsigned AccessBits = Mode & 0x3u;
+    if (!AccessRights(AccessBits, Access)) return InvalidHandle;
     // A stream that reads and writes an existing file may also set its times.
-    if (accessBits == 2) access |= FILE_WRITE_ATTRIBUTES;
-    h = CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING,
+    if (AccessBits == 2) Access |= FILE_WRITE_ATTRIBUTES;
+    H = CreateFileW(Name.c_str(), Access, Share, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
-    h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+    H = CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, Share, nullptr,
                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
-  if (h == INVALID_HANDLE_VALUE || h == nullptr) return InvalidHandle;
-  return reinterpret_cast<THandle>(h);
+  if (H == INVALID_HANDLE_VALUE || H == nullptr) return InvalidHandle;
+  return reinterpret_cast<THandle>(H);
 }
 
 void FileCloseHandle(THandle Handle) {
@@ -57,31 +57,31 @@ void FileCloseHandle(THandle Handle) {
 
 int32_t THandleStream::Read(void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
-  DWORD done = 0;
-  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
-  return static_cast<int32_t>(done);
+  DWORD Done = 0;
+  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr)) return 0;
+  return static_cast<int32_t>(Done);
 }
 
 int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
-  DWORD done = 0;
-  if (!WriteFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &done, nullptr)) return 0;
-  return static_cast<int32_t>(done);
+  DWORD Done = 0;
+  if (!WriteFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr)) return 0;
+  return static_cast<int32_t>(Done);
 }
 
 int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  DWORD method;
+  DWORD Method;
   switch (Origin) {
-    case soBeginning: method = FILE_BEGIN; break;
-    case soCurrent: method = FILE_CURRENT; break;
-    case soEnd: method = FILE_END; break;
+    case soBeginning: Method = FILE_BEGIN; break;
+    case soCurrent: Method = FILE_CURRENT; break;
+    case soEnd: Method = FILE_END; break;
     default: return -1;
   }
-  LONG high = static_cast<LONG>(Offset >> 32);
+  LONG High = static_cast<LONG>(Offset >> 32);
   SetLastError(NO_ERROR);
-  DWORD low = SetFilePointer(AsHandle(Handle), static_cast<LONG>(Offset & 0xFFFFFFFF), &high, method);
-  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low);
+  DWORD Low = SetFilePointer(AsHandle(Handle), static_cast<LONG>(Offset & 0xFFFFFFFF), &High, Method);
+  if (Low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(High)) << 32) | Low);
 }
 
 bool THandleStream::SetSize(int64_t NewSize) {

@@ -62,8 +62,8 @@ std::string UniqueSiblingName(const std::string& Path) {
 bool IsSiblingNameOf(const std::string& Name, const std::string& Base) {
   if (Name.size() != Base.size() + 2 + SiblingDigits || Name.compare(0, Base.size(), Base) != 0) return false;
   if (Name.compare(Base.size(), 2, ".~") != 0) return false;
-  for (size_t i = Base.size() + 2; i < Name.size(); ++i) {
-    const char C = Name[i];
+  for (size_t I = Base.size() + 2; I < Name.size(); ++I) {
+    const char C = Name[I];
     if (!((C >= '0' && C <= '9') || (C >= 'a' && C <= 'f'))) return false;
   }
   return true;

@@ -92,7 +92,7 @@ bool DeleteChildren(HANDLE Root) {
   Stack.push_back({Root, {}, 0});
   if (!ListNames(Root, Stack.back().Names)) return false;
   auto Fail = [&Stack] {
-    for (size_t i = 1; i < Stack.size(); ++i) CloseHandle(Stack[i].Handle);
+    for (size_t I = 1; I < Stack.size(); ++I) CloseHandle(Stack[I].Handle);
     return false;
   };
   while (!Stack.empty()) {

@@ -12,10 +12,10 @@ class TMemoryStream : public TStream {
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   bool SetSize(int64_t NewSize) override;
 
-  const unsigned char* Memory() const { return Data_.data(); }
+  const unsigned char* Memory() const { return FData.data(); }
   void Clear();
 
  private:
-  std::vector<unsigned char> Data_;
-  int64_t Pos_ = 0;
+  std::vector<unsigned char> FData;
+  int64_t FPos = 0;
 };

@@ -16,34 +16,34 @@ std::string ExcludeTrailingSeparator(const std::string& Path) {
 
 // Index of the last "\", "/" or ":" in Path, or npos.
 static size_t LastDelimiter(const std::string& Path) {
-  for (size_t i = Path.size(); i > 0; --i) {
-    char C = Path[i - 1];
-    if (IsSeparator(C) || C == ':') return i - 1;
+  for (size_t I = Path.size(); I > 0; --I) {
+    char C = Path[I - 1];
+    if (IsSeparator(C) || C == ':') return I - 1;
   }
   return std::string::npos;
 }
 
 std::string ExtractFolderPart(const std::string& Path) {
-  size_t i = LastDelimiter(Path);
-  return i == std::string::npos ? std::string() : Path.substr(0, i + 1);
+  size_t I = LastDelimiter(Path);
+  return I == std::string::npos ? std::string() : Path.substr(0, I + 1);
 }
 
 std::string ExtractNamePart(const std::string& Path) {
-  size_t i = LastDelimiter(Path);
-  return i == std::string::npos ? Path : Path.substr(i + 1);
+  size_t I = LastDelimiter(Path);
+  return I == std::string::npos ? Path : Path.substr(I + 1);
 }
 
 std::string ExtractDrivePart(const std::string& Path) {
   if (Path.size() >= 2 && Path[1] == ':') return Path.substr(0, 2);
   if (Path.size() >= 2 && IsSeparator(Path[0]) && IsSeparator(Path[1])) {
     // \\server\share: stop at the separator that ends the share name.
-    size_t i = 2;
-    while (i < Path.size() && !IsSeparator(Path[i])) ++i;  // server
-    if (i < Path.size()) {
-      ++i;
-      while (i < Path.size() && !IsSeparator(Path[i])) ++i;  // share
+    size_t I = 2;
+    while (I < Path.size() && !IsSeparator(Path[I])) ++I;  // server
+    if (I < Path.size()) {
+      ++I;
+      while (I < Path.size() && !IsSeparator(Path[I])) ++I;  // share
     }
-    return Path.substr(0, i);
+    return Path.substr(0, I);
   }
   return std::string();
 }
@@ -60,9 +60,9 @@ bool HasLongPathPrefix(const std::string& Path) { return Path.compare(0, 4, "\\\
 // A segment such as "$(VAR)" or "$HOME" names something that is expanded
 // later; a ".." after it cannot be resolved here.
 static bool HoldsVariableReference(const std::string& Segment) {
-  for (size_t i = 0; i + 1 < Segment.size(); ++i) {
-    if (Segment[i] != '$') continue;
-    char N = Segment[i + 1];
+  for (size_t I = 0; I + 1 < Segment.size(); ++I) {
+    if (Segment[I] != '$') continue;
+    char N = Segment[I + 1];
     if (N == '(' || (N >= 'A' && N <= 'Z') || (N >= 'a' && N <= 'z')) return true;
   }
   return false;
@@ -71,19 +71,19 @@ static bool HoldsVariableReference(const std::string& Segment) {
 std::string CleanPath(const std::string& Path) {
   if (Path.empty() || HasLongPathPrefix(Path)) return Path;
 
-  const size_t n = Path.size();
+  const size_t N = Path.size();
   std::string Out;
-  size_t i = 0;
+  size_t I = 0;
 
   // The root: "\\" (two or more leading separators), "\" (one), or "X:\".
   if (IsSeparator(Path[0])) {
-    if (n >= 2 && IsSeparator(Path[1])) Out = Path.substr(0, 2);
+    if (N >= 2 && IsSeparator(Path[1])) Out = Path.substr(0, 2);
     else Out = Path.substr(0, 1);
-    while (i < n && IsSeparator(Path[i])) ++i;
-  } else if (n >= 3 && Path[1] == ':' && IsSeparator(Path[2])) {
+    while (I < N && IsSeparator(Path[I])) ++I;
+  } else if (N >= 3 && Path[1] == ':' && IsSeparator(Path[2])) {
     Out = Path.substr(0, 3);
-    i = 3;
-    while (i < n && IsSeparator(Path[i])) ++i;
+    I = 3;
+    while (I < N && IsSeparator(Path[I])) ++I;
   }
   const bool HasRoot = !Out.empty();
 
@@ -95,13 +95,13 @@ std::string CleanPath(const std::string& Path) {
   };
   std::vector<TSegment> Written;
 
-  while (i < n) {
-    size_t j = i;
-    while (j < n && !IsSeparator(Path[j])) ++j;
-    const std::string Segment = Path.substr(i, j - i);
-    size_t k = j;
-    while (k < n && IsSeparator(Path[k])) ++k;
-    const bool HasSeparator = k > j;
+  while (I < N) {
+    size_t J = I;
+    while (J < N && !IsSeparator(Path[J])) ++J;
+    const std::string Segment = Path.substr(I, J - I);
+    size_t K = J;
+    while (K < N && IsSeparator(Path[K])) ++K;
+    const bool HasSeparator = K > J;
 
     if (Segment == ".") {
       // Dropped with its separator; a final "." leaves the separator before it.
@@ -111,7 +111,7 @@ std::string CleanPath(const std::string& Path) {
       } else if (Written.empty() || Written.back().KeepsDotDot) {
         Written.push_back({Out.size(), true});
         Out += Segment;
-        if (HasSeparator) Out += Path[j];
+        if (HasSeparator) Out += Path[J];
       } else {
         // Drop the segment before, keeping the separator in front of it.
         Out.resize(Written.back().Start);
@@ -120,9 +120,9 @@ std::string CleanPath(const std::string& Path) {
     } else {
       Written.push_back({Out.size(), HoldsVariableReference(Segment)});
       Out += Segment;
-      if (HasSeparator) Out += Path[j];
+      if (HasSeparator) Out += Path[J];
     }
-    i = k;
+    I = K;
   }
 
   // Everything cancelled out ("a\..", ".", ".\"): the current folder.

@@ -6,30 +6,30 @@
 #include "runtime/exceptions.h"
 
 void TStream::ReadBuffer(void* Buffer, int32_t Count) {
-  auto* p = static_cast<unsigned char*>(Buffer);
-  int32_t done = 0;
-  while (done < Count) {
-    int32_t n = Read(p + done, Count - done);
-    if (n <= 0) throw EReadError("Stream read error");
-    done += n;
+  auto* P = static_cast<unsigned char*>(Buffer);
+  int32_t Done = 0;
+  while (Done < Count) {
+    int32_t N = Read(P + Done, Count - Done);
+    if (N <= 0) throw EReadError("Stream read error");
+    Done += N;
   }
 }
 
 void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
-  auto* p = static_cast<const unsigned char*>(Buffer);
-  int32_t done = 0;
-  while (done < Count) {
-    int32_t n = Write(p + done, Count - done);
-    if (n <= 0) throw EWriteError("Stream write error");
-    done += n;
+  auto* P = static_cast<const unsigned char*>(Buffer);
+  int32_t Done = 0;
+  while (Done < Count) {
+    int32_t N = Write(P + Done, Count - Done);
+    if (N <= 0) throw EWriteError("Stream write error");
+    Done += N;
   }
 }
 
 int64_t TStream::Size() {
-  int64_t pos = Seek(0, soCurrent);
-  int64_t end = Seek(0, soEnd);
-  Seek(pos, soBeginning);
-  return end;
+  int64_t Pos = Seek(0, soCurrent);
+  int64_t End = Seek(0, soEnd);
+  Seek(Pos, soBeginning);
+  return End;
 }
 
 int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
@@ -37,14 +37,14 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
     Source.SetPosition(0);
     Count = Source.Size();
   }
-  const int32_t kBlock = 131072;
-  std::vector<unsigned char> buf(static_cast<size_t>(std::min<int64_t>(Count, kBlock)));
-  int64_t left = Count;
-  while (left > 0) {
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(left, kBlock));
-    Source.ReadBuffer(buf.data(), n);
-    WriteBuffer(buf.data(), n);
-    left -= n;
+  const int32_t Block = 131072;
+  std::vector<unsigned char> Buf(static_cast<size_t>(std::min<int64_t>(Count, Block)));
+  int64_t Left = Count;
+  while (Left > 0) {
+    int32_t N = static_cast<int32_t>(std::min<int64_t>(Left, Block));
+    Source.ReadBuffer(Buf.data(), N);
+    WriteBuffer(Buf.data(), N);
+    Left -= N;
   }
   return Count;
 }

@@ -24,11 +24,11 @@ namespace {
 // above it before it could reach anything outside scratch.
 struct TScratch {
   TScratch() {
-    const char* base = std::getenv("QB_FUZZ_SCRATCH");
-    stdfs::path root = base ? stdfs::path(base)
+    const char* Base = std::getenv("QB_FUZZ_SCRATCH");
+    stdfs::path Root = Base ? stdfs::path(Base)
                             : (stdfs::exists("/dev/shm") ? stdfs::path("/dev/shm")
                                                          : stdfs::temp_directory_path());
-    Root = root / ("qb_zip_fuzz_" + std::to_string(getpid()));
+    Root = Root / ("qb_zip_fuzz_" + std::to_string(getpid()));
     stdfs::remove_all(Root);
     Levels = {Root, Root / "l1", Root / "l1" / "l2", Root / "l1" / "l2" / "l3"};
     Out = Levels.back() / "out";
@@ -36,28 +36,28 @@ struct TScratch {
     Archive = Root / "in.zip";
   }
   ~TScratch() {
-    std::error_code ec;
-    stdfs::remove_all(Root, ec);
+    std::error_code Ec;
+    stdfs::remove_all(Root, Ec);
   }
   stdfs::path Root, Out, Archive;
   std::vector<stdfs::path> Levels;
 };
 
 TScratch& Scratch() {
-  static TScratch scratch;
-  return scratch;
+  static TScratch Scratch;
+  return Scratch;
 }
 
 // The only names allowed in each level above the output folder.
 void CheckNothingOutside(const TScratch& S) {
-  for (size_t i = 0; i < S.Levels.size(); ++i) {
-    std::set<std::string> allowed;
-    if (i == 0) allowed.insert("in.zip");
-    allowed.insert(i + 1 < S.Levels.size() ? S.Levels[i + 1].filename().string() : "out");
-    for (const auto& entry : stdfs::directory_iterator(S.Levels[i])) {
-      const std::string name = entry.path().filename().string();
-      if (!allowed.count(name)) {
-        std::fprintf(stderr, "written outside the output folder: %s\n", entry.path().c_str());
+  for (size_t I = 0; I < S.Levels.size(); ++I) {
+    std::set<std::string> Allowed;
+    if (I == 0) Allowed.insert("in.zip");
+    Allowed.insert(I + 1 < S.Levels.size() ? S.Levels[I + 1].filename().string() : "out");
+    for (const auto& Entry : stdfs::directory_iterator(S.Levels[I])) {
+      const std::string Name = Entry.path().filename().string();
+      if (!Allowed.count(Name)) {
+        std::fprintf(stderr, "written outside the output folder: %s\n", Entry.path().c_str());
         std::abort();
       }
     }
@@ -67,19 +67,19 @@ void CheckNothingOutside(const TScratch& S) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  TScratch& s = Scratch();
+  TScratch& S = Scratch();
   {
-    std::ofstream f(s.Archive, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
+    std::ofstream F(S.Archive, std::ios::binary | std::ios::trunc);
+    F.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
   }
   try {
-    ExtractArchive(s.Archive.string(), s.Out.string());
+    ExtractArchive(S.Archive.string(), S.Out.string());
   } catch (const Exception&) {
     // Every failure of the reader is an Exception; anything else escapes
     // and libFuzzer reports it.
   }
-  CheckNothingOutside(s);
-  std::error_code ec;
-  stdfs::remove_all(s.Out, ec);
+  CheckNothingOutside(S);
+  std::error_code Ec;
+  stdfs::remove_all(S.Out, Ec);
   return 0;
 }

@@ -6,7 +6,7 @@
 void RegisterEmbeddedBundle() {
   // An executable without a readable bundle registers nothing: the install
   // then fails with "Resource "quintabelprincipal" not found".
-  TEmbeddedBundle bundle;
-  if (!FindEmbeddedBundle(bundle)) return;
-  Resources().Add("quintabelprincipal", "ZIP", {{bundle.Data, bundle.Length}});
+  TEmbeddedBundle Bundle;
+  if (!FindEmbeddedBundle(Bundle)) return;
+  Resources().Add("quintabelprincipal", "ZIP", {{Bundle.Data, Bundle.Length}});
 }

@@ -1,8 +1,8 @@
 #include "launcher/embedded_bundle.h"
 
 extern "C" {
-extern const unsigned char qb_bundle_header[];
-extern const unsigned char qb_bundle_end[];
+extern const unsigned char qb_bundle_header[];  // NOLINT(readability-identifier-naming): defined in assembly
+extern const unsigned char qb_bundle_end[];  // NOLINT(readability-identifier-naming): defined in assembly
 }
 
 bool FindEmbeddedBundle(TEmbeddedBundle& Bundle) {

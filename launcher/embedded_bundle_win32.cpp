@@ -8,15 +8,15 @@
 
 #include <cstring>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(readability-identifier-naming): the linker's name
 
 bool FindEmbeddedBundle(TEmbeddedBundle& Bundle) {
-  const unsigned char* base = reinterpret_cast<const unsigned char*>(&__ImageBase);
-  const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
-  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    if (std::memcmp(section->Name, BundleSectionName, sizeof BundleSectionName) != 0) continue;
-    return ReadBundleHeader(base + section->VirtualAddress, section->Misc.VirtualSize, Bundle);
+  const unsigned char* Base = reinterpret_cast<const unsigned char*>(&__ImageBase);
+  const IMAGE_NT_HEADERS* Nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(Base + __ImageBase.e_lfanew);
+  const IMAGE_SECTION_HEADER* Section = IMAGE_FIRST_SECTION(Nt);
+  for (WORD I = 0; I < Nt->FileHeader.NumberOfSections; ++I, ++Section) {
+    if (std::memcmp(Section->Name, BundleSectionName, sizeof BundleSectionName) != 0) continue;
+    return ReadBundleHeader(Base + Section->VirtualAddress, Section->Misc.VirtualSize, Bundle);
   }
   return false;
 }

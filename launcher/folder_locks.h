@@ -30,11 +30,11 @@ class TGateLock {
   int Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds);
   // Lets go and removes the lock file; nothing when not held.
   void Release();
-  bool Held() const { return Handle != -1; }
+  bool Held() const { return FHandle != -1; }
 
  private:
-  intptr_t Handle = -1;
-  std::string Path;
+  intptr_t FHandle = -1;
+  std::string FPath;
 };
 
 class TRunLock {
@@ -48,7 +48,7 @@ class TRunLock {
   // shared. 0, or the system's error code.
   int Acquire(const std::string& WorkDir);
   void Release();
-  bool Held() const { return Handle != -1; }
+  bool Held() const { return FHandle != -1; }
 
   // True when some launcher other than this one's own lock (released
   // first) holds the lock of WorkDir. No lock file means no holder.
@@ -57,5 +57,5 @@ class TRunLock {
   static std::string LockFileName(const std::string& WorkDir) { return WorkDir + "quintabel.lock"; }
 
  private:
-  intptr_t Handle = -1;
+  intptr_t FHandle = -1;
 };

@@ -39,8 +39,8 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
       struct stat Now;
       if (fstat(Fd, &Info) == 0 && Info.st_nlink > 0 && stat(LockPath.c_str(), &Now) == 0 &&
           Now.st_dev == Info.st_dev && Now.st_ino == Info.st_ino) {
-        Handle = Fd;
-        Path = LockPath;
+        FHandle = Fd;
+        FPath = LockPath;
         return 0;
       }
       close(Fd);  // removed by the holder before: take the new one
@@ -58,9 +58,9 @@ void TGateLock::Release() {
   if (!Held()) return;
   // Removed while still locked: a launcher that opened it meanwhile finds,
   // once it holds it, that it is no longer the file at the path.
-  unlink(Path.c_str());
-  close(static_cast<int>(Handle));
-  Handle = -1;
+  unlink(FPath.c_str());
+  close(static_cast<int>(FHandle));
+  FHandle = -1;
 }
 
 int TRunLock::Acquire(const std::string& WorkDir) {
@@ -76,14 +76,14 @@ int TRunLock::Acquire(const std::string& WorkDir) {
     close(Fd);
     return Error;
   }
-  Handle = Fd;
+  FHandle = Fd;
   return 0;
 }
 
 void TRunLock::Release() {
   if (!Held()) return;
-  close(static_cast<int>(Handle));  // closing the descriptor drops the flock
-  Handle = -1;
+  close(static_cast<int>(FHandle));  // closing the descriptor drops the flock
+  FHandle = -1;
 }
 
 bool TRunLock::HeldByOthers(const std::string& WorkDir) {

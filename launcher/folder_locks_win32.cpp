@@ -22,8 +22,8 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
                               nullptr);
     if (File != INVALID_HANDLE_VALUE) {
-      Handle = reinterpret_cast<intptr_t>(File);
-      Path = LockPath;
+      FHandle = reinterpret_cast<intptr_t>(File);
+      FPath = LockPath;
       return 0;
     }
     const DWORD Error = GetLastError();
@@ -37,8 +37,8 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
 
 void TGateLock::Release() {
   if (!Held()) return;
-  CloseHandle(reinterpret_cast<HANDLE>(Handle));  // deletes the file
-  Handle = -1;
+  CloseHandle(reinterpret_cast<HANDLE>(FHandle));  // deletes the file
+  FHandle = -1;
 }
 
 int TRunLock::Acquire(const std::string& WorkDir) {
@@ -50,14 +50,14 @@ int TRunLock::Acquire(const std::string& WorkDir) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (File == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  Handle = reinterpret_cast<intptr_t>(File);
+  FHandle = reinterpret_cast<intptr_t>(File);
   return 0;
 }
 
 void TRunLock::Release() {
   if (!Held()) return;
-  CloseHandle(reinterpret_cast<HANDLE>(Handle));
-  Handle = -1;
+  CloseHandle(reinterpret_cast<HANDLE>(FHandle));
+  FHandle = -1;
 }
 
 bool TRunLock::HeldByOthers(const std::string& WorkDir) {

@@ -94,44 +94,44 @@ bool Present(const std::string& Path) {
 // The work folder as this run sees and holds it.
 class TWorkFolder {
  public:
-  explicit TWorkFolder(const TRunFolders& Folders) : F(Folders) {}
+  explicit TWorkFolder(const TRunFolders& Folders) : F_(Folders) {}
 
   // Takes the gate and decides what to do with the work folder. True when
   // it is to be installed (it has been made, empty); false when a ready
   // install of this bundle for this user folder is reused. Raises when
   // another launcher's application runs from it for other data.
   bool Claim(const std::string& Identity) {
-    if (!F.Temp.empty()) ForceFolders(F.Temp);
-    if (const int Error = Gate.Acquire(F.Gate, GateTimeoutMilliseconds))
-      RaiseFailure(FormatText("The work folder \"%s\" is busy: cannot take \"%s\": %s", F.Work, F.Gate,
+    if (!F_.Temp.empty()) ForceFolders(F_.Temp);
+    if (const int Error = FGate.Acquire(F_.Gate, GateTimeoutMilliseconds))
+      RaiseFailure(FormatText("The work folder \"%s\" is busy: cannot take \"%s\": %s", F_.Work, F_.Gate,
                               SystemErrorReason(Error)),
                    Error);
-    const TEntryStatus Status = EntryStatus(F.Work);
-    if (Status.Exists && Status.Link && Status.OwnedByUser) OwnLink = true;
-    CheckWorkFolder(F.Work);
-    Ours = true;
+    const TEntryStatus Status = EntryStatus(F_.Work);
+    if (Status.Exists && Status.Link && Status.OwnedByUser) FOwnLink = true;
+    CheckWorkFolder(F_.Work);
+    FOurs = true;
 
-    const TInstallRecord Record = ReadInstallRecord(F.Work);
-    OthersLive = TRunLock::HeldByOthers(F.Work);
-    if (Record.Present && Record.Bundle == Identity && Record.UserFolder == F.User &&
-        FileExists(F.Work + "quintabel.exe"))
+    const TInstallRecord Record = ReadInstallRecord(F_.Work);
+    OthersLive = TRunLock::HeldByOthers(F_.Work);
+    if (Record.Present && Record.Bundle == Identity && Record.UserFolder == F_.User &&
+        FileExists(F_.Work + "quintabel.exe"))
       return false;
     if (OthersLive) {
       if (Record.Present)
         RaiseFailure(FormatText("The application is already running from \"%s\"", Record.UserFolder), InUseCode);
-      RaiseFailure(FormatText("The work folder \"%s\" is in use by another launcher", F.Work), InUseCode);
+      RaiseFailure(FormatText("The work folder \"%s\" is in use by another launcher", F_.Work), InUseCode);
     }
     // Left by a run that was stopped, or by another bundle or user folder:
     // taken apart (its record first) and installed afresh.
     if (Status.Exists) {
-      RemoveInstallRecord(F.Work);
-      if (!DeleteFolderTree(F.Work, false))
+      RemoveInstallRecord(F_.Work);
+      if (!DeleteFolderTree(F_.Work, false))
         RaiseFailure(FormatText("Cannot remove the work folder \"%s\" that an earlier run left; a program started "
                                 "from it may still be running",
-                                F.Work),
+                                F_.Work),
                      InUseCode);
     }
-    CreateWorkFolder(F.Work);
+    CreateWorkFolder(F_.Work);
     return true;
   }
 
@@ -139,16 +139,16 @@ class TWorkFolder {
   // of an earlier run is removed when no other launcher uses the folder,
   // and the gate is let go.
   void Begin() {
-    if (const int Error = Run.Acquire(F.Work))
-      RaiseFailure(FormatText("Cannot lock the work folder \"%s\": %s", F.Work, SystemErrorReason(Error)), Error);
-    if (!OthersLive && FileExists(F.Work + "trad_dyn.pl")) RemoveFile(F.Work + "trad_dyn.pl");
-    Gate.Release();
+    if (const int Error = FRun.Acquire(F_.Work))
+      RaiseFailure(FormatText("Cannot lock the work folder \"%s\": %s", F_.Work, SystemErrorReason(Error)), Error);
+    if (!OthersLive && FileExists(F_.Work + "trad_dyn.pl")) RemoveFile(F_.Work + "trad_dyn.pl");
+    FGate.Release();
   }
 
   // The application has exited: the gate is taken again (for at most the
   // usual time), so that launchers sharing the folder carry their output
   // back one after the other and the last one delivers the latest state.
-  void BeginDelivery() { Gate.Acquire(F.Gate, GateTimeoutMilliseconds); }
+  void BeginDelivery() { FGate.Acquire(F_.Gate, GateTimeoutMilliseconds); }
 
   bool OthersLive = false;  // when claimed: another launcher's application runs from it
   bool KeepFolder = false;  // undelivered output stays in the work folder
@@ -162,37 +162,37 @@ class TWorkFolder {
   void CleanUp(bool Completed) noexcept {
     try {
       // Nobody waits on this run during its pause.
-      Gate.Release();
+      FGate.Release();
       Pause(1000);
-      const bool Gated = Gate.Acquire(F.Gate, GateTimeoutMilliseconds) == 0;
-      Run.Release();
-      if (Gated && OwnLink) DeleteFolderTree(F.Work, false);  // only the link goes
-      if (Gated && Ours && !TRunLock::HeldByOthers(F.Work)) {
+      const bool Gated = FGate.Acquire(F_.Gate, GateTimeoutMilliseconds) == 0;
+      FRun.Release();
+      if (Gated && FOwnLink) DeleteFolderTree(F_.Work, false);  // only the link goes
+      if (Gated && FOurs && !TRunLock::HeldByOthers(F_.Work)) {
         if (Completed) {
-          const TEntryStatus Marker = EntryStatus(F.Temp + "swipl.home");
-          if (Marker.RegularFile && Marker.OwnedByUser) RemoveFile(F.Temp + "swipl.home");
+          const TEntryStatus Marker = EntryStatus(F_.Temp + "swipl.home");
+          if (Marker.RegularFile && Marker.OwnedByUser) RemoveFile(F_.Temp + "swipl.home");
         }
         if (!KeepFolder) {
-          RemoveInstallRecord(F.Work);
-          DeleteFolderTree(F.Work, false);
+          RemoveInstallRecord(F_.Work);
+          DeleteFolderTree(F_.Work, false);
         }
-        for (const std::string& Path : {F.User + "trad_dyn.pl", F.User + "dereroz.zip", F.Temp + "swipl.home"})
+        for (const std::string& Path : {F_.User + "trad_dyn.pl", F_.User + "dereroz.zip", F_.Temp + "swipl.home"})
           RemoveAbandonedSiblings(Path);
-        const TEntryStatus Second = EntryStatus(F.Second);
-        if (Second.Folder && Second.OwnedByUser) DeleteFolderTree(F.Second, false);
+        const TEntryStatus Second = EntryStatus(F_.Second);
+        if (Second.Folder && Second.OwnedByUser) DeleteFolderTree(F_.Second, false);
       }
-      Gate.Release();
+      FGate.Release();
     } catch (...) {
       // The clean-up is best effort: what it leaves, the next run removes.
     }
   }
 
  private:
-  const TRunFolders& F;
-  TGateLock Gate;
-  TRunLock Run;
-  bool Ours = false;     // the work folder's path holds nothing or a private folder of this user
-  bool OwnLink = false;  // a link of this user stands at the work folder's path
+  const TRunFolders& F_;
+  TGateLock FGate;
+  TRunLock FRun;
+  bool FOurs = false;     // the work folder's path holds nothing or a private folder of this user
+  bool FOwnLink = false;  // a link of this user stands at the work folder's path
 };
 
 // Puts the runtime marker into the temporary folder, where the runtime reads
@@ -346,7 +346,7 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
   if (Failures.empty()) return;
 
   std::string Message = "The application's output was not delivered: ";
-  for (size_t i = 0; i < Failures.size(); ++i) Message += (i == 0 ? "" : "; ") + Failures[i];
+  for (size_t I = 0; I < Failures.size(); ++I) Message += (I == 0 ? "" : "; ") + Failures[I];
   RaiseFailure(Message + "; " + Where, FirstError);
 }
 

@@ -12,12 +12,12 @@
 
 namespace {
 
-inline unsigned char FoldByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+inline unsigned char FoldByte(unsigned char C) {
+  return (C >= 'a' && C <= 'z') ? static_cast<unsigned char>(C - ('a' - 'A')) : C;
 }
 
 std::string UpperCaseAscii(std::string Text) {
-  for (char& c : Text) c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+  for (char& C : Text) C = static_cast<char>(FoldByte(static_cast<unsigned char>(C)));
   return Text;
 }
 
@@ -33,10 +33,10 @@ TLResourceList* Registry = nullptr;
 
 int CompareResourceNames(const std::string& A, const std::string& B) {
   const size_t Shorter = A.size() < B.size() ? A.size() : B.size();
-  for (size_t i = 0; i < Shorter; ++i) {
-    const unsigned char a = FoldByte(static_cast<unsigned char>(A[i]));
-    const unsigned char b = FoldByte(static_cast<unsigned char>(B[i]));
-    if (a != b) return static_cast<int>(a) - static_cast<int>(b);
+  for (size_t I = 0; I < Shorter; ++I) {
+    const unsigned char FoldedA = FoldByte(static_cast<unsigned char>(A[I]));
+    const unsigned char FoldedB = FoldByte(static_cast<unsigned char>(B[I]));
+    if (FoldedA != FoldedB) return static_cast<int>(FoldedA) - static_cast<int>(FoldedB);
   }
   const ptrdiff_t Difference = static_cast<ptrdiff_t>(A.size()) - static_cast<ptrdiff_t>(B.size());
   if (Difference > INT32_MAX) return INT32_MAX;
@@ -44,14 +44,14 @@ int CompareResourceNames(const std::string& A, const std::string& B) {
   return static_cast<int>(Difference);
 }
 
-TLResourceList::TLResourceList() : Diagnostics(WriteLineToStandardOutput) {}
+TLResourceList::TLResourceList() : FDiagnostics(WriteLineToStandardOutput) {}
 
 TLResourceList::~TLResourceList() {
-  for (TLResource* Entry : Entries) delete Entry;
+  for (TLResource* Entry : FEntries) delete Entry;
 }
 
 void TLResourceList::SetDiagnosticSink(TResourceDiagnosticSink Sink) {
-  Diagnostics = Sink ? std::move(Sink) : TResourceDiagnosticSink(WriteLineToStandardOutput);
+  FDiagnostics = Sink ? std::move(Sink) : TResourceDiagnosticSink(WriteLineToStandardOutput);
 }
 
 void TLResourceList::Add(const std::string& Name, const std::string& TypeName,
@@ -67,33 +67,33 @@ void TLResourceList::Add(const std::string& Name, const std::string& TypeName,
   } else {
     size_t Total = 0;
     for (const TLResourcePiece& Piece : Pieces) Total += Piece.Length;
-    Entry->Storage.reset(new uint8_t[Total > 0 ? Total : 1]);
+    Entry->FStorage.reset(new uint8_t[Total > 0 ? Total : 1]);
     size_t At = 0;
     for (const TLResourcePiece& Piece : Pieces) {
       if (Piece.Length == 0) continue;
-      std::memcpy(Entry->Storage.get() + At, Piece.Data, Piece.Length);
+      std::memcpy(Entry->FStorage.get() + At, Piece.Data, Piece.Length);
       At += Piece.Length;
     }
-    Entry->Value = Entry->Storage.get();
+    Entry->Value = Entry->FStorage.get();
     Entry->Length = Total;
   }
-  Entries.push_back(nullptr);  // grows the list before it takes ownership
-  Entries.back() = Entry.release();
+  FEntries.push_back(nullptr);  // grows the list before it takes ownership
+  FEntries.back() = Entry.release();
 }
 
 const TLResource* TLResourceList::Find(const std::string& Name) {
-  if (Count() > SortedCount_) Sort();
+  if (Count() > FSortedCount) Sort();
   int32_t Low = 0;
   int32_t High = Count() - 1;
   while (Low <= High) {
     const int32_t Middle = Low + (High - Low) / 2;
-    const int Order = CompareResourceNames(Name, Entries[Middle]->Name);
+    const int Order = CompareResourceNames(Name, FEntries[Middle]->Name);
     if (Order < 0) {
       High = Middle - 1;
     } else if (Order > 0) {
       Low = Middle + 1;
     } else {
-      return Entries[Middle];
+      return FEntries[Middle];
     }
   }
   return nullptr;
@@ -101,16 +101,16 @@ const TLResource* TLResourceList::Find(const std::string& Name) {
 
 void TLResourceList::Sort() {
   const int32_t Total = Count();
-  if (Total == SortedCount_) return;
-  Scratch.assign(Entries.size(), nullptr);
-  SortRange(SortedCount_, Total - 1);
-  Merge(0, SortedCount_, Total - 1);
-  SortedCount_ = Total;
-  for (int32_t i = 0; i + 1 < Total; ++i) {
-    const TLResource& A = *Entries[i];
-    const TLResource& B = *Entries[i + 1];
+  if (Total == FSortedCount) return;
+  FScratch.assign(FEntries.size(), nullptr);
+  SortRange(FSortedCount, Total - 1);
+  Merge(0, FSortedCount, Total - 1);
+  FSortedCount = Total;
+  for (int32_t I = 0; I + 1 < Total; ++I) {
+    const TLResource& A = *FEntries[I];
+    const TLResource& B = *FEntries[I + 1];
     if (CompareResourceNames(A.Name, B.Name) == 0 && A.TypeName == B.TypeName) {
-      Diagnostics("TLResourceList.Sort " + std::to_string(i) +
+      FDiagnostics("TLResourceList.Sort " + std::to_string(I) +
                   " DUPLICATE RESOURCE FOUND: " + A.Name + ":" + A.TypeName);
     }
   }
@@ -120,8 +120,8 @@ void TLResourceList::Sort() {
 void TLResourceList::SortRange(int32_t First, int32_t Last) {
   if (Last - First < 1) return;
   if (Last - First == 1) {
-    if (CompareResourceNames(Entries[First]->Name, Entries[Last]->Name) > 0) {
-      std::swap(Entries[First], Entries[Last]);
+    if (CompareResourceNames(FEntries[First]->Name, FEntries[Last]->Name) > 0) {
+      std::swap(FEntries[First], FEntries[Last]);
     }
     return;
   }
@@ -136,20 +136,20 @@ void TLResourceList::SortRange(int32_t First, int32_t Last) {
 // run's entry goes later, so the merge is stable.
 void TLResourceList::Merge(int32_t First, int32_t Second, int32_t Last) {
   if (First >= Second || Second > Last) return;
-  int32_t i = Second - 1;
-  int32_t j = Last;
-  int32_t k = Last;
-  while (i >= First && j >= Second) {
-    if (CompareResourceNames(Entries[i]->Name, Entries[j]->Name) > 0) {
-      Scratch[k--] = Entries[i--];
+  int32_t I = Second - 1;
+  int32_t J = Last;
+  int32_t K = Last;
+  while (I >= First && J >= Second) {
+    if (CompareResourceNames(FEntries[I]->Name, FEntries[J]->Name) > 0) {
+      FScratch[K--] = FEntries[I--];
     } else {
-      Scratch[k--] = Entries[j--];
+      FScratch[K--] = FEntries[J--];
     }
   }
   // A used-up second run leaves the rest of the first run in its place; a
   // used-up first run leaves the rest of the second run to move.
-  while (j >= Second) Scratch[k--] = Entries[j--];
-  for (int32_t p = k + 1; p <= Last; ++p) Entries[p] = Scratch[p];
+  while (J >= Second) FScratch[K--] = FEntries[J--];
+  for (int32_t P = K + 1; P <= Last; ++P) FEntries[P] = FScratch[P];
 }
 
 void TLResourceList::WriteResourceToFile(const std::string& Name, const std::string& Path) {

@@ -21,7 +21,7 @@ struct TLResource {
 
  private:
   friend class TLResourceList;
-  std::unique_ptr<uint8_t[]> Storage;
+  std::unique_ptr<uint8_t[]> FStorage;
 };
 
 // One consecutive piece of a value being registered.
@@ -63,9 +63,9 @@ class TLResourceList {
   // write error" when the write stops short.
   void WriteResourceToFile(const std::string& Name, const std::string& Path);
 
-  int32_t Count() const { return static_cast<int32_t>(Entries.size()); }
-  int32_t SortedCount() const { return SortedCount_; }
-  const TLResource& operator[](int32_t Index) const { return *Entries[Index]; }
+  int32_t Count() const { return static_cast<int32_t>(FEntries.size()); }
+  int32_t SortedCount() const { return FSortedCount; }
+  const TLResource& operator[](int32_t Index) const { return *FEntries[Index]; }
 
   // Where Sort's diagnostic lines go; standard output unless replaced.
   void SetDiagnosticSink(TResourceDiagnosticSink Sink);
@@ -74,10 +74,10 @@ class TLResourceList {
   void SortRange(int32_t First, int32_t Last);
   void Merge(int32_t First, int32_t Second, int32_t Last);
 
-  std::vector<TLResource*> Entries;  // owned
-  std::vector<TLResource*> Scratch;  // owns nothing
-  int32_t SortedCount_ = 0;
-  TResourceDiagnosticSink Diagnostics;
+  std::vector<TLResource*> FEntries;  // owned
+  std::vector<TLResource*> FScratch;  // owns nothing
+  int32_t FSortedCount = 0;
+  TResourceDiagnosticSink FDiagnostics;
 };
 
 // The registry of the process: made by CreateResourceRegistry at start-up,

@@ -34,13 +34,13 @@ TSignalRelay::TSignalRelay() {
   Action.sa_sigaction = Relay;
   Action.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&Action.sa_mask);
-  for (int i = 0; i < RelayedCount; ++i) sigaddset(&Action.sa_mask, RelayedSignals[i]);
-  for (int i = 0; i < RelayedCount; ++i) sigaction(RelayedSignals[i], &Action, &Previous[i]);
+  for (int I = 0; I < RelayedCount; ++I) sigaddset(&Action.sa_mask, RelayedSignals[I]);
+  for (int I = 0; I < RelayedCount; ++I) sigaction(RelayedSignals[I], &Action, &Previous[I]);
 }
 
 TSignalRelay::~TSignalRelay() {
   Target = 0;
-  for (int i = 0; i < RelayedCount; ++i) sigaction(RelayedSignals[i], &Previous[i], nullptr);
+  for (int I = 0; I < RelayedCount; ++I) sigaction(RelayedSignals[I], &Previous[I], nullptr);
 }
 
 void TSignalRelay::PassTo(uint32_t ProcessId) {

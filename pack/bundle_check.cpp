@@ -25,55 +25,55 @@ std::string Describe(const Exception& Failure) {
 
 // A folder of its own in the temporary folder.
 std::string ScratchFolder() {
-  std::random_device device;
-  std::mt19937_64 random(device() ^ static_cast<uint64_t>(
+  std::random_device Device;
+  std::mt19937_64 Random(Device() ^ static_cast<uint64_t>(
                                         std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::string temp = GetTempFolder();
-  temp = IncludeTrailingSeparator(temp.empty() ? GetCurrentFolder() : temp);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string folder = temp + "quintabel-pack-" + std::to_string(random() % 1000000000000ull) + PathSeparator;
-    if (!FolderExists(folder) && !FileExists(ExcludeTrailingSeparator(folder)) && CreateFolder(folder))
-      return folder;
+  std::string Temp = GetTempFolder();
+  Temp = IncludeTrailingSeparator(Temp.empty() ? GetCurrentFolder() : Temp);
+  for (int Attempt = 0; Attempt < 100; ++Attempt) {
+    const std::string Folder = Temp + "quintabel-pack-" + std::to_string(Random() % 1000000000000ull) + PathSeparator;
+    if (!FolderExists(Folder) && !FileExists(ExcludeTrailingSeparator(Folder)) && CreateFolder(Folder))
+      return Folder;
   }
-  throw EFCreateError(FormatText("Unable to create a scratch folder in \"%s\"", temp));
+  throw EFCreateError(FormatText("Unable to create a scratch folder in \"%s\"", Temp));
 }
 
 }  // namespace
 
 std::string BundleProblem(const std::string& Archive) {
-  int64_t size = 0;
-  unsigned char head[4] = {};
-  int32_t headLength = 0;
+  int64_t Size = 0;
+  unsigned char Head[4] = {};
+  int32_t HeadLength = 0;
   try {
-    TFileStream stream(Archive, fmOpenRead | fmShareDenyWrite);
-    size = stream.Size();
-    headLength = stream.Read(head, 4);
+    TFileStream Stream(Archive, fmOpenRead | fmShareDenyWrite);
+    Size = Stream.Size();
+    HeadLength = Stream.Read(Head, 4);
   } catch (const Exception& Failure) {
     return "cannot be read (" + Describe(Failure) + ")";
   }
-  if (headLength != 4 || head[0] != 0x50 || head[1] != 0x4B || head[2] != 0x03 || head[3] != 0x04)
+  if (HeadLength != 4 || Head[0] != 0x50 || Head[1] != 0x4B || Head[2] != 0x03 || Head[3] != 0x04)
     return "is not a zip archive beginning with a local file header (the first four bytes must be 50 4B 03 04)";
-  if (size > MaxBundleSize)
+  if (Size > MaxBundleSize)
     return FormatText("is larger than %d bytes, more than the launcher writes in one request", MaxBundleSize);
 
-  const std::string scratch = ScratchFolder();
-  TScopeExit cleanUp([&scratch] { DeleteFolderTree(scratch, false); });
+  const std::string Scratch = ScratchFolder();
+  TScopeExit CleanUp([&Scratch] { DeleteFolderTree(Scratch, false); });
   try {
-    ExtractArchive(Archive, scratch);
+    ExtractArchive(Archive, Scratch);
   } catch (const Exception& Failure) {
     return "cannot be extracted by the launcher (" + Describe(Failure) + ")";
   }
-  std::vector<std::string> missing;
-  for (const char* name : RootEntries)
-    if (!FileExists(scratch + name)) missing.push_back(name);
-  if (!missing.empty()) {
-    std::string list;
-    for (const std::string& name : missing) list += (list.empty() ? "\"" : ", \"") + name + "\"";
-    return std::string("lacks the root ") + (missing.size() == 1 ? "entry " : "entries ") + list +
+  std::vector<std::string> Missing;
+  for (const char* Name : RootEntries)
+    if (!FileExists(Scratch + Name)) Missing.push_back(Name);
+  if (!Missing.empty()) {
+    std::string List;
+    for (const std::string& Name : Missing) List += (List.empty() ? "\"" : ", \"") + Name + "\"";
+    return std::string("lacks the root ") + (Missing.size() == 1 ? "entry " : "entries ") + List +
            " (a bundle must hold quintabel.exe, swipl.home and dereroz.zip at its root)";
   }
   try {
-    ExtractArchive(scratch + "dereroz.zip", scratch + "dereroz" + PathSeparator);
+    ExtractArchive(Scratch + "dereroz.zip", Scratch + "dereroz" + PathSeparator);
   } catch (const Exception& Failure) {
     return "holds a \"dereroz.zip\" that the launcher cannot extract (" + Describe(Failure) + ")";
   }

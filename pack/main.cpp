@@ -6,11 +6,11 @@
 #include "runtime/arguments.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments = ReadArgumentList(argc, argv);
-  if (!arguments.empty()) arguments.erase(arguments.begin());
-  std::string out, errors;
-  const int code = RunPackTool(arguments, out, errors);
-  std::fputs(out.c_str(), stdout);
-  std::fputs(errors.c_str(), stderr);
-  return code;
+  std::vector<std::string> Arguments = ReadArgumentList(argc, argv);
+  if (!Arguments.empty()) Arguments.erase(Arguments.begin());
+  std::string Out, Errors;
+  const int Code = RunPackTool(Arguments, Out, Errors);
+  std::fputs(Out.c_str(), stdout);
+  std::fputs(Errors.c_str(), stderr);
+  return Code;
 }

@@ -26,24 +26,24 @@ const char Usage[] =
     "A signature of LAUNCHER.exe is not carried over: sign OUTPUT.exe afterwards.\n";
 
 TBytes ReadWholeFile(const std::string& Path) {
-  TFileStream stream(Path, fmOpenRead | fmShareDenyWrite);
-  const int64_t size = stream.Size();
-  if (size > 0x7FFFFFFF) throw EPackError("\"" + Path + "\" is larger than 2 GiB");
-  TBytes data(static_cast<size_t>(size));
-  if (size > 0) stream.ReadBuffer(data.data(), static_cast<int32_t>(size));
-  return data;
+  TFileStream Stream(Path, fmOpenRead | fmShareDenyWrite);
+  const int64_t Size = Stream.Size();
+  if (Size > 0x7FFFFFFF) throw EPackError("\"" + Path + "\" is larger than 2 GiB");
+  TBytes Data(static_cast<size_t>(Size));
+  if (Size > 0) Stream.ReadBuffer(Data.data(), static_cast<int32_t>(Size));
+  return Data;
 }
 
 // Writes beside Path and renames over it, so a failure leaves no half file.
 void WriteWholeFile(const std::string& Path, const TBytes& Data) {
-  const std::string partial = Path + ".partial";
+  const std::string Partial = Path + ".partial";
   {
-    TFileStream stream(partial, fmCreate, 0777);
-    if (!Data.empty()) stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
-    if (!stream.FlushToDisk()) throw EWriteError("Stream write error");
+    TFileStream Stream(Partial, fmCreate, 0777);
+    if (!Data.empty()) Stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
+    if (!Stream.FlushToDisk()) throw EWriteError("Stream write error");
   }
-  if (!RenameReplace(partial, Path)) {
-    RemoveFile(partial);
+  if (!RenameReplace(Partial, Path)) {
+    RemoveFile(Partial);
     throw EFCreateError(FormatText("Unable to create file \"%s\"", Path));
   }
 }
@@ -56,103 +56,103 @@ const std::map<std::string, std::string> ValueOptions = {
 }  // namespace
 
 int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std::string& Errors) {
-  std::map<std::string, std::string> given;
-  for (size_t i = 0; i < Arguments.size(); ++i) {
-    std::string name = Arguments[i], value;
-    const size_t equals = name.find('=');
-    bool inline_ = false;
-    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
-      inline_ = true;
+  std::map<std::string, std::string> Given;
+  for (size_t I = 0; I < Arguments.size(); ++I) {
+    std::string Name = Arguments[I], Value;
+    const size_t Equals = Name.find('=');
+    bool Inline = false;
+    if (Name.rfind("--", 0) == 0 && Equals != std::string::npos) {
+      Value = Name.substr(Equals + 1);
+      Name = Name.substr(0, Equals);
+      Inline = true;
     }
-    if (name == "--help" || name == "-h") {
+    if (Name == "--help" || Name == "-h") {
       Out += Usage;
       return 0;
     }
-    if (!ValueOptions.count(name)) {
-      Errors += "quintabel-pack: unknown argument \"" + Arguments[i] + "\"\n" + Usage;
+    if (!ValueOptions.count(Name)) {
+      Errors += "quintabel-pack: unknown argument \"" + Arguments[I] + "\"\n" + Usage;
       return 2;
     }
-    if (!inline_) {
-      if (i + 1 >= Arguments.size()) {
-        Errors += "quintabel-pack: " + name + " needs a value\n" + Usage;
+    if (!Inline) {
+      if (I + 1 >= Arguments.size()) {
+        Errors += "quintabel-pack: " + Name + " needs a value\n" + Usage;
         return 2;
       }
-      value = Arguments[++i];
+      Value = Arguments[++I];
     }
-    if (given.count(name)) {
-      Errors += "quintabel-pack: " + name + " is given twice\n";
+    if (Given.count(Name)) {
+      Errors += "quintabel-pack: " + Name + " is given twice\n";
       return 2;
     }
-    given[name] = value;
+    Given[Name] = Value;
   }
 
   try {
-    if (given.count("--check")) {
-      if (given.size() != 1) {
+    if (Given.count("--check")) {
+      if (Given.size() != 1) {
         Errors += "quintabel-pack: --check takes no other option\n" + std::string(Usage);
         return 2;
       }
-      const std::string problem = BundleProblem(given["--check"]);
-      if (!problem.empty()) {
-        Errors += BundleProblemMessage(given["--check"], problem) + "\n";
+      const std::string Problem = BundleProblem(Given["--check"]);
+      if (!Problem.empty()) {
+        Errors += BundleProblemMessage(Given["--check"], Problem) + "\n";
         return 1;
       }
       return 0;
     }
-    for (const char* required : {"--launcher", "--bundle", "--output"})
-      if (!given.count(required) || given[required].empty()) {
-        Errors += std::string("quintabel-pack: ") + required + " is missing\n" + Usage;
+    for (const char* Required : {"--launcher", "--bundle", "--output"})
+      if (!Given.count(Required) || Given[Required].empty()) {
+        Errors += std::string("quintabel-pack: ") + Required + " is missing\n" + Usage;
         return 2;
       }
-    const std::string launcherPath = given["--launcher"], bundlePath = given["--bundle"];
-    const std::string outputPath = given["--output"];
+    const std::string LauncherPath = Given["--launcher"], BundlePath = Given["--bundle"];
+    const std::string OutputPath = Given["--output"];
 
-    TVersionFields fields;
-    fields.ProductName = given["--product"];
-    fields.Version = given["--version"];
-    fields.CompanyName = given["--company"];
-    fields.Copyright = given["--copyright"];
-    fields.Description = given["--description"];
-    fields.OriginalFilename = given["--file-name"];
-    if (!fields.Version.empty()) {
-      uint16_t numbers[4];
-      ParseVersionNumbers(fields.Version, numbers);
+    TVersionFields Fields;
+    Fields.ProductName = Given["--product"];
+    Fields.Version = Given["--version"];
+    Fields.CompanyName = Given["--company"];
+    Fields.Copyright = Given["--copyright"];
+    Fields.Description = Given["--description"];
+    Fields.OriginalFilename = Given["--file-name"];
+    if (!Fields.Version.empty()) {
+      uint16_t Numbers[4];
+      ParseVersionNumbers(Fields.Version, Numbers);
     }
 
-    std::unique_ptr<TLauncherImage> launcher;
+    std::unique_ptr<TLauncherImage> Launcher;
     try {
-      launcher = std::make_unique<TLauncherImage>(ReadWholeFile(launcherPath));
+      Launcher = std::make_unique<TLauncherImage>(ReadWholeFile(LauncherPath));
     } catch (const EPackError& Failure) {
-      Errors += "quintabel-pack: \"" + launcherPath + "\" is not a launcher quintabel-pack can use: " +
+      Errors += "quintabel-pack: \"" + LauncherPath + "\" is not a launcher quintabel-pack can use: " +
                 Failure.Message() + ".\n";
       return 1;
     }
 
-    std::vector<TIconImage> icon;
-    if (given.count("--icon")) {
+    std::vector<TIconImage> Icon;
+    if (Given.count("--icon")) {
       try {
-        icon = ReadIconFile(ReadWholeFile(given["--icon"]));
+        Icon = ReadIconFile(ReadWholeFile(Given["--icon"]));
       } catch (const EPackError& Failure) {
-        Errors += "quintabel-pack: \"" + given["--icon"] + "\": " + Failure.Message() + ".\n";
+        Errors += "quintabel-pack: \"" + Given["--icon"] + "\": " + Failure.Message() + ".\n";
         return 1;
       }
     }
 
-    const std::string problem = BundleProblem(bundlePath);
-    if (!problem.empty()) {
-      Errors += BundleProblemMessage(bundlePath, problem) + "\n";
+    const std::string Problem = BundleProblem(BundlePath);
+    if (!Problem.empty()) {
+      Errors += BundleProblemMessage(BundlePath, Problem) + "\n";
       return 1;
     }
 
-    std::vector<TResource> resources = launcher->Resources();
-    if (!icon.empty()) ReplaceIcon(resources, icon);
-    EditVersionInfo(resources, fields);
-    const bool wasSigned = launcher->Signed();
-    WriteWholeFile(outputPath, launcher->Rewrite(ReadWholeFile(bundlePath), resources));
-    Out += "Wrote \"" + outputPath + "\" carrying \"" + bundlePath + "\".\n";
-    if (wasSigned) Out += "The launcher's signature was dropped: sign \"" + outputPath + "\" again.\n";
+    std::vector<TResource> Resources = Launcher->Resources();
+    if (!Icon.empty()) ReplaceIcon(Resources, Icon);
+    EditVersionInfo(Resources, Fields);
+    const bool WasSigned = Launcher->Signed();
+    WriteWholeFile(OutputPath, Launcher->Rewrite(ReadWholeFile(BundlePath), Resources));
+    Out += "Wrote \"" + OutputPath + "\" carrying \"" + BundlePath + "\".\n";
+    if (WasSigned) Out += "The launcher's signature was dropped: sign \"" + OutputPath + "\" again.\n";
     return 0;
   } catch (const Exception& Failure) {
     Errors += std::string("quintabel-pack: ") + Failure.ClassName() + ": " + Failure.Message() + "\n";

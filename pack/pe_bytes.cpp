@@ -29,7 +29,7 @@ void Put16(TBytes& Bytes, size_t Offset, uint16_t Value) {
 
 void Put32(TBytes& Bytes, size_t Offset, uint32_t Value) {
   Check(Bytes, Offset, 4);
-  for (int i = 0; i < 4; ++i) Bytes[Offset + i] = static_cast<uint8_t>(Value >> (8 * i));
+  for (int I = 0; I < 4; ++I) Bytes[Offset + I] = static_cast<uint8_t>(Value >> (8 * I));
 }
 
 void Append16(TBytes& Bytes, uint16_t Value) {
@@ -38,7 +38,7 @@ void Append16(TBytes& Bytes, uint16_t Value) {
 }
 
 void Append32(TBytes& Bytes, uint32_t Value) {
-  for (int i = 0; i < 4; ++i) Bytes.push_back(static_cast<uint8_t>(Value >> (8 * i)));
+  for (int I = 0; I < 4; ++I) Bytes.push_back(static_cast<uint8_t>(Value >> (8 * I)));
 }
 
 void PadTo(TBytes& Bytes, size_t Alignment) {
@@ -50,68 +50,68 @@ uint64_t AlignUp(uint64_t Value, uint64_t Alignment) {
 }
 
 std::u16string Utf8ToUtf16(const std::string& Text) {
-  std::u16string out;
-  size_t i = 0;
-  while (i < Text.size()) {
-    const unsigned char c = static_cast<unsigned char>(Text[i]);
-    uint32_t point = 0xFFFD;
-    size_t length = 1;
-    if (c < 0x80) {
-      point = c;
+  std::u16string Out;
+  size_t I = 0;
+  while (I < Text.size()) {
+    const unsigned char C = static_cast<unsigned char>(Text[I]);
+    uint32_t Point = 0xFFFD;
+    size_t Length = 1;
+    if (C < 0x80) {
+      Point = C;
     } else {
-      const int extra = (c >= 0xF0 && c < 0xF5) ? 3 : (c >= 0xE0 && c < 0xF0) ? 2 : (c >= 0xC2 && c < 0xE0) ? 1 : 0;
-      if (extra > 0 && i + extra < Text.size()) {
-        uint32_t value = c & (0x3F >> extra);
-        bool valid = true;
-        for (int k = 1; valid && k <= extra; ++k) {
-          const unsigned char next = static_cast<unsigned char>(Text[i + k]);
-          if ((next & 0xC0) != 0x80) valid = false;
-          value = (value << 6) | (next & 0x3F);
+      const int Extra = (C >= 0xF0 && C < 0xF5) ? 3 : (C >= 0xE0 && C < 0xF0) ? 2 : (C >= 0xC2 && C < 0xE0) ? 1 : 0;
+      if (Extra > 0 && I + Extra < Text.size()) {
+        uint32_t Value = C & (0x3F >> Extra);
+        bool Valid = true;
+        for (int K = 1; Valid && K <= Extra; ++K) {
+          const unsigned char Next = static_cast<unsigned char>(Text[I + K]);
+          if ((Next & 0xC0) != 0x80) Valid = false;
+          Value = (Value << 6) | (Next & 0x3F);
         }
-        const uint32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
-        if (valid && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
-          point = value;
-          length = 1 + extra;
+        const uint32_t Minimum = Extra == 1 ? 0x80 : Extra == 2 ? 0x800 : 0x10000;
+        if (Valid && Value >= Minimum && Value <= 0x10FFFF && (Value < 0xD800 || Value > 0xDFFF)) {
+          Point = Value;
+          Length = 1 + Extra;
         }
       }
     }
-    if (point >= 0x10000) {
-      point -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (point >> 10));
-      out += static_cast<char16_t>(0xDC00 + (point & 0x3FF));
+    if (Point >= 0x10000) {
+      Point -= 0x10000;
+      Out += static_cast<char16_t>(0xD800 + (Point >> 10));
+      Out += static_cast<char16_t>(0xDC00 + (Point & 0x3FF));
     } else {
-      out += static_cast<char16_t>(point);
+      Out += static_cast<char16_t>(Point);
     }
-    i += length;
+    I += Length;
   }
-  return out;
+  return Out;
 }
 
 std::string Utf16ToUtf8(const std::u16string& Text) {
-  std::string out;
-  for (size_t i = 0; i < Text.size(); ++i) {
-    uint32_t point = Text[i];
-    if (point >= 0xD800 && point < 0xDC00 && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] < 0xE000) {
-      point = 0x10000 + ((point - 0xD800) << 10) + (Text[i + 1] - 0xDC00);
-      ++i;
-    } else if (point >= 0xD800 && point < 0xE000) {
-      point = 0xFFFD;
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    uint32_t Point = Text[I];
+    if (Point >= 0xD800 && Point < 0xDC00 && I + 1 < Text.size() && Text[I + 1] >= 0xDC00 && Text[I + 1] < 0xE000) {
+      Point = 0x10000 + ((Point - 0xD800) << 10) + (Text[I + 1] - 0xDC00);
+      ++I;
+    } else if (Point >= 0xD800 && Point < 0xE000) {
+      Point = 0xFFFD;
     }
-    if (point < 0x80) {
-      out += static_cast<char>(point);
-    } else if (point < 0x800) {
-      out += static_cast<char>(0xC0 | (point >> 6));
-      out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-      out += static_cast<char>(0xE0 | (point >> 12));
-      out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (point & 0x3F));
+    if (Point < 0x80) {
+      Out += static_cast<char>(Point);
+    } else if (Point < 0x800) {
+      Out += static_cast<char>(0xC0 | (Point >> 6));
+      Out += static_cast<char>(0x80 | (Point & 0x3F));
+    } else if (Point < 0x10000) {
+      Out += static_cast<char>(0xE0 | (Point >> 12));
+      Out += static_cast<char>(0x80 | ((Point >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (Point & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (point >> 18));
-      out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (point & 0x3F));
+      Out += static_cast<char>(0xF0 | (Point >> 18));
+      Out += static_cast<char>(0x80 | ((Point >> 12) & 0x3F));
+      Out += static_cast<char>(0x80 | ((Point >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (Point & 0x3F));
     }
   }
-  return out;
+  return Out;
 }

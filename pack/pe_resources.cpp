@@ -11,12 +11,12 @@ constexpr uint32_t HighBit = 0x80000000u;
 
 TResourceKey ReadKey(const TBytes& Section, uint32_t NameField) {
   if ((NameField & HighBit) == 0) return TResourceKey::Number(static_cast<uint16_t>(NameField));
-  const size_t offset = NameField & ~HighBit;
-  const uint16_t length = Get16(Section, offset);
-  TResourceKey key;
-  key.IsText = true;
-  for (uint16_t i = 0; i < length; ++i) key.Text += static_cast<char16_t>(Get16(Section, offset + 2 + 2 * i));
-  return key;
+  const size_t Offset = NameField & ~HighBit;
+  const uint16_t Length = Get16(Section, Offset);
+  TResourceKey Key;
+  Key.IsText = true;
+  for (uint16_t I = 0; I < Length; ++I) Key.Text += static_cast<char16_t>(Get16(Section, Offset + 2 + 2 * I));
+  return Key;
 }
 
 struct TDirectoryEntry {
@@ -25,13 +25,13 @@ struct TDirectoryEntry {
 };
 
 std::vector<TDirectoryEntry> ReadDirectory(const TBytes& Section, size_t Offset) {
-  const uint32_t count = static_cast<uint32_t>(Get16(Section, Offset + 12)) + Get16(Section, Offset + 14);
-  std::vector<TDirectoryEntry> entries;
-  for (uint32_t i = 0; i < count; ++i) {
-    const size_t at = Offset + 16 + 8 * static_cast<size_t>(i);
-    entries.push_back({ReadKey(Section, Get32(Section, at)), Get32(Section, at + 4)});
+  const uint32_t Count = static_cast<uint32_t>(Get16(Section, Offset + 12)) + Get16(Section, Offset + 14);
+  std::vector<TDirectoryEntry> Entries;
+  for (uint32_t I = 0; I < Count; ++I) {
+    const size_t At = Offset + 16 + 8 * static_cast<size_t>(I);
+    Entries.push_back({ReadKey(Section, Get32(Section, At)), Get32(Section, At + 4)});
   }
-  return entries;
+  return Entries;
 }
 
 size_t Subdirectory(uint32_t Target) {
@@ -57,66 +57,66 @@ struct TVersionBlock {
 size_t Align4(size_t Value) { return (Value + 3) & ~static_cast<size_t>(3); }
 
 TVersionBlock ReadBlock(const TBytes& Data, size_t Offset, size_t Limit) {
-  TVersionBlock block;
-  const size_t length = Get16(Data, Offset);
-  const uint16_t valueLength = Get16(Data, Offset + 2);
-  block.Type = Get16(Data, Offset + 4);
-  if (length < 6 || Offset + length > Limit) throw EPackError("the version information is damaged");
-  const size_t end = Offset + length;
-  size_t at = Offset + 6;
-  while (at + 1 < end && Get16(Data, at) != 0) {
-    block.Key += static_cast<char16_t>(Get16(Data, at));
-    at += 2;
+  TVersionBlock Block;
+  const size_t Length = Get16(Data, Offset);
+  const uint16_t ValueLength = Get16(Data, Offset + 2);
+  Block.Type = Get16(Data, Offset + 4);
+  if (Length < 6 || Offset + Length > Limit) throw EPackError("the version information is damaged");
+  const size_t End = Offset + Length;
+  size_t At = Offset + 6;
+  while (At + 1 < End && Get16(Data, At) != 0) {
+    Block.Key += static_cast<char16_t>(Get16(Data, At));
+    At += 2;
   }
-  at = Align4(at + 2);
-  const size_t valueBytes = block.Type == 1 ? 2 * static_cast<size_t>(valueLength) : valueLength;
-  if (at + valueBytes > end) throw EPackError("the version information is damaged");
-  block.Value.assign(Data.begin() + at, Data.begin() + at + valueBytes);
-  at = Align4(at + valueBytes);
-  while (at < end) {
-    block.Children.push_back(ReadBlock(Data, at, end));
-    at = Align4(at + Get16(Data, at));
+  At = Align4(At + 2);
+  const size_t ValueBytes = Block.Type == 1 ? 2 * static_cast<size_t>(ValueLength) : ValueLength;
+  if (At + ValueBytes > End) throw EPackError("the version information is damaged");
+  Block.Value.assign(Data.begin() + At, Data.begin() + At + ValueBytes);
+  At = Align4(At + ValueBytes);
+  while (At < End) {
+    Block.Children.push_back(ReadBlock(Data, At, End));
+    At = Align4(At + Get16(Data, At));
   }
-  return block;
+  return Block;
 }
 
 void WriteBlock(TBytes& Out, const TVersionBlock& Block) {
-  const size_t start = Out.size();
+  const size_t Start = Out.size();
   Append16(Out, 0);
   Append16(Out, static_cast<uint16_t>(Block.Type == 1 ? Block.Value.size() / 2 : Block.Value.size()));
   Append16(Out, Block.Type);
-  for (char16_t c : Block.Key) Append16(Out, c);
+  for (char16_t C : Block.Key) Append16(Out, C);
   Append16(Out, 0);
   PadTo(Out, 4);
   Out.insert(Out.end(), Block.Value.begin(), Block.Value.end());
-  for (const TVersionBlock& child : Block.Children) {
+  for (const TVersionBlock& Child : Block.Children) {
     PadTo(Out, 4);
-    WriteBlock(Out, child);
+    WriteBlock(Out, Child);
   }
-  Put16(Out, start, static_cast<uint16_t>(Out.size() - start));
+  Put16(Out, Start, static_cast<uint16_t>(Out.size() - Start));
 }
 
 TBytes TextValue(const std::string& Text) {
-  TBytes value;
-  for (char16_t c : Utf8ToUtf16(Text)) Append16(value, c);
-  Append16(value, 0);
-  return value;
+  TBytes Value;
+  for (char16_t C : Utf8ToUtf16(Text)) Append16(Value, C);
+  Append16(Value, 0);
+  return Value;
 }
 
 std::string TextOf(const TBytes& Value) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < Value.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(Value[i] | (Value[i + 1] << 8));
-    if (c == 0) break;
-    text += c;
+  std::u16string Text;
+  for (size_t I = 0; I + 1 < Value.size(); I += 2) {
+    const char16_t C = static_cast<char16_t>(Value[I] | (Value[I + 1] << 8));
+    if (C == 0) break;
+    Text += C;
   }
-  return Utf16ToUtf8(text);
+  return Utf16ToUtf8(Text);
 }
 
 template <class TList>
 auto& VersionResource(TList& Resources) {
-  for (auto& resource : Resources)
-    if (!resource.Type.IsText && resource.Type.Id == rtVersion) return resource;
+  for (auto& Resource : Resources)
+    if (!Resource.Type.IsText && Resource.Type.Id == rtVersion) return Resource;
   throw EPackError("the launcher has no version information");
 }
 
@@ -124,40 +124,40 @@ constexpr size_t FixedInfoSize = 52;
 constexpr uint32_t FixedInfoSignature = 0xFEEF04BD;
 
 TVersionBlock ReadVersion(const TResource& Resource) {
-  TVersionBlock root = ReadBlock(Resource.Data, 0, Resource.Data.size());
-  if (root.Key != u"VS_VERSION_INFO" || root.Value.size() < FixedInfoSize ||
-      Get32(root.Value, 0) != FixedInfoSignature)
+  TVersionBlock Root = ReadBlock(Resource.Data, 0, Resource.Data.size());
+  if (Root.Key != u"VS_VERSION_INFO" || Root.Value.size() < FixedInfoSize ||
+      Get32(Root.Value, 0) != FixedInfoSignature)
     throw EPackError("the version information is damaged");
-  return root;
+  return Root;
 }
 
 // "MyApp" of "MyApp.exe": the internal name that goes with a file name.
 std::string FileStem(const std::string& FileName) {
-  const size_t dot = FileName.rfind('.');
-  return dot == std::string::npos || dot == 0 ? FileName : FileName.substr(0, dot);
+  const size_t Dot = FileName.rfind('.');
+  return Dot == std::string::npos || Dot == 0 ? FileName : FileName.substr(0, Dot);
 }
 
 // Version information with no strings yet, US English, Unicode: the
 // fixed part says version 0.0.0.0 of an application for Windows NT.
 TResource EmptyVersionInfo() {
-  TVersionBlock root{u"VS_VERSION_INFO", 0, TBytes(FixedInfoSize, 0), {}};
-  Put32(root.Value, 0, FixedInfoSignature);
-  Put32(root.Value, 4, 0x00010000);  // structure version
-  Put32(root.Value, 24, 0x3F);       // flags mask
-  Put32(root.Value, 32, 0x40004);    // VOS_NT_WINDOWS32
-  Put32(root.Value, 36, 1);          // VFT_APP
-  TVersionBlock table{u"040904B0", 1, {}, {}};
-  root.Children.push_back(TVersionBlock{u"StringFileInfo", 1, {}, {table}});
-  TVersionBlock translation{u"Translation", 0, {}, {}};
-  Append16(translation.Value, 0x0409);
-  Append16(translation.Value, 1200);
-  root.Children.push_back(TVersionBlock{u"VarFileInfo", 1, {}, {translation}});
-  TResource resource;
-  resource.Type = TResourceKey::Number(rtVersion);
-  resource.Name = TResourceKey::Number(1);
-  resource.Language = 0x0409;
-  WriteBlock(resource.Data, root);
-  return resource;
+  TVersionBlock Root{u"VS_VERSION_INFO", 0, TBytes(FixedInfoSize, 0), {}};
+  Put32(Root.Value, 0, FixedInfoSignature);
+  Put32(Root.Value, 4, 0x00010000);  // structure version
+  Put32(Root.Value, 24, 0x3F);       // flags mask
+  Put32(Root.Value, 32, 0x40004);    // VOS_NT_WINDOWS32
+  Put32(Root.Value, 36, 1);          // VFT_APP
+  TVersionBlock Table{u"040904B0", 1, {}, {}};
+  Root.Children.push_back(TVersionBlock{u"StringFileInfo", 1, {}, {Table}});
+  TVersionBlock Translation{u"Translation", 0, {}, {}};
+  Append16(Translation.Value, 0x0409);
+  Append16(Translation.Value, 1200);
+  Root.Children.push_back(TVersionBlock{u"VarFileInfo", 1, {}, {Translation}});
+  TResource Resource;
+  Resource.Type = TResourceKey::Number(rtVersion);
+  Resource.Name = TResourceKey::Number(1);
+  Resource.Language = 0x0409;
+  WriteBlock(Resource.Data, Root);
+  return Resource;
 }
 
 }  // namespace
@@ -172,145 +172,145 @@ bool TResourceKey::operator==(const TResourceKey& Other) const {
 }
 
 std::vector<TResource> ReadResourceSection(const TBytes& Section, uint32_t SectionRva) {
-  std::vector<TResource> resources;
-  for (const TDirectoryEntry& type : ReadDirectory(Section, 0)) {
-    for (const TDirectoryEntry& name : ReadDirectory(Section, Subdirectory(type.Target))) {
-      for (const TDirectoryEntry& language : ReadDirectory(Section, Subdirectory(name.Target))) {
-        if (language.Target & HighBit) throw EPackError("the resource tree is deeper than three levels");
-        const uint32_t rva = Get32(Section, language.Target);
-        const uint32_t size = Get32(Section, language.Target + 4);
-        if (rva < SectionRva || rva - SectionRva > Section.size() || size > Section.size() - (rva - SectionRva))
+  std::vector<TResource> Resources;
+  for (const TDirectoryEntry& Type : ReadDirectory(Section, 0)) {
+    for (const TDirectoryEntry& Name : ReadDirectory(Section, Subdirectory(Type.Target))) {
+      for (const TDirectoryEntry& Language : ReadDirectory(Section, Subdirectory(Name.Target))) {
+        if (Language.Target & HighBit) throw EPackError("the resource tree is deeper than three levels");
+        const uint32_t Rva = Get32(Section, Language.Target);
+        const uint32_t Size = Get32(Section, Language.Target + 4);
+        if (Rva < SectionRva || Rva - SectionRva > Section.size() || Size > Section.size() - (Rva - SectionRva))
           throw EPackError("a resource lies outside the resource section");
-        TResource resource;
-        resource.Type = type.Key;
-        resource.Name = name.Key;
-        resource.Language = language.Key.Id;
-        resource.CodePage = Get32(Section, language.Target + 8);
-        const size_t at = rva - SectionRva;
-        resource.Data.assign(Section.begin() + at, Section.begin() + at + size);
-        resources.push_back(std::move(resource));
+        TResource Resource;
+        Resource.Type = Type.Key;
+        Resource.Name = Name.Key;
+        Resource.Language = Language.Key.Id;
+        Resource.CodePage = Get32(Section, Language.Target + 8);
+        const size_t At = Rva - SectionRva;
+        Resource.Data.assign(Section.begin() + At, Section.begin() + At + Size);
+        Resources.push_back(std::move(Resource));
       }
     }
   }
-  return resources;
+  return Resources;
 }
 
 TBytes BuildResourceSection(const std::vector<TResource>& Resources, uint32_t SectionRva) {
   // The tree in its order: type, then name, then language.
-  std::vector<const TResource*> sorted;
-  for (const TResource& resource : Resources) sorted.push_back(&resource);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const TResource* A, const TResource* B) {
+  std::vector<const TResource*> Sorted;
+  for (const TResource& Resource : Resources) Sorted.push_back(&Resource);
+  std::stable_sort(Sorted.begin(), Sorted.end(), [](const TResource* A, const TResource* B) {
     if (!(A->Type == B->Type)) return A->Type < B->Type;
     if (!(A->Name == B->Name)) return A->Name < B->Name;
     return A->Language < B->Language;
   });
   using TNames = std::map<TResourceKey, std::map<uint16_t, const TResource*>>;
-  std::map<TResourceKey, TNames> tree;
-  for (const TResource* resource : sorted) tree[resource->Type][resource->Name][resource->Language] = resource;
+  std::map<TResourceKey, TNames> Tree;
+  for (const TResource* Resource : Sorted) Tree[Resource->Type][Resource->Name][Resource->Language] = Resource;
 
-  auto directorySize = [](size_t Entries) { return 16 + 8 * Entries; };
-  auto countTexts = [](const auto& Map) {
-    uint16_t n = 0;
-    for (const auto& item : Map) n += item.first.IsText ? 1 : 0;
-    return n;
+  auto DirectorySize = [](size_t Entries) { return 16 + 8 * Entries; };
+  auto CountTexts = [](const auto& Map) {
+    uint16_t N = 0;
+    for (const auto& Item : Map) N += Item.first.IsText ? 1 : 0;
+    return N;
   };
 
   // Sizes first: every directory, then the data entries, then the texts,
   // then the data.
-  size_t directories = directorySize(tree.size());
-  size_t leaves = 0;
-  std::map<std::u16string, size_t> strings;
-  auto noteText = [&strings](const TResourceKey& Key) {
-    if (Key.IsText) strings.emplace(Key.Text, 0);
+  size_t Directories = DirectorySize(Tree.size());
+  size_t Leaves = 0;
+  std::map<std::u16string, size_t> Strings;
+  auto NoteText = [&Strings](const TResourceKey& Key) {
+    if (Key.IsText) Strings.emplace(Key.Text, 0);
   };
-  for (const auto& [type, names] : tree) {
-    noteText(type);
-    directories += directorySize(names.size());
+  for (const auto& [type, names] : Tree) {
+    NoteText(type);
+    Directories += DirectorySize(names.size());
     for (const auto& [name, languages] : names) {
-      noteText(name);
-      directories += directorySize(languages.size());
-      leaves += languages.size();
+      NoteText(name);
+      Directories += DirectorySize(languages.size());
+      Leaves += languages.size();
     }
   }
-  TBytes out(directories + 16 * leaves, 0);
-  for (auto& [text, offset] : strings) {
-    offset = out.size();
-    Append16(out, static_cast<uint16_t>(text.size()));
-    for (char16_t c : text) Append16(out, c);
+  TBytes Output(Directories + 16 * Leaves, 0);
+  for (auto& [text, offset] : Strings) {
+    offset = Output.size();
+    Append16(Output, static_cast<uint16_t>(text.size()));
+    for (char16_t C : text) Append16(Output, C);
   }
 
-  size_t nextDirectory = 0;
-  size_t nextLeaf = directories;
-  auto startDirectory = [&](size_t Texts, size_t Numbers) {
-    const size_t at = nextDirectory;
-    Put16(out, at + 12, static_cast<uint16_t>(Texts));
-    Put16(out, at + 14, static_cast<uint16_t>(Numbers));
-    nextDirectory += directorySize(Texts + Numbers);
-    return at;
+  size_t NextDirectory = 0;
+  size_t NextLeaf = Directories;
+  auto StartDirectory = [&](size_t Texts, size_t Numbers) {
+    const size_t At = NextDirectory;
+    Put16(Output, At + 12, static_cast<uint16_t>(Texts));
+    Put16(Output, At + 14, static_cast<uint16_t>(Numbers));
+    NextDirectory += DirectorySize(Texts + Numbers);
+    return At;
   };
-  const size_t root = startDirectory(countTexts(tree), tree.size() - countTexts(tree));
-  size_t typeIndex = 0;
-  for (const auto& [type, names] : tree) {
-    const size_t typeEntry = root + 16 + 8 * typeIndex++;
-    AppendKeyField(out, typeEntry, type, strings);
-    const size_t nameDirectory = startDirectory(countTexts(names), names.size() - countTexts(names));
-    Put32(out, typeEntry + 4, static_cast<uint32_t>(HighBit | nameDirectory));
-    size_t nameIndex = 0;
+  const size_t Root = StartDirectory(CountTexts(Tree), Tree.size() - CountTexts(Tree));
+  size_t TypeIndex = 0;
+  for (const auto& [type, names] : Tree) {
+    const size_t TypeEntry = Root + 16 + 8 * TypeIndex++;
+    AppendKeyField(Output, TypeEntry, type, Strings);
+    const size_t NameDirectory = StartDirectory(CountTexts(names), names.size() - CountTexts(names));
+    Put32(Output, TypeEntry + 4, static_cast<uint32_t>(HighBit | NameDirectory));
+    size_t NameIndex = 0;
     for (const auto& [name, languages] : names) {
-      const size_t nameEntry = nameDirectory + 16 + 8 * nameIndex++;
-      AppendKeyField(out, nameEntry, name, strings);
-      const size_t languageDirectory = startDirectory(0, languages.size());
-      Put32(out, nameEntry + 4, static_cast<uint32_t>(HighBit | languageDirectory));
-      size_t languageIndex = 0;
+      const size_t NameEntry = NameDirectory + 16 + 8 * NameIndex++;
+      AppendKeyField(Output, NameEntry, name, Strings);
+      const size_t LanguageDirectory = StartDirectory(0, languages.size());
+      Put32(Output, NameEntry + 4, static_cast<uint32_t>(HighBit | LanguageDirectory));
+      size_t LanguageIndex = 0;
       for (const auto& [language, resource] : languages) {
-        const size_t languageEntry = languageDirectory + 16 + 8 * languageIndex++;
-        Put32(out, languageEntry, language);
-        Put32(out, languageEntry + 4, static_cast<uint32_t>(nextLeaf));
-        PadTo(out, 8);
-        Put32(out, nextLeaf, static_cast<uint32_t>(SectionRva + out.size()));
-        Put32(out, nextLeaf + 4, static_cast<uint32_t>(resource->Data.size()));
-        Put32(out, nextLeaf + 8, resource->CodePage);
-        nextLeaf += 16;
-        out.insert(out.end(), resource->Data.begin(), resource->Data.end());
+        const size_t LanguageEntry = LanguageDirectory + 16 + 8 * LanguageIndex++;
+        Put32(Output, LanguageEntry, language);
+        Put32(Output, LanguageEntry + 4, static_cast<uint32_t>(NextLeaf));
+        PadTo(Output, 8);
+        Put32(Output, NextLeaf, static_cast<uint32_t>(SectionRva + Output.size()));
+        Put32(Output, NextLeaf + 4, static_cast<uint32_t>(resource->Data.size()));
+        Put32(Output, NextLeaf + 8, resource->CodePage);
+        NextLeaf += 16;
+        Output.insert(Output.end(), resource->Data.begin(), resource->Data.end());
       }
     }
   }
-  PadTo(out, 8);
-  return out;
+  PadTo(Output, 8);
+  return Output;
 }
 
 std::vector<TIconImage> ReadIconFile(const TBytes& File) {
   if (File.size() < 6 || Get16(File, 0) != 0 || Get16(File, 2) != 1 || Get16(File, 4) == 0)
     throw EPackError("it is not an icon file (.ico)");
-  std::vector<TIconImage> images;
-  const uint16_t count = Get16(File, 4);
-  for (uint16_t i = 0; i < count; ++i) {
-    const size_t at = 6 + 16 * static_cast<size_t>(i);
-    TIconImage image;
-    image.Width = File.at(at);
-    image.Height = File.at(at + 1);
-    image.ColourCount = File.at(at + 2);
-    image.Planes = Get16(File, at + 4);
-    image.BitCount = Get16(File, at + 6);
-    const uint32_t size = Get32(File, at + 8);
-    const uint32_t offset = Get32(File, at + 12);
-    if (size == 0 || offset > File.size() || size > File.size() - offset)
+  std::vector<TIconImage> Images;
+  const uint16_t Count = Get16(File, 4);
+  for (uint16_t I = 0; I < Count; ++I) {
+    const size_t At = 6 + 16 * static_cast<size_t>(I);
+    TIconImage Image;
+    Image.Width = File.at(At);
+    Image.Height = File.at(At + 1);
+    Image.ColourCount = File.at(At + 2);
+    Image.Planes = Get16(File, At + 4);
+    Image.BitCount = Get16(File, At + 6);
+    const uint32_t Size = Get32(File, At + 8);
+    const uint32_t Offset = Get32(File, At + 12);
+    if (Size == 0 || Offset > File.size() || Size > File.size() - Offset)
       throw EPackError("an image of the icon file lies outside it");
-    image.Data.assign(File.begin() + offset, File.begin() + offset + size);
-    images.push_back(std::move(image));
+    Image.Data.assign(File.begin() + Offset, File.begin() + Offset + Size);
+    Images.push_back(std::move(Image));
   }
-  return images;
+  return Images;
 }
 
 void ReplaceIcon(std::vector<TResource>& Resources, const std::vector<TIconImage>& Images) {
-  TResourceKey groupName = TResourceKey::Number(1);
-  uint16_t language = 0x0409;
-  bool found = false;
-  for (const TResource& resource : Resources) {
-    if (!found && !resource.Type.IsText && resource.Type.Id == rtGroupIcon) {
-      groupName = resource.Name;
-      language = resource.Language;
-      found = true;
+  TResourceKey GroupName = TResourceKey::Number(1);
+  uint16_t Language = 0x0409;
+  bool Found = false;
+  for (const TResource& Resource : Resources) {
+    if (!Found && !Resource.Type.IsText && Resource.Type.Id == rtGroupIcon) {
+      GroupName = Resource.Name;
+      Language = Resource.Language;
+      Found = true;
     }
   }
   Resources.erase(std::remove_if(Resources.begin(), Resources.end(),
@@ -318,117 +318,117 @@ void ReplaceIcon(std::vector<TResource>& Resources, const std::vector<TIconImage
                                    return !R.Type.IsText && (R.Type.Id == rtIcon || R.Type.Id == rtGroupIcon);
                                  }),
                   Resources.end());
-  TResource group;
-  group.Type = TResourceKey::Number(rtGroupIcon);
-  group.Name = groupName;
-  group.Language = language;
-  Append16(group.Data, 0);
-  Append16(group.Data, 1);
-  Append16(group.Data, static_cast<uint16_t>(Images.size()));
-  uint16_t id = 1;
-  for (const TIconImage& image : Images) {
-    group.Data.push_back(image.Width);
-    group.Data.push_back(image.Height);
-    group.Data.push_back(image.ColourCount);
-    group.Data.push_back(0);
-    Append16(group.Data, image.Planes);
-    Append16(group.Data, image.BitCount);
-    Append32(group.Data, static_cast<uint32_t>(image.Data.size()));
-    Append16(group.Data, id);
-    TResource icon;
-    icon.Type = TResourceKey::Number(rtIcon);
-    icon.Name = TResourceKey::Number(id);
-    icon.Language = language;
-    icon.Data = image.Data;
-    Resources.push_back(std::move(icon));
-    ++id;
+  TResource Group;
+  Group.Type = TResourceKey::Number(rtGroupIcon);
+  Group.Name = GroupName;
+  Group.Language = Language;
+  Append16(Group.Data, 0);
+  Append16(Group.Data, 1);
+  Append16(Group.Data, static_cast<uint16_t>(Images.size()));
+  uint16_t Id = 1;
+  for (const TIconImage& Image : Images) {
+    Group.Data.push_back(Image.Width);
+    Group.Data.push_back(Image.Height);
+    Group.Data.push_back(Image.ColourCount);
+    Group.Data.push_back(0);
+    Append16(Group.Data, Image.Planes);
+    Append16(Group.Data, Image.BitCount);
+    Append32(Group.Data, static_cast<uint32_t>(Image.Data.size()));
+    Append16(Group.Data, Id);
+    TResource Icon;
+    Icon.Type = TResourceKey::Number(rtIcon);
+    Icon.Name = TResourceKey::Number(Id);
+    Icon.Language = Language;
+    Icon.Data = Image.Data;
+    Resources.push_back(std::move(Icon));
+    ++Id;
   }
-  Resources.push_back(std::move(group));
+  Resources.push_back(std::move(Group));
 }
 
 void ParseVersionNumbers(const std::string& Version, uint16_t Numbers[4]) {
-  const std::string invalid = "the version \"" + Version + "\" is not one to four numbers separated by dots";
-  for (int i = 0; i < 4; ++i) Numbers[i] = 0;
-  size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
-    size_t end = at;
-    uint32_t value = 0;
-    while (end < Version.size() && Version[end] >= '0' && Version[end] <= '9') {
-      value = value * 10 + static_cast<uint32_t>(Version[end] - '0');
-      if (value > 65535) throw EPackError(invalid);
-      ++end;
+  const std::string Invalid = "the version \"" + Version + "\" is not one to four numbers separated by dots";
+  for (int I = 0; I < 4; ++I) Numbers[I] = 0;
+  size_t At = 0;
+  for (int Part = 0; Part < 4; ++Part) {
+    size_t End = At;
+    uint32_t Value = 0;
+    while (End < Version.size() && Version[End] >= '0' && Version[End] <= '9') {
+      Value = Value * 10 + static_cast<uint32_t>(Version[End] - '0');
+      if (Value > 65535) throw EPackError(Invalid);
+      ++End;
     }
-    if (end == at) throw EPackError(invalid);
-    Numbers[part] = static_cast<uint16_t>(value);
-    if (end == Version.size()) return;
-    if (Version[end] != '.') throw EPackError(invalid);
-    at = end + 1;
+    if (End == At) throw EPackError(Invalid);
+    Numbers[Part] = static_cast<uint16_t>(Value);
+    if (End == Version.size()) return;
+    if (Version[End] != '.') throw EPackError(Invalid);
+    At = End + 1;
   }
-  throw EPackError(invalid);
+  throw EPackError(Invalid);
 }
 
 void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fields) {
   if (std::none_of(Resources.begin(), Resources.end(),
                    [](const TResource& R) { return !R.Type.IsText && R.Type.Id == rtVersion; }))
     Resources.push_back(EmptyVersionInfo());
-  TResource& resource = VersionResource(Resources);
-  TVersionBlock root = ReadVersion(resource);
-  std::vector<std::pair<std::string, std::string>> changes = {
+  TResource& Resource = VersionResource(Resources);
+  TVersionBlock Root = ReadVersion(Resource);
+  std::vector<std::pair<std::string, std::string>> Changes = {
       {"ProductName", Fields.ProductName},   {"CompanyName", Fields.CompanyName},
       {"LegalCopyright", Fields.Copyright},  {"FileDescription", Fields.Description},
       {"OriginalFilename", Fields.OriginalFilename}, {"InternalName", FileStem(Fields.OriginalFilename)},
       {"FileVersion", Fields.Version},
       {"ProductVersion", Fields.Version}};
   if (!Fields.Version.empty()) {
-    uint16_t n[4];
-    ParseVersionNumbers(Fields.Version, n);
-    const uint32_t ms = (static_cast<uint32_t>(n[0]) << 16) | n[1];
-    const uint32_t ls = (static_cast<uint32_t>(n[2]) << 16) | n[3];
-    Put32(root.Value, 8, ms);    // dwFileVersionMS
-    Put32(root.Value, 12, ls);   // dwFileVersionLS
-    Put32(root.Value, 16, ms);   // dwProductVersionMS
-    Put32(root.Value, 20, ls);   // dwProductVersionLS
+    uint16_t N[4];
+    ParseVersionNumbers(Fields.Version, N);
+    const uint32_t Ms = (static_cast<uint32_t>(N[0]) << 16) | N[1];
+    const uint32_t Ls = (static_cast<uint32_t>(N[2]) << 16) | N[3];
+    Put32(Root.Value, 8, Ms);    // dwFileVersionMS
+    Put32(Root.Value, 12, Ls);   // dwFileVersionLS
+    Put32(Root.Value, 16, Ms);   // dwProductVersionMS
+    Put32(Root.Value, 20, Ls);   // dwProductVersionLS
   }
-  bool tables = false;
-  for (TVersionBlock& info : root.Children) {
-    if (info.Key != u"StringFileInfo") continue;
-    for (TVersionBlock& table : info.Children) {
-      tables = true;
-      for (const auto& [key, value] : changes) {
+  bool Tables = false;
+  for (TVersionBlock& Info : Root.Children) {
+    if (Info.Key != u"StringFileInfo") continue;
+    for (TVersionBlock& Table : Info.Children) {
+      Tables = true;
+      for (const auto& [key, value] : Changes) {
         if (value.empty()) continue;
-        const std::u16string wideKey = Utf8ToUtf16(key);
-        auto it = std::find_if(table.Children.begin(), table.Children.end(),
-                               [&](const TVersionBlock& B) { return B.Key == wideKey; });
-        if (it == table.Children.end()) {
-          table.Children.push_back(TVersionBlock{wideKey, 1, {}, {}});
-          it = table.Children.end() - 1;
+        const std::u16string WideKey = Utf8ToUtf16(key);
+        auto It = std::find_if(Table.Children.begin(), Table.Children.end(),
+                               [&](const TVersionBlock& B) { return B.Key == WideKey; });
+        if (It == Table.Children.end()) {
+          Table.Children.push_back(TVersionBlock{WideKey, 1, {}, {}});
+          It = Table.Children.end() - 1;
         }
-        it->Type = 1;
-        it->Value = TextValue(value);
+        It->Type = 1;
+        It->Value = TextValue(value);
       }
     }
   }
-  if (!tables) throw EPackError("the version information has no string table");
-  TBytes data;
-  WriteBlock(data, root);
-  resource.Data = std::move(data);
+  if (!Tables) throw EPackError("the version information has no string table");
+  TBytes Data;
+  WriteBlock(Data, Root);
+  Resource.Data = std::move(Data);
 }
 
 std::map<std::string, std::string> VersionStrings(const std::vector<TResource>& Resources) {
-  std::map<std::string, std::string> result;
-  TVersionBlock root = ReadVersion(VersionResource(Resources));
-  for (const TVersionBlock& info : root.Children)
-    if (info.Key == u"StringFileInfo")
-      for (const TVersionBlock& table : info.Children)
-        for (const TVersionBlock& value : table.Children) result[Utf16ToUtf8(value.Key)] = TextOf(value.Value);
-  return result;
+  std::map<std::string, std::string> Result;
+  TVersionBlock Root = ReadVersion(VersionResource(Resources));
+  for (const TVersionBlock& Info : Root.Children)
+    if (Info.Key == u"StringFileInfo")
+      for (const TVersionBlock& Table : Info.Children)
+        for (const TVersionBlock& Value : Table.Children) Result[Utf16ToUtf8(Value.Key)] = TextOf(Value.Value);
+  return Result;
 }
 
 void FixedFileVersion(const std::vector<TResource>& Resources, uint16_t Numbers[4]) {
-  TVersionBlock root = ReadVersion(VersionResource(Resources));
-  const uint32_t ms = Get32(root.Value, 8), ls = Get32(root.Value, 12);
-  Numbers[0] = static_cast<uint16_t>(ms >> 16);
-  Numbers[1] = static_cast<uint16_t>(ms);
-  Numbers[2] = static_cast<uint16_t>(ls >> 16);
-  Numbers[3] = static_cast<uint16_t>(ls);
+  TVersionBlock Root = ReadVersion(VersionResource(Resources));
+  const uint32_t Ms = Get32(Root.Value, 8), Ls = Get32(Root.Value, 12);
+  Numbers[0] = static_cast<uint16_t>(Ms >> 16);
+  Numbers[1] = static_cast<uint16_t>(Ms);
+  Numbers[2] = static_cast<uint16_t>(Ls >> 16);
+  Numbers[3] = static_cast<uint16_t>(Ls);
 }

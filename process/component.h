@@ -4,10 +4,10 @@
 
 class TComponent {
  public:
-  explicit TComponent(TComponent* AOwner = nullptr) : Owner_(AOwner) {}
+  explicit TComponent(TComponent* AOwner = nullptr) : FOwner(AOwner) {}
   virtual ~TComponent() = default;
-  TComponent* Owner() const { return Owner_; }
+  TComponent* Owner() const { return FOwner; }
 
  private:
-  TComponent* Owner_;
+  TComponent* FOwner;
 };

@@ -10,22 +10,22 @@ class TEnumSet {
  public:
   constexpr TEnumSet() = default;
   constexpr TEnumSet(std::initializer_list<E> Members) {
-    for (E m : Members) Bits_ |= Bit(m);
+    for (E M : Members) FBits |= Bit(M);
   }
-  constexpr bool Contains(E Member) const { return (Bits_ & Bit(Member)) != 0; }
-  constexpr bool Empty() const { return Bits_ == 0; }
-  constexpr uint32_t Bits() const { return Bits_; }
-  TEnumSet& Include(E Member) { Bits_ |= Bit(Member); return *this; }
-  TEnumSet& Exclude(E Member) { Bits_ &= ~Bit(Member); return *this; }
-  friend constexpr TEnumSet operator+(TEnumSet a, TEnumSet b) { return FromBits(a.Bits_ | b.Bits_); }
-  friend constexpr TEnumSet operator-(TEnumSet a, TEnumSet b) { return FromBits(a.Bits_ & ~b.Bits_); }
-  friend constexpr TEnumSet operator+(TEnumSet a, E m) { return FromBits(a.Bits_ | Bit(m)); }
-  friend constexpr TEnumSet operator-(TEnumSet a, E m) { return FromBits(a.Bits_ & ~Bit(m)); }
-  friend constexpr bool operator==(TEnumSet a, TEnumSet b) { return a.Bits_ == b.Bits_; }
-  friend constexpr bool operator!=(TEnumSet a, TEnumSet b) { return a.Bits_ != b.Bits_; }
+  constexpr bool Contains(E Member) const { return (FBits & Bit(Member)) != 0; }
+  constexpr bool Empty() const { return FBits == 0; }
+  constexpr uint32_t Bits() const { return FBits; }
+  TEnumSet& Include(E Member) { FBits |= Bit(Member); return *this; }
+  TEnumSet& Exclude(E Member) { FBits &= ~Bit(Member); return *this; }
+  friend constexpr TEnumSet operator+(TEnumSet A, TEnumSet B) { return FromBits(A.FBits | B.FBits); }
+  friend constexpr TEnumSet operator-(TEnumSet A, TEnumSet B) { return FromBits(A.FBits & ~B.FBits); }
+  friend constexpr TEnumSet operator+(TEnumSet A, E M) { return FromBits(A.FBits | Bit(M)); }
+  friend constexpr TEnumSet operator-(TEnumSet A, E M) { return FromBits(A.FBits & ~Bit(M)); }
+  friend constexpr bool operator==(TEnumSet A, TEnumSet B) { return A.FBits == B.FBits; }
+  friend constexpr bool operator!=(TEnumSet A, TEnumSet B) { return A.FBits != B.FBits; }
 
  private:
-  static constexpr uint32_t Bit(E m) { return uint32_t(1) << static_cast<unsigned>(m); }
-  static constexpr TEnumSet FromBits(uint32_t b) { TEnumSet s; s.Bits_ = b; return s; }
-  uint32_t Bits_ = 0;
+  static constexpr uint32_t Bit(E M) { return uint32_t(1) << static_cast<unsigned>(M); }
+  static constexpr TEnumSet FromBits(uint32_t B) { TEnumSet S; S.FBits = B; return S; }
+  uint32_t FBits = 0;
 };

@@ -12,50 +12,50 @@ TProcess::~TProcess() {
 }
 
 void TProcess::SetOptions(TProcessOptions Value) {
-  Options_ = Value;
-  if (Options_.Contains(poNewConsole)) Options_.Exclude(poNoConsole);
-  if (Options_.Contains(poRunSuspended)) Options_.Exclude(poWaitOnExit);
+  FOptions = Value;
+  if (FOptions.Contains(poNewConsole)) FOptions.Exclude(poNoConsole);
+  if (FOptions.Contains(poRunSuspended)) FOptions.Exclude(poWaitOnExit);
 }
 
 void TProcess::SetCommandLine(const std::string& Value) {
-  if (Value == CommandLine_) return;
-  CommandLine_ = Value;
+  if (Value == FCommandLine) return;
+  FCommandLine = Value;
   if (!Loading) SplitCommandLine();
 }
 
 void TProcess::SetWindowLeft(uint32_t Value) {
-  WindowLeft_ = Value;
+  FWindowLeft = Value;
   if (Value != 0) StartupOptions.Include(suoUsePosition);
 }
 
 void TProcess::SetWindowTop(uint32_t Value) {
-  WindowTop_ = Value;
+  FWindowTop = Value;
   if (Value != 0) StartupOptions.Include(suoUsePosition);
 }
 
 void TProcess::SetWindowWidth(uint32_t Value) {
-  WindowWidth_ = Value;
+  FWindowWidth = Value;
   if (Value != 0) StartupOptions.Include(suoUseSize);
 }
 
 void TProcess::SetWindowHeight(uint32_t Value) {
-  WindowHeight_ = Value;
+  FWindowHeight = Value;
   if (Value != 0) StartupOptions.Include(suoUseSize);
 }
 
 void TProcess::SetWindowColumns(uint32_t Value) {
-  WindowColumns_ = Value;
+  FWindowColumns = Value;
   if (Value != 0) StartupOptions.Include(suoUseCountChars);
 }
 
 void TProcess::SetWindowRows(uint32_t Value) {
-  WindowRows_ = Value;
+  FWindowRows = Value;
   if (Value != 0) StartupOptions.Include(suoUseCountChars);
 }
 
 bool TProcess::Running() {
-  if (Running_) Running_ = PlatformRunning();
-  return Running_;
+  if (FRunning) FRunning = PlatformRunning();
+  return FRunning;
 }
 
 void TProcess::SetActive(bool Value) {
@@ -68,21 +68,21 @@ void TProcess::SetActive(bool Value) {
 
 uint32_t TProcess::ExitCode() {
   Running();
-  return ExitCode_;
+  return FExitCode;
 }
 
 void TProcess::Execute() {
-  if (ApplicationName.empty() && CommandLine_.empty() && Executable.empty())
+  if (ApplicationName.empty() && FCommandLine.empty() && Executable.empty())
     throw EProcess("Cannot execute empty command-line");
   PlatformExecute();
-  Running_ = true;
-  if (Options_.Contains(poWaitOnExit) && !Options_.Contains(poRunSuspended)) WaitForExit();
+  FRunning = true;
+  if (FOptions.Contains(poWaitOnExit) && !FOptions.Contains(poRunSuspended)) WaitForExit();
 }
 
 bool TProcess::WaitForExit() {
-  bool ok = PlatformWaitForExit();
-  Running_ = false;
-  return ok;
+  bool Ok = PlatformWaitForExit();
+  FRunning = false;
+  return Ok;
 }
 
 bool TProcess::Terminate(int32_t AExitCode) { return PlatformTerminate(AExitCode); }
@@ -94,30 +94,30 @@ int32_t TProcess::Resume() { return PlatformResume(); }
 void TProcess::CloseHandles() { PlatformCloseHandles(); }
 
 void TProcess::CreatePipeStreams() {
-  if (PendingInput_ != -1) InputPipe_ = new TPipeStream(PendingInput_);
-  if (PendingOutput_ != -1) OutputPipe_ = new TPipeStream(PendingOutput_);
-  if (PendingError_ != -1)
-    ErrorPipe_ = new TPipeStream(PendingError_);
-  else if (Options_.Contains(poStderrToOutPut))
-    ErrorPipe_ = OutputPipe_;
-  PendingInput_ = PendingOutput_ = PendingError_ = -1;
+  if (FPendingInput != -1) FInputPipe = new TPipeStream(FPendingInput);
+  if (FPendingOutput != -1) FOutputPipe = new TPipeStream(FPendingOutput);
+  if (FPendingError != -1)
+    FErrorPipe = new TPipeStream(FPendingError);
+  else if (FOptions.Contains(poStderrToOutPut))
+    FErrorPipe = FOutputPipe;
+  FPendingInput = FPendingOutput = FPendingError = -1;
 }
 
 void TProcess::CloseInputPipe() {
-  delete InputPipe_;
-  InputPipe_ = nullptr;
+  delete FInputPipe;
+  FInputPipe = nullptr;
 }
 
 void TProcess::CloseOutputPipe() {
   // With stderr sent into the output pipe both names stand for one stream.
-  if (ErrorPipe_ == OutputPipe_) ErrorPipe_ = nullptr;
-  delete OutputPipe_;
-  OutputPipe_ = nullptr;
+  if (FErrorPipe == FOutputPipe) FErrorPipe = nullptr;
+  delete FOutputPipe;
+  FOutputPipe = nullptr;
 }
 
 void TProcess::CloseErrorPipe() {
-  if (ErrorPipe_ != OutputPipe_) delete ErrorPipe_;
-  ErrorPipe_ = nullptr;
+  if (FErrorPipe != FOutputPipe) delete FErrorPipe;
+  FErrorPipe = nullptr;
 }
 
 void TProcess::FreePipeStreams() {
@@ -128,42 +128,42 @@ void TProcess::FreePipeStreams() {
 
 namespace {
 
-bool IsCommandLineSpace(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+bool IsCommandLineSpace(char C) { return C == '\t' || C == '\n' || C == '\r' || C == ' '; }
 
 }  // namespace
 
 TStringList TProcess::SplitCommandLineWords(const std::string& Text) {
-  TStringList words;
-  size_t pos = 0;
-  const size_t n = Text.size();
-  while (pos < n && IsCommandLineSpace(Text[pos])) ++pos;
-  while (pos < n) {
-    size_t start = pos;
-    char quote = 0;
-    for (; pos < n; ++pos) {
-      char c = Text[pos];
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (IsCommandLineSpace(c)) {
+  TStringList Words;
+  size_t Pos = 0;
+  const size_t N = Text.size();
+  while (Pos < N && IsCommandLineSpace(Text[Pos])) ++Pos;
+  while (Pos < N) {
+    size_t Start = Pos;
+    char Quote = 0;
+    for (; Pos < N; ++Pos) {
+      char C = Text[Pos];
+      if (Quote != 0) {
+        if (C == Quote) Quote = 0;
+      } else if (C == '"' || C == '\'') {
+        Quote = C;
+      } else if (IsCommandLineSpace(C)) {
         break;
       }
     }
-    std::string word = Text.substr(start, pos - start);
-    if (!word.empty() && (word.front() == '"' || word.front() == '\'') &&
-        word.back() == word.front()) {
+    std::string Word = Text.substr(Start, Pos - Start);
+    if (!Word.empty() && (Word.front() == '"' || Word.front() == '\'') &&
+        Word.back() == Word.front()) {
       // A lone quote character is both the first and the last one.
-      word = word.size() >= 2 ? word.substr(1, word.size() - 2) : std::string();
+      Word = Word.size() >= 2 ? Word.substr(1, Word.size() - 2) : std::string();
     }
-    if (!word.empty()) words.push_back(word);
-    while (pos < n && IsCommandLineSpace(Text[pos])) ++pos;
+    if (!Word.empty()) Words.push_back(Word);
+    while (Pos < N && IsCommandLineSpace(Text[Pos])) ++Pos;
   }
-  return words;
+  return Words;
 }
 
 void TProcess::SplitCommandLine() {
-  Parameters = SplitCommandLineWords(CommandLine_);
+  Parameters = SplitCommandLineWords(FCommandLine);
   if (!Parameters.empty()) {
     Executable = Parameters.front();
     Parameters.erase(Parameters.begin());
@@ -179,17 +179,17 @@ std::string TProcess::QuoteIfNeeded(const std::string& Word) {
 std::string TProcess::ModuleName() const { return ApplicationName; }
 
 std::string TProcess::BuildCommandLine() const {
-  if (!ApplicationName.empty() || !CommandLine_.empty()) return CommandLine_;
-  std::string line = QuoteIfNeeded(Executable);
-  for (const std::string& p : Parameters) {
-    line += ' ';
-    line += QuoteIfNeeded(p);
+  if (!ApplicationName.empty() || !FCommandLine.empty()) return FCommandLine;
+  std::string Line = QuoteIfNeeded(Executable);
+  for (const std::string& P : Parameters) {
+    Line += ' ';
+    Line += QuoteIfNeeded(P);
   }
-  return line;
+  return Line;
 }
 
 uint32_t TProcess::CreationFlags() const {
-  static const uint32_t kOptionFlags[] = {
+  static const uint32_t OptionFlags[] = {
       0x4,        // poRunSuspended: CREATE_SUSPENDED
       0,          // poWaitOnExit
       0,          // poUsePipes
@@ -201,41 +201,41 @@ uint32_t TProcess::CreationFlags() const {
       0x1,        // poDebugProcess: DEBUG_PROCESS
       0x2,        // poDebugOnlyThisProcess: DEBUG_ONLY_THIS_PROCESS
   };
-  static const uint32_t kPriorityClass[] = {
+  static const uint32_t PriorityClass[] = {
       0x80,   // ppHigh: HIGH_PRIORITY_CLASS
       0x40,   // ppIdle: IDLE_PRIORITY_CLASS
       0x20,   // ppNormal: NORMAL_PRIORITY_CLASS
       0x100,  // ppRealTime: REALTIME_PRIORITY_CLASS
   };
-  uint32_t flags = kPriorityClass[Priority];
-  for (unsigned o = poRunSuspended; o <= poDebugOnlyThisProcess; ++o)
-    if (Options_.Contains(static_cast<TProcessOption>(o))) flags |= kOptionFlags[o];
-  return flags;
+  uint32_t Flags = PriorityClass[Priority];
+  for (unsigned O = poRunSuspended; O <= poDebugOnlyThisProcess; ++O)
+    if (FOptions.Contains(static_cast<TProcessOption>(O))) Flags |= OptionFlags[O];
+  return Flags;
 }
 
 uint32_t TProcess::StartupFlags() const {
-  static const uint32_t kStartupFlag[] = {
+  static const uint32_t StartupFlag[] = {
       0x1,   // suoUseShowWindow: STARTF_USESHOWWINDOW
       0x2,   // suoUseSize: STARTF_USESIZE
       0x4,   // suoUsePosition: STARTF_USEPOSITION
       0x8,   // suoUseCountChars: STARTF_USECOUNTCHARS
       0x10,  // suoUseFillAttribute: STARTF_USEFILLATTRIBUTE
   };
-  uint32_t flags = 0;
-  for (unsigned o = suoUseShowWindow; o <= suoUseFillAttribute; ++o)
-    if (StartupOptions.Contains(static_cast<TStartupOption>(o))) flags |= kStartupFlag[o];
-  if (Options_.Contains(poUsePipes)) flags |= 0x100;  // STARTF_USESTDHANDLES
+  uint32_t Flags = 0;
+  for (unsigned O = suoUseShowWindow; O <= suoUseFillAttribute; ++O)
+    if (StartupOptions.Contains(static_cast<TStartupOption>(O))) Flags |= StartupFlag[O];
+  if (FOptions.Contains(poUsePipes)) Flags |= 0x100;  // STARTF_USESTDHANDLES
   // The show state decides the show-window flag, whatever StartupOptions says.
   if (ShowWindow != swoNone)
-    flags |= 0x1;
+    Flags |= 0x1;
   else
-    flags &= ~uint32_t(0x1);
-  if (FillAttribute != 0) flags |= 0x10;
-  return flags;
+    Flags &= ~uint32_t(0x1);
+  if (FillAttribute != 0) Flags |= 0x10;
+  return Flags;
 }
 
 uint16_t TProcess::ShowWindowValue() const {
-  static const uint16_t kShow[] = {
+  static const uint16_t Show[] = {
       0,   // swoNone
       0,   // swoHIDE: SW_HIDE
       3,   // swoMaximize: SW_MAXIMIZE
@@ -250,5 +250,5 @@ uint16_t TProcess::ShowWindowValue() const {
       4,   // swoShowNoActivate: SW_SHOWNOACTIVATE
       1,   // swoShowNormal: SW_SHOWNORMAL
   };
-  return kShow[ShowWindow];
+  return Show[ShowWindow];
 }

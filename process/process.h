@@ -85,22 +85,22 @@ class TProcess : public TComponent {
   std::string XTermProgram;  // stored only
   uint32_t PipeBufferSize = 1024;
 
-  TProcessOptions Options() const { return Options_; }
+  TProcessOptions Options() const { return FOptions; }
   // Stores the set; poNewConsole removes poNoConsole, then poRunSuspended
   // removes poWaitOnExit.
   void SetOptions(TProcessOptions Value);
 
-  const std::string& CommandLine() const { return CommandLine_; }
+  const std::string& CommandLine() const { return FCommandLine; }
   // A new text is stored and split into Executable and Parameters
   // (SplitCommandLine), unless the object is being loaded.
   void SetCommandLine(const std::string& Value);
 
-  uint32_t WindowLeft() const { return WindowLeft_; }
-  uint32_t WindowTop() const { return WindowTop_; }
-  uint32_t WindowWidth() const { return WindowWidth_; }
-  uint32_t WindowHeight() const { return WindowHeight_; }
-  uint32_t WindowColumns() const { return WindowColumns_; }
-  uint32_t WindowRows() const { return WindowRows_; }
+  uint32_t WindowLeft() const { return FWindowLeft; }
+  uint32_t WindowTop() const { return FWindowTop; }
+  uint32_t WindowWidth() const { return FWindowWidth; }
+  uint32_t WindowHeight() const { return FWindowHeight; }
+  uint32_t WindowColumns() const { return FWindowColumns; }
+  uint32_t WindowRows() const { return FWindowRows; }
   // A non-zero value also adds suoUsePosition, suoUseSize or
   // suoUseCountChars to StartupOptions; 0 removes nothing.
   void SetWindowLeft(uint32_t Value);
@@ -110,9 +110,9 @@ class TProcess : public TComponent {
   void SetWindowColumns(uint32_t Value);
   void SetWindowRows(uint32_t Value);
 
-  uint32_t ProcessID() const { return ProcessID_; }
-  TProcessHandle ProcessHandle() const { return ProcessHandle_; }
-  TProcessHandle ThreadHandle() const { return ThreadHandle_; }
+  uint32_t ProcessID() const { return FProcessId; }
+  TProcessHandle ProcessHandle() const { return FProcessHandle; }
+  TProcessHandle ThreadHandle() const { return FThreadHandle; }
 
   // While the child is known to run, asks the system whether it still does
   // (storing its exit code once it has ended); the refreshed flag.
@@ -129,9 +129,9 @@ class TProcess : public TComponent {
 
   // The caller's ends of the pipes (poUsePipes), else null. With
   // poStderrToOutPut ErrorPipe is the same stream as OutputPipe.
-  TStream* InputPipe() const { return InputPipe_; }
-  TStream* OutputPipe() const { return OutputPipe_; }
-  TStream* ErrorPipe() const { return ErrorPipe_; }
+  TStream* InputPipe() const { return FInputPipe; }
+  TStream* OutputPipe() const { return FOutputPipe; }
+  TStream* ErrorPipe() const { return FErrorPipe; }
 
   // Starts the child; raises EProcess "Cannot execute empty command-line" or
   // "Failed to execute %s : %d". With poWaitOnExit and without
@@ -187,26 +187,26 @@ class TProcess : public TComponent {
   void PlatformCloseHandles();
   void FreePipeStreams();
 
-  TProcessOptions Options_;
-  std::string CommandLine_;
-  uint32_t WindowLeft_ = 0, WindowTop_ = 0, WindowWidth_ = 0, WindowHeight_ = 0;
-  uint32_t WindowColumns_ = 0, WindowRows_ = 0;
-  uint32_t ProcessID_ = 0;
-  TProcessHandle ProcessHandle_ = 0;
-  TProcessHandle ThreadHandle_ = 0;
-  bool Running_ = false;
-  uint32_t ExitCode_ = 0;
-  TPipeStream* InputPipe_ = nullptr;
-  TPipeStream* OutputPipe_ = nullptr;
-  TPipeStream* ErrorPipe_ = nullptr;
+  TProcessOptions FOptions;
+  std::string FCommandLine;
+  uint32_t FWindowLeft = 0, FWindowTop = 0, FWindowWidth = 0, FWindowHeight = 0;
+  uint32_t FWindowColumns = 0, FWindowRows = 0;
+  uint32_t FProcessId = 0;
+  TProcessHandle FProcessHandle = 0;
+  TProcessHandle FThreadHandle = 0;
+  bool FRunning = false;
+  uint32_t FExitCode = 0;
+  TPipeStream* FInputPipe = nullptr;
+  TPipeStream* FOutputPipe = nullptr;
+  TPipeStream* FErrorPipe = nullptr;
   // The caller's pipe ends between process creation and CreatePipeStreams
   // (-1: none).
-  intptr_t PendingInput_ = -1, PendingOutput_ = -1, PendingError_ = -1;
+  intptr_t FPendingInput = -1, FPendingOutput = -1, FPendingError = -1;
   // POSIX: the suspend count kept for Suspend/Resume, and for a child
   // started suspended, the pipe that reports whether its program could be
   // started once it is resumed (-1: none), with the command line for the
   // message.
-  int32_t SuspendCount_ = 0;
-  intptr_t StartReport_ = -1;
-  std::string StartedCommandLine_;
+  int32_t FSuspendCount = 0;
+  intptr_t FStartReport = -1;
+  std::string FStartedCommandLine;
 };

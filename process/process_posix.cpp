@@ -36,9 +36,9 @@ struct TArgv {
   TStringList Args;
 };
 
-std::string StripEnclosingDoubleQuotes(const std::string& s) {
-  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
-  return s;
+std::string StripEnclosingDoubleQuotes(const std::string& S) {
+  if (S.size() >= 2 && S.front() == '"' && S.back() == '"') return S.substr(1, S.size() - 2);
+  return S;
 }
 
 // A relative program path keeps meaning the caller's current folder even
@@ -51,41 +51,41 @@ std::string AnchorProgram(const std::string& Program) {
 }
 
 int ExecutableError(const std::string& Path) {
-  struct stat st;
-  if (stat(Path.c_str(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return EACCES;
+  struct stat St;
+  if (stat(Path.c_str(), &St) != 0) return errno;
+  if (!S_ISREG(St.st_mode)) return EACCES;
   if (access(Path.c_str(), X_OK) != 0) return errno;
   return 0;
 }
 
 // The file execvp would run for a name without a slash, or an error code.
 int SearchPath(const std::string& Name, std::string& Found) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
-  int err = ENOENT;
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + Name;
-    int e = ExecutableError(candidate);
-    if (e == 0) {
-      Found = candidate;
+  const char* Path = std::getenv("PATH");
+  std::string Dirs = Path != nullptr ? Path : "/bin:/usr/bin";
+  int Err = ENOENT;
+  size_t Start = 0;
+  while (Start <= Dirs.size()) {
+    size_t End = Dirs.find(':', Start);
+    if (End == std::string::npos) End = Dirs.size();
+    std::string Dir = Dirs.substr(Start, End - Start);
+    std::string Candidate = (Dir.empty() ? std::string(".") : Dir) + "/" + Name;
+    int E = ExecutableError(Candidate);
+    if (E == 0) {
+      Found = Candidate;
       return 0;
     }
-    if (e == EACCES) err = EACCES;
-    start = end + 1;
+    if (E == EACCES) Err = EACCES;
+    Start = End + 1;
   }
-  return err;
+  return Err;
 }
 
 std::vector<char*> CStrings(TStringList& List) {
-  std::vector<char*> out;
-  out.reserve(List.size() + 1);
-  for (std::string& s : List) out.push_back(&s[0]);
-  out.push_back(nullptr);
-  return out;
+  std::vector<char*> Out;
+  Out.reserve(List.size() + 1);
+  for (std::string& S : List) Out.push_back(&S[0]);
+  Out.push_back(nullptr);
+  return Out;
 }
 
 void CloseFd(intptr_t& Fd) {
@@ -115,18 +115,18 @@ struct TPipeSet {
   int Out[2] = {-1, -1};
   int Err[2] = {-1, -1};
   void CloseAll() {
-    for (int* p : {In, Out, Err})
-      for (int i = 0; i < 2; ++i)
-        if (p[i] >= 0) {
-          close(p[i]);
-          p[i] = -1;
+    for (int* P : {In, Out, Err})
+      for (int I = 0; I < 2; ++I)
+        if (P[I] >= 0) {
+          close(P[I]);
+          P[I] = -1;
         }
   }
   void CloseChildEnds() {
-    for (int* fd : {&In[0], &Out[1], &Err[1]})
-      if (*fd >= 0) {
-        close(*fd);
-        *fd = -1;
+    for (int* Fd : {&In[0], &Out[1], &Err[1]})
+      if (*Fd >= 0) {
+        close(*Fd);
+        *Fd = -1;
       }
   }
 };
@@ -135,11 +135,11 @@ struct TPipeSet {
 // onto the child's standard handles never overwrites another pipe end.
 int AboveStdHandles(int Fd) {
   if (Fd > 2) return Fd;
-  int moved = fcntl(Fd, F_DUPFD_CLOEXEC, 3);
-  int err = errno;
+  int Moved = fcntl(Fd, F_DUPFD_CLOEXEC, 3);
+  int Err = errno;
   close(Fd);
-  errno = err;
-  return moved;
+  errno = Err;
+  return Moved;
 }
 
 int MakePipe(int Fds[2], uint32_t BufferSize) {
@@ -147,16 +147,16 @@ int MakePipe(int Fds[2], uint32_t BufferSize) {
   Fds[0] = AboveStdHandles(Fds[0]);
   Fds[1] = AboveStdHandles(Fds[1]);
   if (Fds[0] < 0 || Fds[1] < 0) {
-    int err = errno;
-    for (int i = 0; i < 2; ++i)
-      if (Fds[i] >= 0) close(Fds[i]);
+    int Err = errno;
+    for (int I = 0; I < 2; ++I)
+      if (Fds[I] >= 0) close(Fds[I]);
     Fds[0] = Fds[1] = -1;
-    return err;
+    return Err;
   }
   // The kernel's pipes already hold 64 KiB; only a larger wish is applied
   // (a smaller pipe would only slow the transfer).
-  int current = fcntl(Fds[0], F_GETPIPE_SZ);
-  if (current > 0 && BufferSize > static_cast<uint32_t>(current))
+  int Current = fcntl(Fds[0], F_GETPIPE_SZ);
+  if (Current > 0 && BufferSize > static_cast<uint32_t>(Current))
     fcntl(Fds[0], F_SETPIPE_SZ, static_cast<int>(BufferSize));
   return 0;
 }
@@ -170,29 +170,29 @@ void MoveToStdHandle(int Fd, int Target) {
 }
 
 [[noreturn]] void ReportAndExit(int ReportFd, int Err) {
-  ssize_t w;
+  ssize_t W;
   do {
-    w = write(ReportFd, &Err, sizeof Err);
-  } while (w < 0 && errno == EINTR);
+    W = write(ReportFd, &Err, sizeof Err);
+  } while (W < 0 && errno == EINTR);
   _exit(127);
 }
 
 int ReadReport(int Fd, bool& Got) {
-  int err = 0;
-  ssize_t r;
+  int Err = 0;
+  ssize_t R;
   do {
-    r = read(Fd, &err, sizeof err);
-  } while (r < 0 && errno == EINTR);
-  Got = r == static_cast<ssize_t>(sizeof err);
-  return err;
+    R = read(Fd, &Err, sizeof Err);
+  } while (R < 0 && errno == EINTR);
+  Got = R == static_cast<ssize_t>(sizeof Err);
+  return Err;
 }
 
 pid_t WaitPid(pid_t Pid, int* Status, int Flags) {
-  pid_t r;
+  pid_t R;
   do {
-    r = waitpid(Pid, Status, Flags);
-  } while (r < 0 && errno == EINTR);
-  return r;
+    R = waitpid(Pid, Status, Flags);
+  } while (R < 0 && errno == EINTR);
+  return R;
 }
 
 // The argument vector of a start: from ApplicationName and CommandLine,
@@ -330,118 +330,118 @@ int StartSuspended(const TArgv& Argv, char* const* ArgvStrings, char* const* Env
 }  // namespace
 
 void TProcess::PlatformExecute() {
-  const std::string commandLine = BuildCommandLine();
-  TPipeSet pipes;
-  auto fail = [&](int Err) {
-    pipes.CloseAll();
-    throw EProcess(FormatText("Failed to execute %s : %d", commandLine, Err));
+  const std::string ShownCommandLine = BuildCommandLine();
+  TPipeSet Pipes;
+  auto Fail = [&](int Err) {
+    Pipes.CloseAll();
+    throw EProcess(FormatText("Failed to execute %s : %d", ShownCommandLine, Err));
   };
-  TArgv a;
-  if (!BuildArgumentVector(ApplicationName, CommandLine_, Executable, Parameters, a)) fail(ENOENT);
+  TArgv A;
+  if (!BuildArgumentVector(ApplicationName, FCommandLine, Executable, Parameters, A)) Fail(ENOENT);
 
-  TStringList env = Environment;
-  std::vector<char*> argv = CStrings(a.Args);
-  std::vector<char*> envp = CStrings(env);
-  char** envBlock = Environment.empty() ? environ : envp.data();
+  TStringList Env = Environment;
+  std::vector<char*> Argv = CStrings(A.Args);
+  std::vector<char*> Envp = CStrings(Env);
+  char** EnvBlock = Environment.empty() ? environ : Envp.data();
 
-  TStartSettings settings;
-  settings.Folder = CurrentDirectory.empty() ? nullptr : CurrentDirectory.c_str();
-  settings.UsePipes = Options_.Contains(poUsePipes);
-  settings.ErrorToOutput = Options_.Contains(poStderrToOutPut);
-  settings.NewGroup = Options_.Contains(poNewProcessGroup);
-  settings.InheritHandles = InheritHandles;
-  settings.Nice = NiceValue(Priority);
-  if (settings.UsePipes) {
-    int e = MakePipe(pipes.In, PipeBufferSize);
-    if (e == 0) e = MakePipe(pipes.Out, PipeBufferSize);
-    if (e == 0 && !settings.ErrorToOutput) e = MakePipe(pipes.Err, PipeBufferSize);
-    if (e != 0) fail(e);
+  TStartSettings Settings;
+  Settings.Folder = CurrentDirectory.empty() ? nullptr : CurrentDirectory.c_str();
+  Settings.UsePipes = FOptions.Contains(poUsePipes);
+  Settings.ErrorToOutput = FOptions.Contains(poStderrToOutPut);
+  Settings.NewGroup = FOptions.Contains(poNewProcessGroup);
+  Settings.InheritHandles = InheritHandles;
+  Settings.Nice = NiceValue(Priority);
+  if (Settings.UsePipes) {
+    int E = MakePipe(Pipes.In, PipeBufferSize);
+    if (E == 0) E = MakePipe(Pipes.Out, PipeBufferSize);
+    if (E == 0 && !Settings.ErrorToOutput) E = MakePipe(Pipes.Err, PipeBufferSize);
+    if (E != 0) Fail(E);
   }
 
-  pid_t pid = -1;
-  int startReport = -1;
-  const int e = Options_.Contains(poRunSuspended)
-                    ? StartSuspended(a, argv.data(), envBlock, settings, pipes, pid, startReport)
-                    : SpawnNow(a, argv.data(), envBlock, settings, pipes, pid);
-  if (e != 0) fail(e);
-  const bool usePipes = settings.UsePipes;
+  pid_t Pid = -1;
+  int StartReport = -1;
+  const int E = FOptions.Contains(poRunSuspended)
+                    ? StartSuspended(A, Argv.data(), EnvBlock, Settings, Pipes, Pid, StartReport)
+                    : SpawnNow(A, Argv.data(), EnvBlock, Settings, Pipes, Pid);
+  if (E != 0) Fail(E);
+  const bool UsePipes = Settings.UsePipes;
 
-  pipes.CloseChildEnds();
+  Pipes.CloseChildEnds();
   FreePipeStreams();
   CloseHandles();
-  ProcessID_ = static_cast<uint32_t>(pid);
-  ProcessHandle_ = pid;
-  ThreadHandle_ = pid;
-  StartReport_ = startReport;
-  StartedCommandLine_ = commandLine;
-  SuspendCount_ = startReport >= 0 ? 1 : 0;
-  ExitCode_ = 0;
-  if (usePipes) {
-    PendingInput_ = pipes.In[1];
-    PendingOutput_ = pipes.Out[0];
-    PendingError_ = pipes.Err[0];
+  FProcessId = static_cast<uint32_t>(Pid);
+  FProcessHandle = Pid;
+  FThreadHandle = Pid;
+  FStartReport = StartReport;
+  FStartedCommandLine = ShownCommandLine;
+  FSuspendCount = StartReport >= 0 ? 1 : 0;
+  FExitCode = 0;
+  if (UsePipes) {
+    FPendingInput = Pipes.In[1];
+    FPendingOutput = Pipes.Out[0];
+    FPendingError = Pipes.Err[0];
     CreatePipeStreams();
   }
 }
 
 bool TProcess::PlatformRunning() {
-  if (ProcessHandle_ <= 0) return false;
-  int status = 0;
-  pid_t r = WaitPid(static_cast<pid_t>(ProcessHandle_), &status, WNOHANG);
-  if (r == 0) return true;
-  if (r == static_cast<pid_t>(ProcessHandle_)) ExitCode_ = ExitCodeOf(status);
+  if (FProcessHandle <= 0) return false;
+  int Status = 0;
+  pid_t R = WaitPid(static_cast<pid_t>(FProcessHandle), &Status, WNOHANG);
+  if (R == 0) return true;
+  if (R == static_cast<pid_t>(FProcessHandle)) FExitCode = ExitCodeOf(Status);
   return false;
 }
 
 bool TProcess::PlatformWaitForExit() {
-  if (ProcessHandle_ <= 0) return false;
-  if (!Running_) return true;  // its end was already seen
-  int status = 0;
-  pid_t r = WaitPid(static_cast<pid_t>(ProcessHandle_), &status, 0);
-  if (r != static_cast<pid_t>(ProcessHandle_)) return false;
-  ExitCode_ = ExitCodeOf(status);
+  if (FProcessHandle <= 0) return false;
+  if (!FRunning) return true;  // its end was already seen
+  int Status = 0;
+  pid_t R = WaitPid(static_cast<pid_t>(FProcessHandle), &Status, 0);
+  if (R != static_cast<pid_t>(FProcessHandle)) return false;
+  FExitCode = ExitCodeOf(Status);
   return true;
 }
 
 bool TProcess::PlatformTerminate(int32_t) {
   // A child ended by a signal reports 128 + the signal number, so the
   // requested exit code cannot reach it here.
-  if (!Running() || ProcessHandle_ <= 0) return false;
-  return kill(static_cast<pid_t>(ProcessHandle_), SIGKILL) == 0;
+  if (!Running() || FProcessHandle <= 0) return false;
+  return kill(static_cast<pid_t>(FProcessHandle), SIGKILL) == 0;
 }
 
 int32_t TProcess::PlatformSuspend() {
-  if (ProcessHandle_ <= 0 || !Running()) return -1;
-  if (SuspendCount_ == 0 && kill(static_cast<pid_t>(ProcessHandle_), SIGSTOP) != 0) return -1;
-  return SuspendCount_++;
+  if (FProcessHandle <= 0 || !Running()) return -1;
+  if (FSuspendCount == 0 && kill(static_cast<pid_t>(FProcessHandle), SIGSTOP) != 0) return -1;
+  return FSuspendCount++;
 }
 
 int32_t TProcess::PlatformResume() {
-  if (ProcessHandle_ <= 0 || !Running()) return -1;
-  int32_t previous = SuspendCount_;
-  if (previous == 0) return 0;
-  if (previous == 1) {
-    if (kill(static_cast<pid_t>(ProcessHandle_), SIGCONT) != 0) return -1;
-    if (StartReport_ >= 0) {
+  if (FProcessHandle <= 0 || !Running()) return -1;
+  int32_t Previous = FSuspendCount;
+  if (Previous == 0) return 0;
+  if (Previous == 1) {
+    if (kill(static_cast<pid_t>(FProcessHandle), SIGCONT) != 0) return -1;
+    if (FStartReport >= 0) {
       // The child now loads its program: the report pipe closes when that
       // worked and carries the error code when it did not.
-      bool got = false;
-      int err = ReadReport(static_cast<int>(StartReport_), got);
-      CloseFd(StartReport_);
-      if (got) {
-        SuspendCount_ = 0;
+      bool Got = false;
+      int Err = ReadReport(static_cast<int>(FStartReport), Got);
+      CloseFd(FStartReport);
+      if (Got) {
+        FSuspendCount = 0;
         WaitForExit();
-        throw EProcess(FormatText("Failed to execute %s : %d", StartedCommandLine_, err));
+        throw EProcess(FormatText("Failed to execute %s : %d", FStartedCommandLine, Err));
       }
     }
   }
-  SuspendCount_ = previous - 1;
-  return previous;
+  FSuspendCount = Previous - 1;
+  return Previous;
 }
 
 void TProcess::PlatformCloseHandles() {
-  CloseFd(StartReport_);
-  ProcessHandle_ = 0;
-  ThreadHandle_ = 0;
-  SuspendCount_ = 0;
+  CloseFd(FStartReport);
+  FProcessHandle = 0;
+  FThreadHandle = 0;
+  FSuspendCount = 0;
 }

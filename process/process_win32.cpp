@@ -16,9 +16,9 @@ struct TPipeSet {
   HANDLE CallerOut = nullptr, ChildOut = nullptr;
   HANDLE CallerErr = nullptr, ChildErr = nullptr;
 
-  static void Close(HANDLE& h) {
-    if (h != nullptr) CloseHandle(h);
-    h = nullptr;
+  static void Close(HANDLE& H) {
+    if (H != nullptr) CloseHandle(H);
+    H = nullptr;
   }
   void CloseChildEnds() {
     Close(ChildIn);
@@ -36,23 +36,23 @@ struct TPipeSet {
 // One pipe; CallerReads says which end the caller keeps. The caller's end is
 // duplicated as non-inheritable and the inheritable original closed.
 bool MakePipe(HANDLE& ChildEnd, HANDLE& CallerEnd, bool CallerReads, DWORD Size) {
-  SECURITY_ATTRIBUTES sa;
-  ZeroMemory(&sa, sizeof sa);
-  sa.nLength = sizeof sa;
-  sa.bInheritHandle = TRUE;
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, Size)) return false;
-  HANDLE callerInheritable = CallerReads ? readEnd : writeEnd;
-  ChildEnd = CallerReads ? writeEnd : readEnd;
-  HANDLE self = GetCurrentProcess();
-  if (!DuplicateHandle(self, callerInheritable, self, &CallerEnd, 0, FALSE,
+  SECURITY_ATTRIBUTES Sa;
+  ZeroMemory(&Sa, sizeof Sa);
+  Sa.nLength = sizeof Sa;
+  Sa.bInheritHandle = TRUE;
+  HANDLE ReadEnd = nullptr, WriteEnd = nullptr;
+  if (!CreatePipe(&ReadEnd, &WriteEnd, &Sa, Size)) return false;
+  HANDLE CallerInheritable = CallerReads ? ReadEnd : WriteEnd;
+  ChildEnd = CallerReads ? WriteEnd : ReadEnd;
+  HANDLE Self = GetCurrentProcess();
+  if (!DuplicateHandle(Self, CallerInheritable, Self, &CallerEnd, 0, FALSE,
                        DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
-    DWORD err = GetLastError();
-    CloseHandle(readEnd);
-    CloseHandle(writeEnd);
+    DWORD Err = GetLastError();
+    CloseHandle(ReadEnd);
+    CloseHandle(WriteEnd);
     ChildEnd = nullptr;
     CallerEnd = nullptr;
-    SetLastError(err);
+    SetLastError(Err);
     return false;
   }
   return true;
@@ -61,116 +61,116 @@ bool MakePipe(HANDLE& ChildEnd, HANDLE& CallerEnd, bool CallerReads, DWORD Size)
 }  // namespace
 
 void TProcess::PlatformExecute() {
-  const std::string commandLine = BuildCommandLine();
-  const std::string module = ModuleName();
-  std::wstring wideModule = Utf8ToWide(module);
-  std::wstring wideCommandLine = Utf8ToWide(commandLine);
-  std::wstring wideFolder = Utf8ToWide(CurrentDirectory);
+  const std::string ShownCommandLine = BuildCommandLine();
+  const std::string Module = ModuleName();
+  std::wstring WideModule = Utf8ToWide(Module);
+  std::wstring WideCommandLine = Utf8ToWide(ShownCommandLine);
+  std::wstring WideFolder = Utf8ToWide(CurrentDirectory);
   // CreateProcessW may write into the command line.
-  std::vector<wchar_t> commandBuffer(wideCommandLine.begin(), wideCommandLine.end());
-  commandBuffer.push_back(L'\0');
+  std::vector<wchar_t> CommandBuffer(WideCommandLine.begin(), WideCommandLine.end());
+  CommandBuffer.push_back(L'\0');
 
   // Every entry and its NUL, then one more NUL; freed with this function.
-  std::wstring environmentBlock;
-  for (const std::string& entry : Environment) {
-    environmentBlock += Utf8ToWide(entry);
-    environmentBlock += L'\0';
+  std::wstring EnvironmentBlock;
+  for (const std::string& Entry : Environment) {
+    EnvironmentBlock += Utf8ToWide(Entry);
+    EnvironmentBlock += L'\0';
   }
-  if (!Environment.empty()) environmentBlock += L'\0';
+  if (!Environment.empty()) EnvironmentBlock += L'\0';
 
-  DWORD creationFlags = CreationFlags();
-  if (!Environment.empty()) creationFlags |= CREATE_UNICODE_ENVIRONMENT;
+  DWORD Flags = CreationFlags();
+  if (!Environment.empty()) Flags |= CREATE_UNICODE_ENVIRONMENT;
 
-  SECURITY_ATTRIBUTES processAttributes, threadAttributes;
-  ZeroMemory(&processAttributes, sizeof processAttributes);
-  processAttributes.nLength = sizeof processAttributes;
-  ZeroMemory(&threadAttributes, sizeof threadAttributes);
-  threadAttributes.nLength = sizeof threadAttributes;
+  SECURITY_ATTRIBUTES ProcessAttributes, ThreadAttributes;
+  ZeroMemory(&ProcessAttributes, sizeof ProcessAttributes);
+  ProcessAttributes.nLength = sizeof ProcessAttributes;
+  ZeroMemory(&ThreadAttributes, sizeof ThreadAttributes);
+  ThreadAttributes.nLength = sizeof ThreadAttributes;
 
-  STARTUPINFOW si;
-  ZeroMemory(&si, sizeof si);
-  si.cb = sizeof si;
-  si.dwFlags = StartupFlags();
-  si.wShowWindow = ShowWindowValue();
-  si.dwFillAttribute = FillAttribute;
-  si.dwXCountChars = WindowColumns_;
-  si.dwYCountChars = WindowRows_;
-  si.dwXSize = WindowWidth_;
-  si.dwYSize = WindowHeight_;
-  si.dwX = WindowLeft_;
-  si.dwY = WindowTop_;
+  STARTUPINFOW Si;
+  ZeroMemory(&Si, sizeof Si);
+  Si.cb = sizeof Si;
+  Si.dwFlags = StartupFlags();
+  Si.wShowWindow = ShowWindowValue();
+  Si.dwFillAttribute = FillAttribute;
+  Si.dwXCountChars = FWindowColumns;
+  Si.dwYCountChars = FWindowRows;
+  Si.dwXSize = FWindowWidth;
+  Si.dwYSize = FWindowHeight;
+  Si.dwX = FWindowLeft;
+  Si.dwY = FWindowTop;
 
-  const bool usePipes = Options_.Contains(poUsePipes);
-  const bool errToOut = Options_.Contains(poStderrToOutPut);
-  TPipeSet pipes;
-  auto fail = [&](DWORD Err) {
-    pipes.CloseAll();
-    throw EProcess(FormatText("Failed to execute %s : %d", commandLine, static_cast<uint32_t>(Err)));
+  const bool UsePipes = FOptions.Contains(poUsePipes);
+  const bool ErrToOut = FOptions.Contains(poStderrToOutPut);
+  TPipeSet Pipes;
+  auto Fail = [&](DWORD Err) {
+    Pipes.CloseAll();
+    throw EProcess(FormatText("Failed to execute %s : %d", ShownCommandLine, static_cast<uint32_t>(Err)));
   };
-  if (usePipes) {
-    bool ok = MakePipe(pipes.ChildIn, pipes.CallerIn, false, PipeBufferSize) &&
-              MakePipe(pipes.ChildOut, pipes.CallerOut, true, PipeBufferSize) &&
-              (errToOut || MakePipe(pipes.ChildErr, pipes.CallerErr, true, PipeBufferSize));
-    if (!ok) fail(GetLastError());
-    si.hStdInput = pipes.ChildIn;
-    si.hStdOutput = pipes.ChildOut;
-    si.hStdError = errToOut ? pipes.ChildOut : pipes.ChildErr;
+  if (UsePipes) {
+    bool Ok = MakePipe(Pipes.ChildIn, Pipes.CallerIn, false, PipeBufferSize) &&
+              MakePipe(Pipes.ChildOut, Pipes.CallerOut, true, PipeBufferSize) &&
+              (ErrToOut || MakePipe(Pipes.ChildErr, Pipes.CallerErr, true, PipeBufferSize));
+    if (!Ok) Fail(GetLastError());
+    Si.hStdInput = Pipes.ChildIn;
+    Si.hStdOutput = Pipes.ChildOut;
+    Si.hStdError = ErrToOut ? Pipes.ChildOut : Pipes.ChildErr;
   }
 
-  PROCESS_INFORMATION pi;
-  ZeroMemory(&pi, sizeof pi);
+  PROCESS_INFORMATION Pi;
+  ZeroMemory(&Pi, sizeof Pi);
   // The child's pipe ends reach it only through inheritance.
-  const BOOL inherit = (InheritHandles || usePipes) ? TRUE : FALSE;
-  BOOL created = CreateProcessW(module.empty() ? nullptr : wideModule.c_str(), commandBuffer.data(),
-                                &processAttributes, &threadAttributes, inherit, creationFlags,
-                                Environment.empty() ? nullptr : &environmentBlock[0],
-                                CurrentDirectory.empty() ? nullptr : wideFolder.c_str(), &si, &pi);
-  if (!created) fail(GetLastError());
+  const BOOL Inherit = (InheritHandles || UsePipes) ? TRUE : FALSE;
+  BOOL Created = CreateProcessW(Module.empty() ? nullptr : WideModule.c_str(), CommandBuffer.data(),
+                                &ProcessAttributes, &ThreadAttributes, Inherit, Flags,
+                                Environment.empty() ? nullptr : &EnvironmentBlock[0],
+                                CurrentDirectory.empty() ? nullptr : WideFolder.c_str(), &Si, &Pi);
+  if (!Created) Fail(GetLastError());
 
-  pipes.CloseChildEnds();
+  Pipes.CloseChildEnds();
   FreePipeStreams();
   CloseHandles();
-  ProcessHandle_ = AsInteger(pi.hProcess);
-  ThreadHandle_ = AsInteger(pi.hThread);
-  ProcessID_ = pi.dwProcessId;
-  if (usePipes) {
-    PendingInput_ = AsInteger(pipes.CallerIn);
-    PendingOutput_ = AsInteger(pipes.CallerOut);
-    PendingError_ = pipes.CallerErr != nullptr ? AsInteger(pipes.CallerErr) : -1;
+  FProcessHandle = AsInteger(Pi.hProcess);
+  FThreadHandle = AsInteger(Pi.hThread);
+  FProcessId = Pi.dwProcessId;
+  if (UsePipes) {
+    FPendingInput = AsInteger(Pipes.CallerIn);
+    FPendingOutput = AsInteger(Pipes.CallerOut);
+    FPendingError = Pipes.CallerErr != nullptr ? AsInteger(Pipes.CallerErr) : -1;
     CreatePipeStreams();
   }
 }
 
 bool TProcess::PlatformRunning() {
-  DWORD code = 0;
-  if (!GetExitCodeProcess(AsHandle(ProcessHandle_), &code)) return true;
-  ExitCode_ = code;
-  return code == STILL_ACTIVE;
+  DWORD Code = 0;
+  if (!GetExitCodeProcess(AsHandle(FProcessHandle), &Code)) return true;
+  FExitCode = Code;
+  return Code == STILL_ACTIVE;
 }
 
 bool TProcess::PlatformWaitForExit() {
-  DWORD r = WaitForSingleObject(AsHandle(ProcessHandle_), INFINITE);
-  if (r == WAIT_FAILED) return false;
+  DWORD R = WaitForSingleObject(AsHandle(FProcessHandle), INFINITE);
+  if (R == WAIT_FAILED) return false;
   Running();
   return true;
 }
 
 bool TProcess::PlatformTerminate(int32_t AExitCode) {
   if (ExitCode() != STILL_ACTIVE) return false;
-  return TerminateProcess(AsHandle(ProcessHandle_), static_cast<UINT>(AExitCode)) != 0;
+  return TerminateProcess(AsHandle(FProcessHandle), static_cast<UINT>(AExitCode)) != 0;
 }
 
 int32_t TProcess::PlatformSuspend() {
-  return static_cast<int32_t>(SuspendThread(AsHandle(ThreadHandle_)));
+  return static_cast<int32_t>(SuspendThread(AsHandle(FThreadHandle)));
 }
 
 int32_t TProcess::PlatformResume() {
-  return static_cast<int32_t>(ResumeThread(AsHandle(ThreadHandle_)));
+  return static_cast<int32_t>(ResumeThread(AsHandle(FThreadHandle)));
 }
 
 void TProcess::PlatformCloseHandles() {
-  if (ProcessHandle_ != 0) CloseHandle(AsHandle(ProcessHandle_));
-  if (ThreadHandle_ != 0) CloseHandle(AsHandle(ThreadHandle_));
-  ProcessHandle_ = 0;
-  ThreadHandle_ = 0;
+  if (FProcessHandle != 0) CloseHandle(AsHandle(FProcessHandle));
+  if (FThreadHandle != 0) CloseHandle(AsHandle(FThreadHandle));
+  FProcessHandle = 0;
+  FThreadHandle = 0;
 }

@@ -4,41 +4,41 @@ namespace {
 
 std::vector<std::string> ArgumentList;
 
-bool IsBlank(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return u >= 1 && u <= 32;
+bool IsBlank(char C) {
+  unsigned char U = static_cast<unsigned char>(C);
+  return U >= 1 && U <= 32;
 }
 
 }  // namespace
 
 std::vector<std::string> SplitProgramArguments(const std::string& CommandLine) {
-  std::vector<std::string> words;
+  std::vector<std::string> Words;
   // The system's command line ends at its first NUL.
-  const size_t n = CommandLine.find('\0') == std::string::npos ? CommandLine.size()
+  const size_t N = CommandLine.find('\0') == std::string::npos ? CommandLine.size()
                                                                 : CommandLine.find('\0');
-  size_t i = 0;
+  size_t I = 0;
   for (;;) {
-    while (i < n && IsBlank(CommandLine[i])) ++i;
-    if (i >= n) break;
-    std::string word;
-    bool quoted = false;
-    while (i < n && (quoted || !IsBlank(CommandLine[i]))) {
-      char c = CommandLine[i];
-      if (c == '"') {
-        if (i + 1 < n && CommandLine[i + 1] == '"') {
-          i += 2;  // a doubled quote is dropped and changes nothing
+    while (I < N && IsBlank(CommandLine[I])) ++I;
+    if (I >= N) break;
+    std::string Word;
+    bool Quoted = false;
+    while (I < N && (Quoted || !IsBlank(CommandLine[I]))) {
+      char C = CommandLine[I];
+      if (C == '"') {
+        if (I + 1 < N && CommandLine[I + 1] == '"') {
+          I += 2;  // a doubled quote is dropped and changes nothing
           continue;
         }
-        quoted = !quoted;
-        ++i;
+        Quoted = !Quoted;
+        ++I;
         continue;
       }
-      word += c;
-      ++i;
+      Word += C;
+      ++I;
     }
-    words.push_back(word);
+    Words.push_back(Word);
   }
-  return words;
+  return Words;
 }
 
 void SetArgumentList(std::vector<std::string> Arguments) { ArgumentList = std::move(Arguments); }

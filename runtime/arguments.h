@@ -15,7 +15,7 @@ std::vector<std::string> SplitProgramArguments(const std::string& CommandLine);
 
 // Reads the process's argument list from the system (platform file): entry 0
 // the module file name, then the arguments. argc/argv are those of main.
-std::vector<std::string> ReadArgumentList(int argc, char** argv);
+std::vector<std::string> ReadArgumentList(int Argc, char** Argv);
 
 // Fills the argument list (done by the frame's start-up).
 void SetArgumentList(std::vector<std::string> Arguments);

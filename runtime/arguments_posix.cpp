@@ -5,15 +5,15 @@
 
 #include <unistd.h>
 
-std::vector<std::string> ReadArgumentList(int argc, char** argv) {
-  std::vector<std::string> list;
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n > 0)
-    list.emplace_back(path, static_cast<size_t>(n));
+std::vector<std::string> ReadArgumentList(int Argc, char** Argv) {
+  std::vector<std::string> List;
+  char Path[4096];
+  ssize_t N = readlink("/proc/self/exe", Path, sizeof(Path) - 1);
+  if (N > 0)
+    List.emplace_back(Path, static_cast<size_t>(N));
   else
-    list.emplace_back(argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : "");
-  for (int i = 1; i < argc && argv != nullptr; ++i)
-    list.emplace_back(argv[i] != nullptr ? argv[i] : "");
-  return list;
+    List.emplace_back(Argc > 0 && Argv != nullptr && Argv[0] != nullptr ? Argv[0] : "");
+  for (int I = 1; I < Argc && Argv != nullptr; ++I)
+    List.emplace_back(Argv[I] != nullptr ? Argv[I] : "");
+  return List;
 }

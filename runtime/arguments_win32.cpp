@@ -11,14 +11,14 @@
 #include "runtime/wide_text_win32.h"
 
 std::vector<std::string> ReadArgumentList(int /*argc*/, char** /*argv*/) {
-  std::vector<std::string> list;
-  wchar_t module[261];
-  DWORD n = GetModuleFileNameW(nullptr, module, 261);
-  if (n > 260) n = 260;
-  list.push_back(WideToUtf8(module, n));
-  const wchar_t* commandLine = GetCommandLineW();
-  std::string text = commandLine != nullptr ? WideToUtf8(commandLine, static_cast<size_t>(lstrlenW(commandLine))) : std::string();
-  std::vector<std::string> words = SplitProgramArguments(text);
-  for (size_t i = 1; i < words.size(); ++i) list.push_back(words[i]);
-  return list;
+  std::vector<std::string> List;
+  wchar_t Module[261];
+  DWORD N = GetModuleFileNameW(nullptr, Module, 261);
+  if (N > 260) N = 260;
+  List.push_back(WideToUtf8(Module, N));
+  const wchar_t* CommandLine = GetCommandLineW();
+  std::string Text = CommandLine != nullptr ? WideToUtf8(CommandLine, static_cast<size_t>(lstrlenW(CommandLine))) : std::string();
+  std::vector<std::string> Words = SplitProgramArguments(Text);
+  for (size_t I = 1; I < Words.size(); ++I) List.push_back(Words[I]);
+  return List;
 }

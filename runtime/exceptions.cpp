@@ -3,20 +3,20 @@
 #include "runtime/stack_capture.h"
 
 std::string FormatTextV(const char* Format, const std::vector<std::string>& Args) {
-  std::string out;
-  size_t next = 0;
-  for (const char* p = Format; *p; ++p) {
-    if (*p == '%' && (p[1] == 's' || p[1] == 'd')) {
-      if (next < Args.size()) out += Args[next++];
-      ++p;
-    } else if (*p == '%' && p[1] == '%') {
-      out += '%';
-      ++p;
+  std::string Out;
+  size_t Next = 0;
+  for (const char* P = Format; *P; ++P) {
+    if (*P == '%' && (P[1] == 's' || P[1] == 'd')) {
+      if (Next < Args.size()) Out += Args[Next++];
+      ++P;
+    } else if (*P == '%' && P[1] == '%') {
+      Out += '%';
+      ++P;
     } else {
-      out += *p;
+      Out += *P;
     }
   }
-  return out;
+  return Out;
 }
 
 // Not inlined, so that its return address is the raising code: the
@@ -24,8 +24,8 @@ std::string FormatTextV(const char* Format, const std::vector<std::string>& Args
 __attribute__((noinline)) void CaptureFailureRecord(TFailureRecord& Record) {
   // Skip this function's own frame: the first address kept is the raising
   // code, the following ones the return addresses of the active calls.
-  std::vector<void*> frames;
-  CaptureStack(frames, 1, 17);
-  Record.RaiseAddress = frames.empty() ? nullptr : frames[0];
-  Record.Frames.assign(frames.begin() + (frames.empty() ? 0 : 1), frames.end());
+  std::vector<void*> Frames;
+  CaptureStack(Frames, 1, 17);
+  Record.RaiseAddress = Frames.empty() ? nullptr : Frames[0];
+  Record.Frames.assign(Frames.begin() + (Frames.empty() ? 0 : 1), Frames.end());
 }

@@ -14,10 +14,10 @@
 std::string FormatTextV(const char* Format, const std::vector<std::string>& Args);
 
 namespace format_detail {
-inline std::string ToText(const std::string& s) { return s; }
-inline std::string ToText(const char* s) { return s ? s : ""; }
+inline std::string ToText(const std::string& S) { return S; }
+inline std::string ToText(const char* S) { return S ? S : ""; }
 template <class T, class = std::enable_if_t<std::is_integral_v<T>>>
-std::string ToText(T v) { return std::to_string(v); }
+std::string ToText(T V) { return std::to_string(V); }
 }  // namespace format_detail
 
 template <class... A>
@@ -45,18 +45,18 @@ void CaptureFailureRecord(TFailureRecord& Record);
 // record of where it was raised (captured when the object is constructed).
 class Exception : public std::exception {
  public:
-  QB_INLINE_INTO_RAISER explicit Exception(std::string Message) : Message_(std::move(Message)) {
-    CaptureFailureRecord(Record_);
+  QB_INLINE_INTO_RAISER explicit Exception(std::string Message) : FMessage(std::move(Message)) {
+    CaptureFailureRecord(FRecord);
   }
   virtual ~Exception() = default;
   virtual const char* ClassName() const { return "Exception"; }
-  const std::string& Message() const { return Message_; }
-  const char* what() const noexcept override { return Message_.c_str(); }
-  const TFailureRecord& Record() const { return Record_; }
+  const std::string& Message() const { return FMessage; }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+  const TFailureRecord& Record() const { return FRecord; }
 
  private:
-  std::string Message_;
-  TFailureRecord Record_;
+  std::string FMessage;
+  TFailureRecord FRecord;
 };
 
 #define QB_DECLARE_EXCEPTION(Name, Base)                                  \

@@ -10,15 +10,15 @@
 
 void ReportFaultAndEnd(const char* ClassName, const char* Message, unsigned long long Address,
                        const unsigned long long* ReturnAddresses, unsigned Count) {
-  uintptr_t frames[16];
+  uintptr_t Frames[16];
   if (Count > 16) Count = 16;
-  for (unsigned i = 0; i < Count; ++i) frames[i] = static_cast<uintptr_t>(ReturnAddresses[i]);
+  for (unsigned I = 0; I < Count; ++I) Frames[I] = static_cast<uintptr_t>(ReturnAddresses[I]);
   // Header, class line, up to 17 address lines and the empty line.
-  char report[1024];
-  size_t length = FormatFaultReport(ClassName, Message, static_cast<uintptr_t>(Address),
-                                    frames, Count, report, sizeof(report));
-  TMessageBoxBuffer& shared = SharedMessageBoxBuffer();
-  shared.Append(report, length);
-  shared.ShowAndEmpty();
+  char Report[1024];
+  size_t Length = FormatFaultReport(ClassName, Message, static_cast<uintptr_t>(Address),
+                                    Frames, Count, Report, sizeof(Report));
+  TMessageBoxBuffer& Shared = SharedMessageBoxBuffer();
+  Shared.Append(Report, Length);
+  Shared.ShowAndEmpty();
   EndProcessAfterFault(UnhandledFailureExitCode);
 }

@@ -15,9 +15,9 @@ alignas(16) char AlternateStack[64 * 1024];
 
 // The address of the faulting instruction, from the interrupted context.
 unsigned long long FaultingInstruction(const siginfo_t* Info, const void* Context) {
-  const ucontext_t* uc = static_cast<const ucontext_t*>(Context);
+  const ucontext_t* Uc = static_cast<const ucontext_t*>(Context);
 #if defined(__x86_64__)
-  if (uc != nullptr) return static_cast<unsigned long long>(uc->uc_mcontext.gregs[REG_RIP]);
+  if (Uc != nullptr) return static_cast<unsigned long long>(Uc->uc_mcontext.gregs[REG_RIP]);
 #elif defined(__aarch64__)
   if (uc != nullptr) return static_cast<unsigned long long>(uc->uc_mcontext.pc);
 #else
@@ -29,34 +29,34 @@ unsigned long long FaultingInstruction(const siginfo_t* Info, const void* Contex
 void OnFault(int Signal, siginfo_t* Info, void* Context) {
   // Return addresses are not listed: walking the stack is not
   // async-signal-safe.
-  unsigned long long address = FaultingInstruction(Info, Context);
+  unsigned long long Address = FaultingInstruction(Info, Context);
   if (Signal == SIGFPE) {
     if (Info->si_code == FPE_INTDIV)
-      ReportFaultAndEnd("EDivByZero", "Division by zero", address, nullptr, 0);
+      ReportFaultAndEnd("EDivByZero", "Division by zero", Address, nullptr, 0);
     // Any other arithmetic signal keeps the system's default behaviour.
     signal(SIGFPE, SIG_DFL);
     raise(SIGFPE);
     return;
   }
-  ReportFaultAndEnd("EAccessViolation", "Access violation", address, nullptr, 0);
+  ReportFaultAndEnd("EAccessViolation", "Access violation", Address, nullptr, 0);
 }
 
 }  // namespace
 
 void InstallFaultHandler() {
-  stack_t stack;
-  std::memset(&stack, 0, sizeof(stack));
-  stack.ss_sp = AlternateStack;
-  stack.ss_size = sizeof(AlternateStack);
-  stack.ss_flags = 0;
-  sigaltstack(&stack, nullptr);
+  stack_t Stack;
+  std::memset(&Stack, 0, sizeof(Stack));
+  Stack.ss_sp = AlternateStack;
+  Stack.ss_size = sizeof(AlternateStack);
+  Stack.ss_flags = 0;
+  sigaltstack(&Stack, nullptr);
 
-  struct sigaction action;
-  std::memset(&action, 0, sizeof(action));
-  action.sa_sigaction = OnFault;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGSEGV, &action, nullptr);
-  sigaction(SIGBUS, &action, nullptr);
-  sigaction(SIGFPE, &action, nullptr);
+  struct sigaction Action;
+  std::memset(&Action, 0, sizeof(Action));
+  Action.sa_sigaction = OnFault;
+  Action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&Action.sa_mask);
+  sigaction(SIGSEGV, &Action, nullptr);
+  sigaction(SIGBUS, &Action, nullptr);
+  sigaction(SIGFPE, &Action, nullptr);
 }

@@ -12,53 +12,53 @@ namespace {
 
 // Unwinds the faulting context, innermost caller first.
 unsigned WalkReturnAddresses(const CONTEXT& Faulting, unsigned long long* Out, unsigned Max) {
-  CONTEXT context = Faulting;
-  unsigned count = 0;
-  while (count < Max) {
-    DWORD64 imageBase = 0;
-    PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
-    if (entry == nullptr) {
+  CONTEXT Context = Faulting;
+  unsigned Count = 0;
+  while (Count < Max) {
+    DWORD64 ImageBase = 0;
+    PRUNTIME_FUNCTION Entry = RtlLookupFunctionEntry(Context.Rip, &ImageBase, nullptr);
+    if (Entry == nullptr) {
       // A leaf function: the return address is on top of the stack.
-      if (context.Rsp == 0) break;
-      context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
-      context.Rsp += 8;
+      if (Context.Rsp == 0) break;
+      Context.Rip = *reinterpret_cast<DWORD64*>(Context.Rsp);
+      Context.Rsp += 8;
     } else {
-      PVOID handlerData = nullptr;
-      DWORD64 establisherFrame = 0;
-      RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, entry, &context, &handlerData,
-                       &establisherFrame, nullptr);
+      PVOID HandlerData = nullptr;
+      DWORD64 EstablisherFrame = 0;
+      RtlVirtualUnwind(UNW_FLAG_NHANDLER, ImageBase, Context.Rip, Entry, &Context, &HandlerData,
+                       &EstablisherFrame, nullptr);
     }
-    if (context.Rip == 0) break;
-    Out[count++] = context.Rip;
+    if (Context.Rip == 0) break;
+    Out[Count++] = Context.Rip;
   }
   // Only the launcher's own frames: not the system's start-up code below
   // main, nor any other module's.
-  return static_cast<unsigned>(KeepOwnFrames(Out, count));
+  return static_cast<unsigned>(KeepOwnFrames(Out, Count));
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* Pointers) {
   if (Pointers == nullptr || Pointers->ExceptionRecord == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-  const char* className;
-  const char* message;
+  const char* ClassName;
+  const char* Message;
   switch (Pointers->ExceptionRecord->ExceptionCode) {
     case EXCEPTION_ACCESS_VIOLATION:
-      className = "EAccessViolation";
-      message = "Access violation";
+      ClassName = "EAccessViolation";
+      Message = "Access violation";
       break;
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
-      className = "EDivByZero";
-      message = "Division by zero";
+      ClassName = "EDivByZero";
+      Message = "Division by zero";
       break;
     default:
       return EXCEPTION_CONTINUE_SEARCH;
   }
-  unsigned long long frames[16];
-  unsigned count = Pointers->ContextRecord != nullptr
-                       ? WalkReturnAddresses(*Pointers->ContextRecord, frames, 16)
+  unsigned long long Frames[16];
+  unsigned Count = Pointers->ContextRecord != nullptr
+                       ? WalkReturnAddresses(*Pointers->ContextRecord, Frames, 16)
                        : 0;
-  ReportFaultAndEnd(className, message,
+  ReportFaultAndEnd(ClassName, Message,
                     reinterpret_cast<unsigned long long>(Pointers->ExceptionRecord->ExceptionAddress),
-                    frames, count);
+                    Frames, Count);
 }
 
 }  // namespace

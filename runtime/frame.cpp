@@ -45,13 +45,13 @@ size_t ModuleCount() { return CallerModuleCount + 1; }
 // The class name of the object being handled, readable; empty when the
 // run-time cannot tell what it is.
 std::string CurrentForeignClassName() {
-  const std::type_info* type = abi::__cxa_current_exception_type();
-  if (type == nullptr || type->name() == nullptr) return std::string();
-  int status = 0;
-  char* readable = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
-  std::string name = (status == 0 && readable != nullptr) ? readable : type->name();
-  std::free(readable);
-  return name;
+  const std::type_info* Type = abi::__cxa_current_exception_type();
+  if (Type == nullptr || Type->name() == nullptr) return std::string();
+  int Status = 0;
+  char* Readable = abi::__cxa_demangle(Type->name(), nullptr, nullptr, &Status);
+  std::string Name = (Status == 0 && Readable != nullptr) ? Readable : Type->name();
+  std::free(Readable);
+  return Name;
 }
 
 void ReportUnhandled(const std::string& Report) {
@@ -72,8 +72,8 @@ bool RunGuarded(void (*Routine)()) {
   } catch (const std::bad_alloc&) {
     ReportUnhandled(FormatFailureReport(EOutOfMemory("Out of memory")));
   } catch (...) {
-    std::string name = CurrentForeignClassName();
-    ReportUnhandled(FormatFailureReport(name.empty() ? InvalidObjectLine() : ForeignObjectLine(name),
+    std::string Name = CurrentForeignClassName();
+    ReportUnhandled(FormatFailureReport(Name.empty() ? InvalidObjectLine() : ForeignObjectLine(Name),
                                         nullptr, {}));
   }
   return false;
@@ -84,10 +84,10 @@ bool RunGuarded(void (*Routine)()) {
 // the error number.
 [[noreturn]] void RuntimeError(int ErrorNumber, const void* Address,
                                const std::vector<void*>& ReturnAddresses) {
-  std::string report = FormatRuntimeErrorReport(ErrorNumber, Address, ReturnAddresses);
-  TMessageBoxBuffer& shared = SharedMessageBoxBuffer();
-  shared.Append(report.data(), report.size());
-  shared.ShowAndEmpty();
+  std::string Report = FormatRuntimeErrorReport(ErrorNumber, Address, ReturnAddresses);
+  TMessageBoxBuffer& Shared = SharedMessageBoxBuffer();
+  Shared.Append(Report.data(), Report.size());
+  Shared.ShowAndEmpty();
   EndProcess(ErrorNumber);
 }
 
@@ -97,8 +97,8 @@ bool RunGuarded(void (*Routine)()) {
   // The count goes down before each call, so that a finalisation that ends
   // the program itself (Halt) leaves only the modules before it to run.
   while (InitialisedCount > 0) {
-    TModule module = ModuleAt(--InitialisedCount);
-    if (module.Finalise != nullptr) RunGuarded(module.Finalise);
+    TModule Module = ModuleAt(--InitialisedCount);
+    if (Module.Finalise != nullptr) RunGuarded(Module.Finalise);
   }
   StdErrChannel().Close();
   StdOutChannel().Close();
@@ -107,13 +107,13 @@ bool RunGuarded(void (*Routine)()) {
 
 }  // namespace
 
-void RunProgram(int argc, char** argv, const TModule* Modules, size_t ModuleCount_,
+void RunProgram(int Argc, char** Argv, const TModule* Modules, size_t CallerCount,
                 void (*MainRoutine)()) {
   ExitCodeValue = 0;
-  ArgumentCount = argc;
-  ArgumentValues = argv;
+  ArgumentCount = Argc;
+  ArgumentValues = Argv;
   CallerModules = Modules;
-  CallerModuleCount = Modules != nullptr ? ModuleCount_ : 0;
+  CallerModuleCount = Modules != nullptr ? CallerCount : 0;
   InitialisedCount = 0;
 
   try {
@@ -127,13 +127,13 @@ void RunProgram(int argc, char** argv, const TModule* Modules, size_t ModuleCoun
     RuntimeError(UnhandledFailureExitCode, nullptr, {});
   }
 
-  bool ready = true;
-  for (size_t i = 1; i < ModuleCount() && ready; ++i) {
-    TModule module = ModuleAt(i);
-    if (module.Initialise != nullptr) ready = RunGuarded(module.Initialise);
-    if (ready) InitialisedCount = i + 1;
+  bool Ready = true;
+  for (size_t I = 1; I < ModuleCount() && Ready; ++I) {
+    TModule Module = ModuleAt(I);
+    if (Module.Initialise != nullptr) Ready = RunGuarded(Module.Initialise);
+    if (Ready) InitialisedCount = I + 1;
   }
-  if (ready && MainRoutine != nullptr) RunGuarded(MainRoutine);
+  if (Ready && MainRoutine != nullptr) RunGuarded(MainRoutine);
   ExitProcedure();
 }
 

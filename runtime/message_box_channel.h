@@ -19,42 +19,42 @@ void ShowPlatformMessageBox(const char* Text, size_t Length);
 // show function, so a fault handler may use it.
 class TMessageBoxBuffer {
  public:
-  explicit constexpr TMessageBoxBuffer(TShowMessageBox Show) : Show_(Show) {}
+  explicit constexpr TMessageBoxBuffer(TShowMessageBox Show) : FShow(Show) {}
   // Appends Text; each time the buffer holds 1,024 characters they are shown
   // and the buffer is emptied, and the rest of Text continues into it.
   void Append(const char* Text, size_t Length);
   // Shows the text held, if any, and empties the buffer.
   void ShowAndEmpty();
-  size_t Fill() const { return Fill_; }
-  const char* Text() const { return Buffer_; }
+  size_t Fill() const { return FIll; }
+  const char* Text() const { return FBuffer; }
   // Replaces the show function; null restores the platform's box.
-  void SetShow(TShowMessageBox Show) { Show_ = Show; }
+  void SetShow(TShowMessageBox Show) { FShow = Show; }
 
  private:
-  TShowMessageBox Show_;
-  char Buffer_[MessageBoxBufferSize + 1] = {};
-  size_t Fill_ = 0;
+  TShowMessageBox FShow;
+  char FBuffer[MessageBoxBufferSize + 1] = {};
+  size_t FIll = 0;
 };
 
 // One text channel (standard output or standard error) writing into a shared
 // buffer: complete lines are appended, a line's unfinished end waits.
 class TMessageBoxChannel {
  public:
-  explicit TMessageBoxChannel(TMessageBoxBuffer& Shared) : Shared_(Shared) {}
+  explicit TMessageBoxChannel(TMessageBoxBuffer& Shared) : FShared(Shared) {}
   void Write(const std::string& Text);
   // Appends the unfinished end of a line, if any.
   void Flush();
   // Flushes, then shows what the shared buffer holds. Later writes are
   // ignored.
   void Close();
-  bool IsOpen() const { return Open_; }
+  bool IsOpen() const { return FOpen; }
   // Opens the channel again (start-up of a program).
   void Reopen();
 
  private:
-  TMessageBoxBuffer& Shared_;
-  std::string Pending_;
-  bool Open_ = true;
+  TMessageBoxBuffer& FShared;
+  std::string FPending;
+  bool FOpen = true;
 };
 
 // The process's buffer and its two channels.

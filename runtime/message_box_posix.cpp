@@ -11,13 +11,13 @@ namespace {
 
 void WriteAll(const char* Text, size_t Length) {
   while (Length > 0) {
-    ssize_t n = write(2, Text, Length);
-    if (n < 0) {
+    ssize_t N = write(2, Text, Length);
+    if (N < 0) {
       if (errno == EINTR) continue;
       return;
     }
-    Text += n;
-    Length -= static_cast<size_t>(n);
+    Text += N;
+    Length -= static_cast<size_t>(N);
   }
 }
 

@@ -7,13 +7,13 @@
 template <class F>
 class TScopeExit {
  public:
-  explicit TScopeExit(F Action) : Action_(std::move(Action)) {}
-  ~TScopeExit() { Action_(); }
+  explicit TScopeExit(F Action) : FAction(std::move(Action)) {}
+  ~TScopeExit() { FAction(); }
   TScopeExit(const TScopeExit&) = delete;
   TScopeExit& operator=(const TScopeExit&) = delete;
 
  private:
-  F Action_;
+  F FAction;
 };
 template <class F>
 TScopeExit(F) -> TScopeExit<F>;

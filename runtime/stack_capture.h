@@ -19,9 +19,9 @@ bool InOwnImage(const void* Address);
 // gives how many were kept (at the front of Addresses). Allocates nothing.
 template <class T>
 size_t KeepOwnFrames(T* Addresses, size_t Count) {
-  size_t kept = 0;
-  for (size_t i = 0; i < Count; ++i)
-    if (Addresses[i] != 0 && InOwnImage(reinterpret_cast<const void*>(Addresses[i])))
-      Addresses[kept++] = Addresses[i];
-  return kept;
+  size_t Kept = 0;
+  for (size_t I = 0; I < Count; ++I)
+    if (Addresses[I] != 0 && InOwnImage(reinterpret_cast<const void*>(Addresses[I])))
+      Addresses[Kept++] = Addresses[I];
+  return Kept;
 }

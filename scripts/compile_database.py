@@ -2,10 +2,11 @@
 """Joins the compile databases of the POSIX and the Windows build into one
 that clang-tidy can read: compile_database.py OUT_DIR POSIX_BUILD WIN_BUILD.
 
-The Windows commands are the cross compiler's; clang is told the target and
-the cross compiler's C++ headers. The fuzz target, which no CMake build
-compiles, is added with the POSIX flags. Test sources of GoogleTest itself
-are left out.
+A file that both targets build is listed twice, once with each target's
+command. The Windows commands are the cross compiler's; clang is told the
+target and the cross compiler's C++ headers. The fuzz target, which no CMake
+build compiles, is added with the POSIX flags. The sources of GoogleTest
+itself are left out.
 """
 import json
 import os
@@ -37,7 +38,9 @@ def main():
         windows_entries = json.load(f)
     extra = None
     for entry in windows_entries:
-        if "googletest" in entry["file"] or entry["file"] in seen or not entry["file"].endswith(".cpp"):
+        # Files of both targets are read twice, once as each: their
+        # "#ifdef _WIN32" parts are names too.
+        if "googletest" in entry["file"] or not entry["file"].endswith(".cpp"):
             continue
         command = entry["command"]
         if extra is None:

@@ -86,17 +86,17 @@ TEST_F(ArgumentListTest, OutsideTheListIsEmptyText) {
 }
 
 TEST_F(ArgumentListTest, NoSecondWordGivesEmptyFirstArgument) {
-  std::vector<std::string> words = SplitProgramArguments("prog");
+  std::vector<std::string> Words = SplitProgramArguments("prog");
   SetArgumentList({"/bin/prog"});
-  EXPECT_EQ(words.size(), 1u);
+  EXPECT_EQ(Words.size(), 1u);
   EXPECT_EQ(ParamCount(), 0);
   EXPECT_EQ(FirstArgument(), "");
 }
 
 TEST_F(ArgumentListTest, EmptyQuotedFirstArgumentCountsAsArgument) {
-  std::vector<std::string> words = SplitProgramArguments("prog \"\" second");
-  words[0] = "/bin/prog";
-  SetArgumentList(words);
+  std::vector<std::string> Words = SplitProgramArguments("prog \"\" second");
+  Words[0] = "/bin/prog";
+  SetArgumentList(Words);
   EXPECT_EQ(ParamCount(), 2);
   EXPECT_EQ(FirstArgument(), "");
   EXPECT_EQ(ParamStr(2), "second");
@@ -109,9 +109,9 @@ TEST_F(ArgumentListTest, EmptyListBeforeStartUp) {
 }
 
 TEST(ReadArgumentList, EntryZeroIsThisProgram) {
-  char name[] = "some-other-name";
-  char* argv[] = {name, nullptr};
-  std::vector<std::string> list = ReadArgumentList(1, argv);
-  ASSERT_FALSE(list.empty());
-  EXPECT_NE(list[0].find("arguments_test"), std::string::npos) << list[0];
+  char Name[] = "some-other-name";
+  char* Argv[] = {Name, nullptr};
+  std::vector<std::string> List = ReadArgumentList(1, Argv);
+  ASSERT_FALSE(List.empty());
+  EXPECT_NE(List[0].find("arguments_test"), std::string::npos) << List[0];
 }

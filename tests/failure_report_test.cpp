@@ -16,15 +16,15 @@ void* Address(uintptr_t Value) { return reinterpret_cast<void*>(Value); }
 }  // namespace
 
 TEST(WriteHex16, SixteenUpperCaseDigitsWithLeadingZeros) {
-  char out[17] = {};
-  WriteHex16(0, out);
-  EXPECT_STREQ(out, "0000000000000000");
-  WriteHex16(0xABCDEF, out);
-  EXPECT_STREQ(out, "0000000000ABCDEF");
-  WriteHex16(static_cast<uintptr_t>(0x0123456789ABCDEFull), out);
-  EXPECT_STREQ(out, "0123456789ABCDEF");
-  WriteHex16(UINTPTR_MAX, out);
-  EXPECT_STREQ(out, "FFFFFFFFFFFFFFFF");
+  char Out[17] = {};
+  WriteHex16(0, Out);
+  EXPECT_STREQ(Out, "0000000000000000");
+  WriteHex16(0xABCDEF, Out);
+  EXPECT_STREQ(Out, "0000000000ABCDEF");
+  WriteHex16(static_cast<uintptr_t>(0x0123456789ABCDEFull), Out);
+  EXPECT_STREQ(Out, "0123456789ABCDEF");
+  WriteHex16(UINTPTR_MAX, Out);
+  EXPECT_STREQ(Out, "FFFFFFFFFFFFFFFF");
 }
 
 TEST(FormatCodeAddress, DollarAndSixteenDigits) {
@@ -33,9 +33,9 @@ TEST(FormatCodeAddress, DollarAndSixteenDigits) {
 }
 
 TEST(FormatFailureReport, ExactLines) {
-  std::string report = FormatFailureReport("EProcess: Failed to execute \"x\" : 2",
+  std::string Report = FormatFailureReport("EProcess: Failed to execute \"x\" : 2",
                                            Address(0x401000), {Address(0x402010), Address(0x4030AB)});
-  EXPECT_EQ(report,
+  EXPECT_EQ(Report,
             "An unhandled exception occurred at $0000000000401000:\r\n"
             "EProcess: Failed to execute \"x\" : 2\r\n"
             "  $0000000000401000\r\n"
@@ -51,15 +51,15 @@ TEST(FormatFailureReport, NoReturnAddresses) {
 }
 
 TEST(FormatFailureReport, AtMostSixteenReturnAddresses) {
-  std::vector<void*> frames;
-  for (uintptr_t i = 1; i <= 20; ++i) frames.push_back(Address(i));
-  std::string report = FormatFailureReport("E: m", Address(0x99), frames);
-  size_t addressLines = 0;
-  for (size_t p = report.find("  $"); p != std::string::npos; p = report.find("  $", p + 1))
-    ++addressLines;
-  EXPECT_EQ(addressLines, 17u);  // the raising address and 16 return addresses
-  EXPECT_NE(report.find("  $0000000000000010\r\n"), std::string::npos);
-  EXPECT_EQ(report.find("  $0000000000000011\r\n"), std::string::npos);
+  std::vector<void*> Frames;
+  for (uintptr_t I = 1; I <= 20; ++I) Frames.push_back(Address(I));
+  std::string Report = FormatFailureReport("E: m", Address(0x99), Frames);
+  size_t AddressLines = 0;
+  for (size_t P = Report.find("  $"); P != std::string::npos; P = Report.find("  $", P + 1))
+    ++AddressLines;
+  EXPECT_EQ(AddressLines, 17u);  // the raising address and 16 return addresses
+  EXPECT_NE(Report.find("  $0000000000000010\r\n"), std::string::npos);
+  EXPECT_EQ(Report.find("  $0000000000000011\r\n"), std::string::npos);
 }
 
 TEST(FailureObjectLines, ClassNameAndMessage) {
@@ -75,15 +75,15 @@ TEST(FailureObjectLines, ClassNameAndMessage) {
 TEST(FormatFailureReport, FromFailureObjectUsesItsRecord) {
   try {
     throw EZipError("Corrupt archive");
-  } catch (const Exception& e) {
-    std::string report = FormatFailureReport(e);
-    std::string raised = FormatCodeAddress(e.Record().RaiseAddress);
-    EXPECT_EQ(report.rfind("An unhandled exception occurred at " + raised + ":\r\n"
-                           "EZipError: Corrupt archive\r\n  " + raised + "\r\n", 0),
+  } catch (const Exception& E) {
+    std::string Report = FormatFailureReport(E);
+    std::string Raised = FormatCodeAddress(E.Record().RaiseAddress);
+    EXPECT_EQ(Report.rfind("An unhandled exception occurred at " + Raised + ":\r\n"
+                           "EZipError: Corrupt archive\r\n  " + Raised + "\r\n", 0),
               0u)
-        << report;
-    ASSERT_FALSE(e.Record().Frames.empty());
-    EXPECT_NE(report.find("  " + FormatCodeAddress(e.Record().Frames[0]) + "\r\n"),
+        << Report;
+    ASSERT_FALSE(E.Record().Frames.empty());
+    EXPECT_NE(Report.find("  " + FormatCodeAddress(E.Record().Frames[0]) + "\r\n"),
               std::string::npos);
   }
 }
@@ -97,22 +97,22 @@ TEST(FormatRuntimeErrorReport, ExactLines) {
 }
 
 TEST(FormatFaultReport, SameTextAsFailureReport) {
-  const uintptr_t frames[] = {0x1234, 0xFFFF0000};
-  char out[512];
-  size_t n = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, frames, 2, out,
-                               sizeof(out));
-  EXPECT_EQ(std::string(out, n),
+  const uintptr_t Frames[] = {0x1234, 0xFFFF0000};
+  char Out[512];
+  size_t N = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, Frames, 2, Out,
+                               sizeof(Out));
+  EXPECT_EQ(std::string(Out, N),
             FormatFailureReport("EAccessViolation: Access violation", Address(0xABC),
                                 {Address(0x1234), Address(0xFFFF0000)}));
 }
 
 TEST(FormatFaultReport, StopsAtCapacity) {
-  char out[40];
-  std::memset(out, '#', sizeof(out));
-  size_t n = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, nullptr, 0, out, 30);
-  EXPECT_EQ(n, 30u);
-  EXPECT_EQ(std::string(out, n), std::string("An unhandled exception occurred at $").substr(0, 30));
-  EXPECT_EQ(out[30], '#');
+  char Out[40];
+  std::memset(Out, '#', sizeof(Out));
+  size_t N = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, nullptr, 0, Out, 30);
+  EXPECT_EQ(N, 30u);
+  EXPECT_EQ(std::string(Out, N), std::string("An unhandled exception occurred at $").substr(0, 30));
+  EXPECT_EQ(Out[30], '#');
 }
 
 // The failure record: the raising address is the code that raised (not a
@@ -126,33 +126,33 @@ struct TRaised {
 };
 
 __attribute__((noinline)) TRaised RaiseTwice() {
-  TRaised raised;
-  raised.ReturnAddress = __builtin_return_address(0);
+  TRaised Raised;
+  Raised.ReturnAddress = __builtin_return_address(0);
   try {
     throw EProcess("first");
-  } catch (const Exception& e) {
-    raised.First = e.Record();
+  } catch (const Exception& E) {
+    Raised.First = E.Record();
   }
   try {
     throw EReadError("second");
-  } catch (const Exception& e) {
-    raised.Second = e.Record();
+  } catch (const Exception& E) {
+    Raised.Second = E.Record();
   }
-  return raised;
+  return Raised;
 }
 
 }  // namespace
 
 TEST(FailureRecord, RaisingAddressIsTheRaisingCode) {
-  TRaised raised = RaiseTwice();
-  ASSERT_NE(raised.First.RaiseAddress, nullptr);
-  ASSERT_FALSE(raised.First.Frames.empty());
-  ASSERT_FALSE(raised.Second.Frames.empty());
+  TRaised Raised = RaiseTwice();
+  ASSERT_NE(Raised.First.RaiseAddress, nullptr);
+  ASSERT_FALSE(Raised.First.Frames.empty());
+  ASSERT_FALSE(Raised.Second.Frames.empty());
   // The first return address is where RaiseTwice returns to: nothing of the
   // failure classes sits between the raising code and its caller.
-  EXPECT_EQ(raised.First.Frames[0], raised.ReturnAddress);
-  EXPECT_EQ(raised.Second.Frames[0], raised.ReturnAddress);
+  EXPECT_EQ(Raised.First.Frames[0], Raised.ReturnAddress);
+  EXPECT_EQ(Raised.Second.Frames[0], Raised.ReturnAddress);
   // Two raising places, two raising addresses.
-  EXPECT_NE(raised.First.RaiseAddress, raised.Second.RaiseAddress);
-  EXPECT_LE(raised.First.Frames.size(), 16u);
+  EXPECT_NE(Raised.First.RaiseAddress, Raised.Second.RaiseAddress);
+  EXPECT_LE(Raised.First.Frames.size(), 16u);
 }

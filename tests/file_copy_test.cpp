@@ -26,10 +26,10 @@ namespace {
 std::string CopyFailure(const std::string& Source, const std::string& Destination,
                         uint32_t Flags) {
   try {
-    bool ok = FileCopy(Source, Destination, Flags, true);
-    return ok ? "true" : "false";
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message();
+    bool Ok = FileCopy(Source, Destination, Flags, true);
+    return Ok ? "true" : "false";
+  } catch (const Exception& E) {
+    return std::string(E.ClassName()) + ": " + E.Message();
   }
 }
 
@@ -38,157 +38,157 @@ std::string CopyFailure(const std::string& Source, const std::string& Destinatio
 // ---- the flags ----
 
 TEST(FileCopyFlags, OverwriteReplacesAnExistingDestination) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "new");
-  WriteFile(dir.Path("out.txt"), "old and much longer");
-  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "new");
-  EXPECT_EQ(ReadFile(dir.Path("in.txt")), "new");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "new");
+  WriteFile(Dir.Path("out.txt"), "old and much longer");
+  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "new");
+  EXPECT_EQ(ReadFile(Dir.Path("in.txt")), "new");
 }
 
 TEST(FileCopyFlags, WithoutOverwriteAnExistingDestinationGivesFalseAtOnce) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "new");
-  WriteFile(dir.Path("out.txt"), "old");
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, false));
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0, true));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "old");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "new");
+  WriteFile(Dir.Path("out.txt"), "old");
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), 0, false));
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), 0, true));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "old");
   // The source is not even opened: a missing one raises nothing here.
-  EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), 0), "false");
-  EXPECT_EQ(CopyFailure(dir.Path("missing.txt"), dir.Path("out.txt"), cfCreateDestinationFolder),
+  EXPECT_EQ(CopyFailure(Dir.Path("missing.txt"), Dir.Path("out.txt"), 0), "false");
+  EXPECT_EQ(CopyFailure(Dir.Path("missing.txt"), Dir.Path("out.txt"), cfCreateDestinationFolder),
             "false");
 }
 
 TEST(FileCopyFlags, BitsOutsideTheThreeAreIgnored) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "new");
-  WriteFile(dir.Path("out.txt"), "old");
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF8, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "old");
-  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), 0xF9, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "new");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "new");
+  WriteFile(Dir.Path("out.txt"), "old");
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), 0xF8, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "old");
+  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), 0xF9, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "new");
 }
 
 TEST(FileCopyFlags, MissingDestinationFolderWithoutCreateFails) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
-  std::string out = dir.Path("a/b/out.txt");
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
-            "EFCreateError: Unable to create file \"" + out + "\"");
-  EXPECT_FALSE(fsys::exists(U8(dir.Path("a"))));
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
+  std::string Out = Dir.Path("a/b/out.txt");
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting),
+            "EFCreateError: Unable to create file \"" + Out + "\"");
+  EXPECT_FALSE(fsys::exists(U8(Dir.Path("a"))));
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderMakesEveryMissingLevel) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
-  std::string out = dir.Path("a/b/c/out.txt");
-  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting | cfCreateDestinationFolder,
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
+  std::string Out = Dir.Path("a/b/c/out.txt");
+  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting | cfCreateDestinationFolder,
                        false));
-  EXPECT_EQ(ReadFile(out), "data");
+  EXPECT_EQ(ReadFile(Out), "data");
   // With the folder now present the same call works again.
-  EXPECT_TRUE(FileCopy(dir.Path("in.txt"), out, 3, false));
+  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Out, 3, false));
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderFailsWhenAFileBlocksTheFolder) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
-  WriteFile(dir.Path("a"), "a file where a folder should be");
-  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), dir.Path("a/b/out.txt"), 3), "false");
-  EXPECT_EQ(ReadFile(dir.Path("a")), "a file where a folder should be");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
+  WriteFile(Dir.Path("a"), "a file where a folder should be");
+  EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Dir.Path("a/b/out.txt"), 3), "false");
+  EXPECT_EQ(ReadFile(Dir.Path("a")), "a file where a folder should be");
 }
 
 TEST(FileCopyFlags, CreateDestinationFolderWithoutAFolderPartRaises) {
   // The folder part is empty, and creating an empty folder path raises
   // whatever RaiseOnError says.
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
   try {
-    FileCopy(dir.Path("in.txt"), "qb_never_created.txt", cfCreateDestinationFolder, false);
+    FileCopy(Dir.Path("in.txt"), "qb_never_created.txt", cfCreateDestinationFolder, false);
     ADD_FAILURE() << "no failure raised";
-  } catch (const EInOutError& e) {
-    EXPECT_EQ(e.Message(), "Cannot create empty directory");
+  } catch (const EInOutError& E) {
+    EXPECT_EQ(E.Message(), "Cannot create empty directory");
   }
-  std::error_code ec;
-  EXPECT_FALSE(fsys::remove("qb_never_created.txt", ec));
+  std::error_code Ec;
+  EXPECT_FALSE(fsys::remove("qb_never_created.txt", Ec));
 }
 
 // ---- the failures ----
 
 TEST(FileCopyFailures, MissingSource) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
-            "EFOpenError: Unable to open file \"" + in + "\"");
-  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt")))) << "nothing created for a missing source";
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting),
+            "EFOpenError: Unable to open file \"" + In + "\"");
+  EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt")))) << "nothing created for a missing source";
 }
 
 TEST(FileCopyFailures, MissingSourceLeavesAnExistingDestination) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("out.txt"), "kept");
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "kept");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("out.txt"), "kept");
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "kept");
 }
 
 TEST(FileCopyFailures, SourceThatMayNotBeReadFailsToOpen) {
   if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "secret");
-  qbtest::RunUnprivileged(dir, [&] {
-    fsys::permissions(U8(in), fsys::perms::none);
-    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
-              "EFOpenError: Unable to open file \"" + in + "\"");
-    EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+  TScratchFolder Dir;
+  std::string Unreadable = Dir.Path("in.txt");
+  WriteFile(Unreadable, "secret");
+  qbtest::RunUnprivileged(Dir, [&] {
+    fsys::permissions(U8(Unreadable), fsys::perms::none);
+    EXPECT_FALSE(FileCopy(Unreadable, Dir.Path("out.txt"), cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(Unreadable, Dir.Path("out.txt"), cfOverwriteExisting),
+              "EFOpenError: Unable to open file \"" + Unreadable + "\"");
+    EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt"))));
   });
 }
 
 TEST(FileCopyFailures, SourceIsAFolder) {
-  TScratchFolder dir;
-  fsys::create_directory(U8(dir.Path("src")));
-  EXPECT_FALSE(FileCopy(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(dir.Path("src"), dir.Path("out.txt"), cfOverwriteExisting),
-            "EFOpenError: Unable to open file \"" + dir.Path("src") + "\"");
-  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+  TScratchFolder Dir;
+  fsys::create_directory(U8(Dir.Path("src")));
+  EXPECT_FALSE(FileCopy(Dir.Path("src"), Dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(Dir.Path("src"), Dir.Path("out.txt"), cfOverwriteExisting),
+            "EFOpenError: Unable to open file \"" + Dir.Path("src") + "\"");
+  EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt"))));
 }
 
 TEST(FileCopyFailures, FolderInTheDestinationsPlace) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
-  fsys::create_directory(U8(dir.Path("out")));
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
+  fsys::create_directory(U8(Dir.Path("out")));
   // A folder is not a file, so the overwrite check lets it through; the
   // creation then fails.
-  EXPECT_FALSE(FileCopy(dir.Path("in.txt"), dir.Path("out"), 0, false));
-  EXPECT_EQ(CopyFailure(dir.Path("in.txt"), dir.Path("out"), 0),
-            "EFCreateError: Unable to create file \"" + dir.Path("out") + "\"");
-  EXPECT_TRUE(fsys::is_directory(U8(dir.Path("out"))));
+  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out"), 0, false));
+  EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Dir.Path("out"), 0),
+            "EFCreateError: Unable to create file \"" + Dir.Path("out") + "\"");
+  EXPECT_TRUE(fsys::is_directory(U8(Dir.Path("out"))));
 }
 
 TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
-  TScratchFolder dir;
-  std::string data = PatternBytes(5000, 9);
-  std::string path = dir.Path("same.bin");
-  WriteFile(path, data);
-  EXPECT_FALSE(FileCopy(path, path, cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(path, path, cfOverwriteExisting),
-            "EFCreateError: Unable to create file \"" + path + "\"");
-  EXPECT_EQ(ReadFile(path), data);
+  TScratchFolder Dir;
+  std::string Data = PatternBytes(5000, 9);
+  std::string Path = Dir.Path("same.bin");
+  WriteFile(Path, Data);
+  EXPECT_FALSE(FileCopy(Path, Path, cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(Path, Path, cfOverwriteExisting),
+            "EFCreateError: Unable to create file \"" + Path + "\"");
+  EXPECT_EQ(ReadFile(Path), Data);
 }
 
 #ifndef _WIN32
 // A device that refuses every write gives the short-write failure.
 TEST(FileCopyFailures, ShortWrite) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.bin"), PatternBytes(10000));
-  EXPECT_FALSE(FileCopy(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting),
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.bin"), PatternBytes(10000));
+  EXPECT_FALSE(FileCopy(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, false));
+  EXPECT_EQ(CopyFailure(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting),
             "EWriteError: Unable to write to file \"/dev/full\"");
-  EXPECT_THROW(FileCopy(dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, true), EFilerError);
+  EXPECT_THROW(FileCopy(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, true), EFilerError);
   // The source is released on the way out.
-  TFileStream again(dir.Path("in.bin"), fmOpenRead);
-  EXPECT_EQ(again.Size(), 10000);
+  TFileStream Again(Dir.Path("in.bin"), fmOpenRead);
+  EXPECT_EQ(Again.Size(), 10000);
 }
 #endif
 
@@ -197,86 +197,86 @@ TEST(FileCopyFailures, ShortWrite) {
 class FileCopySizes : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(FileCopySizes, CopiesEveryByte) {
-  TScratchFolder dir;
-  std::string data = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
-  WriteFile(dir.Path("in.bin"), data);
-  WriteFile(dir.Path("out.bin"), PatternBytes(9000, 77));
-  EXPECT_TRUE(FileCopy(dir.Path("in.bin"), dir.Path("out.bin"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.bin")), data);
+  TScratchFolder Dir;
+  std::string Data = PatternBytes(GetParam(), static_cast<unsigned>(GetParam()));
+  WriteFile(Dir.Path("in.bin"), Data);
+  WriteFile(Dir.Path("out.bin"), PatternBytes(9000, 77));
+  EXPECT_TRUE(FileCopy(Dir.Path("in.bin"), Dir.Path("out.bin"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.bin")), Data);
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockBoundaries, FileCopySizes,
                          ::testing::Values(0u, 4095u, 4096u, 4097u, 100000u));
 
 TEST(FileCopyContent, NamesOutsideAscii) {
-  TScratchFolder dir;
-  fsys::create_directories(U8(dir.Path("Données")));
-  WriteFile(dir.Path("Données/ü.txt"), "über");
-  std::string out = dir.Path("日本語/Données/ü.txt");
-  EXPECT_TRUE(FileCopy(dir.Path("Données/ü.txt"), out, 3, true));
-  EXPECT_EQ(ReadFile(out), "über");
-  EXPECT_EQ(CopyFailure(dir.Path("Données/ö.txt"), out, 1),
-            "EFOpenError: Unable to open file \"" + dir.Path("Données/ö.txt") + "\"");
+  TScratchFolder Dir;
+  fsys::create_directories(U8(Dir.Path("Données")));
+  WriteFile(Dir.Path("Données/ü.txt"), "über");
+  std::string Out = Dir.Path("日本語/Données/ü.txt");
+  EXPECT_TRUE(FileCopy(Dir.Path("Données/ü.txt"), Out, 3, true));
+  EXPECT_EQ(ReadFile(Out), "über");
+  EXPECT_EQ(CopyFailure(Dir.Path("Données/ö.txt"), Out, 1),
+            "EFOpenError: Unable to open file \"" + Dir.Path("Données/ö.txt") + "\"");
 }
 
 TEST(FileCopyContent, NoFileStaysLockedAfterTheCall) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "data");
-  ASSERT_TRUE(FileCopy(dir.Path("in.txt"), dir.Path("out.txt"), cfPreserveTime, false));
-  TFileStream a(dir.Path("in.txt"), fmOpenReadWrite);
-  TFileStream b(dir.Path("out.txt"), fmOpenReadWrite);
-  EXPECT_EQ(b.Size(), 4);
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "data");
+  ASSERT_TRUE(FileCopy(Dir.Path("in.txt"), Dir.Path("out.txt"), cfPreserveTime, false));
+  TFileStream A(Dir.Path("in.txt"), fmOpenReadWrite);
+  TFileStream B(Dir.Path("out.txt"), fmOpenReadWrite);
+  EXPECT_EQ(B.Size(), 4);
 }
 
 // ---- sharing with other openers ----
 
 TEST(FileCopySharing, SourceHeldForWritingFails) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "data");
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  WriteFile(In, "data");
   {
-    TFileStream writer(in, fmOpenReadWrite);
-    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(in, dir.Path("out.txt"), cfOverwriteExisting),
-              "EFOpenError: Unable to open file \"" + in + "\"");
+    TFileStream Writer(In, fmOpenReadWrite);
+    EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting),
+              "EFOpenError: Unable to open file \"" + In + "\"");
   }
   {
-    TFileStream writer(in, fmOpenWrite | fmShareDenyNone);
-    EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+    TFileStream Writer(In, fmOpenWrite | fmShareDenyNone);
+    EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
   }
-  EXPECT_FALSE(fsys::exists(U8(dir.Path("out.txt"))));
+  EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt"))));
 }
 
 TEST(FileCopySharing, SourceHeldByReadersThatAdmitReadersCopies) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "data");
-  TFileStream r1(in, fmOpenRead | fmShareDenyWrite);
-  TFileStream r2(in, fmOpenRead | fmShareDenyNone);
-  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "data");
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  WriteFile(In, "data");
+  TFileStream R1(In, fmOpenRead | fmShareDenyWrite);
+  TFileStream R2(In, fmOpenRead | fmShareDenyNone);
+  EXPECT_TRUE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "data");
 }
 
 TEST(FileCopySharing, SourceHeldExclusivelyFails) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "data");
-  TFileStream holder(in, fmOpenRead);
-  EXPECT_FALSE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  WriteFile(In, "data");
+  TFileStream Holder(In, fmOpenRead);
+  EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
 }
 
 TEST(FileCopySharing, DestinationHeldByAnotherOpenerFailsAndKeepsItsContent) {
-  TScratchFolder dir;
-  WriteFile(dir.Path("in.txt"), "new");
-  std::string out = dir.Path("out.txt");
-  WriteFile(out, "held content");
+  TScratchFolder Dir;
+  WriteFile(Dir.Path("in.txt"), "new");
+  std::string Out = Dir.Path("out.txt");
+  WriteFile(Out, "held content");
   {
-    TFileStream holder(out, fmOpenRead | fmShareDenyNone);
-    EXPECT_FALSE(FileCopy(dir.Path("in.txt"), out, cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(dir.Path("in.txt"), out, cfOverwriteExisting),
-              "EFCreateError: Unable to create file \"" + out + "\"");
+    TFileStream Holder(Out, fmOpenRead | fmShareDenyNone);
+    EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting, false));
+    EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting),
+              "EFCreateError: Unable to create file \"" + Out + "\"");
   }
-  EXPECT_EQ(ReadFile(out), "held content");
+  EXPECT_EQ(ReadFile(Out), "held content");
 }
 
 // ---- the last-write time ----
@@ -294,64 +294,64 @@ int64_t WholeSeconds(FileTime T) {
 // a second more, about a day ago; the time actually set.
 FileTime SetOddSecondTime(const std::string& Path) {
   using namespace std::chrono;
-  FileTime now = fsys::last_write_time(U8(Path));
-  FileTime t = floor<seconds>(now) - hours(24);
-  if (WholeSeconds(t) % 2 == 0) t += seconds(1);
-  t += milliseconds(500);
-  fsys::last_write_time(U8(Path), t);
+  FileTime Now = fsys::last_write_time(U8(Path));
+  FileTime T = floor<seconds>(Now) - hours(24);
+  if (WholeSeconds(T) % 2 == 0) T += seconds(1);
+  T += milliseconds(500);
+  fsys::last_write_time(U8(Path), T);
   return fsys::last_write_time(U8(Path));
 }
 
 }  // namespace
 
 TEST(FileCopyTime, PreserveTimeGivesAnEvenWholeSecond) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "timed");
-  FileTime src = SetOddSecondTime(in);
-  ASSERT_NE(WholeSeconds(src) % 2, 0) << "could not give the source an odd second";
-  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting | cfPreserveTime, false));
-  FileTime dst = fsys::last_write_time(U8(dir.Path("out.txt")));
-  EXPECT_EQ(dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero())
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  WriteFile(In, "timed");
+  FileTime Src = SetOddSecondTime(In);
+  ASSERT_NE(WholeSeconds(Src) % 2, 0) << "could not give the source an odd second";
+  EXPECT_TRUE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting | cfPreserveTime, false));
+  FileTime Dst = fsys::last_write_time(U8(Dir.Path("out.txt")));
+  EXPECT_EQ(Dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero())
       << "no fraction of a second";
-  EXPECT_EQ(WholeSeconds(dst), WholeSeconds(src) - 1);
-  EXPECT_EQ(ReadFile(dir.Path("out.txt")), "timed");
-  EXPECT_EQ(fsys::last_write_time(U8(in)), src) << "the source's time is not touched";
+  EXPECT_EQ(WholeSeconds(Dst), WholeSeconds(Src) - 1);
+  EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "timed");
+  EXPECT_EQ(fsys::last_write_time(U8(In)), Src) << "the source's time is not touched";
 }
 
 TEST(FileCopyTime, WithoutPreserveTimeTheDestinationKeepsItsWritingTime) {
-  TScratchFolder dir;
-  std::string in = dir.Path("in.txt");
-  WriteFile(in, "timed");
-  FileTime src = SetOddSecondTime(in);
-  EXPECT_TRUE(FileCopy(in, dir.Path("out.txt"), cfOverwriteExisting, false));
-  FileTime dst = fsys::last_write_time(U8(dir.Path("out.txt")));
+  TScratchFolder Dir;
+  std::string In = Dir.Path("in.txt");
+  WriteFile(In, "timed");
+  FileTime Src = SetOddSecondTime(In);
+  EXPECT_TRUE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
+  FileTime Dst = fsys::last_write_time(U8(Dir.Path("out.txt")));
   // Written now, not a day ago.
-  EXPECT_GT(dst, src + std::chrono::hours(23));
+  EXPECT_GT(Dst, Src + std::chrono::hours(23));
 }
 
 TEST(FileCopyTime, DosDateTimeIsTheLocalTimeTheSystemKeeps) {
-  TScratchFolder dir;
-  std::string path = dir.Path("t.txt");
-  WriteFile(path, "x");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("t.txt");
+  WriteFile(Path, "x");
   // 2021-03-04 10:11:12 in local time, as a DOS date-time.
-  ASSERT_TRUE(SetFileDosTime(path, 0x52645166));
-  qbtest::TLocalTime t;
-  ASSERT_TRUE(qbtest::ModTimeOf(path, t));
-  EXPECT_EQ(std::make_tuple(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second),
+  ASSERT_TRUE(SetFileDosTime(Path, 0x52645166));
+  qbtest::TLocalTime T;
+  ASSERT_TRUE(qbtest::ModTimeOf(Path, T));
+  EXPECT_EQ(std::make_tuple(T.Year, T.Month, T.Day, T.Hour, T.Minute, T.Second),
             std::make_tuple(2021, 3, 4, 10, 11, 12));
   // 2021-06-15 13:45:30 in local time, set by the system.
-  ASSERT_TRUE(qbtest::SetModTime(path, {2021, 6, 15, 13, 45, 30}));
-  TFileStream s(path, fmOpenRead);
-  EXPECT_EQ(FileDosTimeOfHandle(s.Handle), 0x52CF6DAF);
+  ASSERT_TRUE(qbtest::SetModTime(Path, {2021, 6, 15, 13, 45, 30}));
+  TFileStream S(Path, fmOpenRead);
+  EXPECT_EQ(FileDosTimeOfHandle(S.Handle), 0x52CF6DAF);
 }
 
 TEST(FileCopyTime, InvalidDosDateTimeIsRefused) {
-  TScratchFolder dir;
-  std::string path = dir.Path("t.txt");
-  WriteFile(path, "x");
-  FileTime before = fsys::last_write_time(U8(path));
-  EXPECT_FALSE(SetFileDosTime(path, -1));
-  EXPECT_FALSE(SetFileDosTime(dir.Path("missing.txt"), 0x52640000));
-  EXPECT_EQ(fsys::last_write_time(U8(path)), before);
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("t.txt");
+  WriteFile(Path, "x");
+  FileTime Before = fsys::last_write_time(U8(Path));
+  EXPECT_FALSE(SetFileDosTime(Path, -1));
+  EXPECT_FALSE(SetFileDosTime(Dir.Path("missing.txt"), 0x52640000));
+  EXPECT_EQ(fsys::last_write_time(U8(Path)), Before);
 }

@@ -29,9 +29,9 @@ namespace {
 const std::string Sep(1, PathSeparator);
 
 // Non-ASCII names used end to end.
-const std::string kDonnees = "Donn\xC3\xA9" "es";
-const std::string kNihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
-const std::string kUeTxt = "\xC3\xBC.txt";
+const std::string Donnees = "Donn\xC3\xA9" "es";
+const std::string Nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+const std::string UeTxt = "\xC3\xBC.txt";
 
 std::string RootOf(const TScratchFolder& Dir) { return qbtest::Utf8Of(Dir.Root()); }
 
@@ -46,15 +46,15 @@ bool ExistsOnDisk(const std::string& Path) {
 // Makes the folder current for the lifetime of the object.
 class CurrentFolderGuard {
  public:
-  explicit CurrentFolderGuard(const std::string& Path) : Saved_(qbtest::CurrentFolder()) {
-    Ok_ = qbtest::SetCurrentFolder(Path);
+  explicit CurrentFolderGuard(const std::string& Path) : FSaved(qbtest::CurrentFolder()) {
+    FOk = qbtest::SetCurrentFolder(Path);
   }
-  ~CurrentFolderGuard() { qbtest::SetCurrentFolder(Saved_); }
-  bool Ok() const { return Ok_; }
+  ~CurrentFolderGuard() { qbtest::SetCurrentFolder(FSaved); }
+  bool Ok() const { return FOk; }
 
  private:
-  std::string Saved_;
-  bool Ok_;
+  std::string FSaved;
+  bool FOk;
 };
 
 // Names and attribute words of everything an enumeration reports.
@@ -122,13 +122,13 @@ TEST(ExistenceTests, HiddenReadOnlyAndSystemFilesExist) {
 
 TEST(ExistenceTests, NamesOutsideAscii) {
   TScratchFolder Dir;
-  const std::string Folder = Join(RootOf(Dir), kDonnees);
-  fsys::create_directories(U8(Join(Folder, kNihongo)));
-  WriteFile(Join(Join(Folder, kNihongo), kUeTxt), "u");
+  const std::string Folder = Join(RootOf(Dir), Donnees);
+  fsys::create_directories(U8(Join(Folder, Nihongo)));
+  WriteFile(Join(Join(Folder, Nihongo), UeTxt), "u");
   EXPECT_TRUE(FolderExists(Folder));
-  EXPECT_TRUE(FolderExists(Join(Folder, kNihongo)));
-  EXPECT_TRUE(FileExists(Join(Join(Folder, kNihongo), kUeTxt)));
-  EXPECT_FALSE(FileExists(Join(Folder, kUeTxt)));
+  EXPECT_TRUE(FolderExists(Join(Folder, Nihongo)));
+  EXPECT_TRUE(FileExists(Join(Join(Folder, Nihongo), UeTxt)));
+  EXPECT_FALSE(FileExists(Join(Folder, UeTxt)));
 }
 
 // ---- single creations and deletions ----
@@ -136,11 +136,11 @@ TEST(ExistenceTests, NamesOutsideAscii) {
 TEST(SingleOperations, RemoveFileDeletesOneFileOnly) {
   TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  WriteFile(Join(Root, kUeTxt), "x");
+  WriteFile(Join(Root, UeTxt), "x");
   fsys::create_directory(U8(Join(Root, "sub")));
-  EXPECT_TRUE(RemoveFile(Join(Root, kUeTxt)));
-  EXPECT_FALSE(ExistsOnDisk(Join(Root, kUeTxt)));
-  EXPECT_FALSE(RemoveFile(Join(Root, kUeTxt)));
+  EXPECT_TRUE(RemoveFile(Join(Root, UeTxt)));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, UeTxt)));
+  EXPECT_FALSE(RemoveFile(Join(Root, UeTxt)));
   EXPECT_FALSE(RemoveFile(Join(Root, "sub")));  // never a folder
   EXPECT_TRUE(ExistsOnDisk(Join(Root, "sub")));
 }
@@ -148,9 +148,9 @@ TEST(SingleOperations, RemoveFileDeletesOneFileOnly) {
 TEST(SingleOperations, CreateFolderMakesOneLevel) {
   TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  EXPECT_TRUE(CreateFolder(Join(Root, kNihongo)));
-  EXPECT_TRUE(fsys::is_directory(U8(Join(Root, kNihongo))));
-  EXPECT_FALSE(CreateFolder(Join(Root, kNihongo)));  // already there
+  EXPECT_TRUE(CreateFolder(Join(Root, Nihongo)));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Root, Nihongo))));
+  EXPECT_FALSE(CreateFolder(Join(Root, Nihongo)));  // already there
   EXPECT_FALSE(CreateFolder(Join(Join(Root, "no"), "parent")));
   EXPECT_FALSE(ExistsOnDisk(Join(Root, "no")));
 }
@@ -159,12 +159,12 @@ TEST(SingleOperations, RemoveFolderOnlyWhenEmpty) {
   TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
   fsys::create_directories(U8(Join(Join(Root, "full"), "inner")));
-  fsys::create_directory(U8(Join(Root, kDonnees)));
+  fsys::create_directory(U8(Join(Root, Donnees)));
   EXPECT_FALSE(RemoveFolder(Join(Root, "full")));
   EXPECT_TRUE(ExistsOnDisk(Join(Join(Root, "full"), "inner")));
-  EXPECT_TRUE(RemoveFolder(Join(Root, kDonnees)));
-  EXPECT_FALSE(ExistsOnDisk(Join(Root, kDonnees)));
-  EXPECT_FALSE(RemoveFolder(Join(Root, kDonnees)));
+  EXPECT_TRUE(RemoveFolder(Join(Root, Donnees)));
+  EXPECT_FALSE(ExistsOnDisk(Join(Root, Donnees)));
+  EXPECT_FALSE(RemoveFolder(Join(Root, Donnees)));
 }
 
 // On Windows a read-only file cannot be deleted; on POSIX the equivalent is
@@ -266,8 +266,8 @@ TEST(ForceFolders, RelativePathsStartAtTheCurrentFolder) {
   TScratchFolder Dir;
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
-  EXPECT_TRUE(ForceFolders("rel\\" + kDonnees + "/" + kNihongo));
-  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Join(RootOf(Dir), "rel"), kDonnees), kNihongo))));
+  EXPECT_TRUE(ForceFolders("rel\\" + Donnees + "/" + Nihongo));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Join(RootOf(Dir), "rel"), Donnees), Nihongo))));
 }
 
 // ---- ForceFolderPath ----
@@ -277,8 +277,8 @@ TEST(ForceFolderPath, CreatesEachFolderAlongThePath) {
   const std::string Root = RootOf(Dir);
   EXPECT_TRUE(ForceFolderPath(Join(Join(Root, "a"), "b")));
   EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, "a"), "b"))));
-  EXPECT_TRUE(ForceFolderPath(Join(Join(Root, kDonnees), kNihongo) + Sep + Sep));
-  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, kDonnees), kNihongo))));
+  EXPECT_TRUE(ForceFolderPath(Join(Join(Root, Donnees), Nihongo) + Sep + Sep));
+  EXPECT_TRUE(fsys::is_directory(U8(Join(Join(Root, Donnees), Nihongo))));
 }
 
 TEST(ForceFolderPath, ExistingAndEmptyPathsAreTrue) {
@@ -322,13 +322,13 @@ struct TTreeFacts {
 // F/{a.txt, .hidden, sys.txt, sub/{b.txt, deeper/c.txt}, Données/ü.txt}
 TTreeFacts BuildTree(const std::string& F) {
   fsys::create_directories(U8(Join(Join(F, "sub"), "deeper")));
-  fsys::create_directories(U8(Join(F, kDonnees)));
+  fsys::create_directories(U8(Join(F, Donnees)));
   WriteFile(Join(F, "a.txt"), "a");
   WriteFile(Join(F, ".hidden"), "h");
   WriteFile(Join(F, "sys.txt"), "s");
   WriteFile(Join(Join(F, "sub"), "b.txt"), "b");
   WriteFile(Join(Join(Join(F, "sub"), "deeper"), "c.txt"), "c");
-  WriteFile(Join(Join(F, kDonnees), kUeTxt), "u");
+  WriteFile(Join(Join(F, Donnees), UeTxt), "u");
   qbtest::SetHidden(Join(F, ".hidden"));
   TTreeFacts Facts;
   Facts.SubHidden = qbtest::SetHidden(Join(F, "sub"));
@@ -348,7 +348,7 @@ TEST(DeleteFolderTree, RemovesTheWholeTree) {
 
 TEST(DeleteFolderTree, OnlyChildrenLeavesTheFolderEmpty) {
   TScratchFolder Dir;
-  const std::string F = Join(RootOf(Dir), kNihongo);
+  const std::string F = Join(RootOf(Dir), Nihongo);
   BuildTree(F);
   EXPECT_TRUE(DeleteFolderTree(F + Sep, true));
   EXPECT_TRUE(fsys::is_directory(U8(F)));
@@ -524,12 +524,12 @@ TEST(Enumeration, AnyEntryMaskReportsEverything) {
   auto Entries = ListEntries(Join(F, "*.*"), faAnyFile, &Last);
   EXPECT_EQ(Last, NoMoreEntriesError);
   EXPECT_EQ(NamesOf(Entries),
-            (std::set<std::string>{".", "..", "a.txt", ".hidden", "sys.txt", "sub", kDonnees}));
+            (std::set<std::string>{".", "..", "a.txt", ".hidden", "sys.txt", "sub", Donnees}));
   EXPECT_NE(Entries["."] & faDirectory, 0u);
   EXPECT_NE(Entries[".."] & faDirectory, 0u);
   EXPECT_EQ(Entries["."] & faHidden, 0u);
   EXPECT_NE(Entries["sub"] & faDirectory, 0u);
-  EXPECT_NE(Entries[kDonnees] & faDirectory, 0u);
+  EXPECT_NE(Entries[Donnees] & faDirectory, 0u);
   EXPECT_NE(Entries[".hidden"] & faHidden, 0u);
   EXPECT_EQ(Entries["a.txt"] & (faDirectory | faHidden), 0u);
 }
@@ -549,7 +549,7 @@ TEST(Enumeration, MaskWithoutHiddenOrFolderBitsExcludesThem) {
 
   auto WithFolders = ListEntries(Join(F, "*.*"), faDirectory);
   std::set<std::string> Expected = Files;
-  Expected.insert({".", "..", kDonnees});
+  Expected.insert({".", "..", Donnees});
   if (!Facts.SubHidden) Expected.insert("sub");
   EXPECT_EQ(NamesOf(WithFolders), Expected);
 
@@ -574,23 +574,23 @@ TEST(Enumeration, WildcardsMatchTheNamePart) {
 TEST(Enumeration, OnlyStarAndQuestionMarkAreWildcards) {
   TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  for (const std::string& Name : {std::string("a[1].txt"), std::string("a1.txt"), kUeTxt, std::string("v.txt")})
+  for (const std::string& Name : {std::string("a[1].txt"), std::string("a1.txt"), UeTxt, std::string("v.txt")})
     WriteFile(Join(Root, Name), "x");
   // Brackets stand for themselves; "?" is one character, also outside ASCII.
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[1].txt"), 0)), (std::set<std::string>{"a[1].txt"}));
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "a[*"), 0)), (std::set<std::string>{"a[1].txt"}));
-  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "?.txt"), 0)), (std::set<std::string>{kUeTxt, "v.txt"}));
+  EXPECT_EQ(NamesOf(ListEntries(Join(Root, "?.txt"), 0)), (std::set<std::string>{UeTxt, "v.txt"}));
   EXPECT_EQ(NamesOf(ListEntries(Join(Root, "*1*.t?t"), 0)), (std::set<std::string>{"a[1].txt", "a1.txt"}));
 }
 
 TEST(Enumeration, RecordDescribesTheEntry) {
   TScratchFolder Dir;
-  const std::string File = Join(RootOf(Dir), kUeTxt);
+  const std::string File = Join(RootOf(Dir), UeTxt);
   WriteFile(File, std::string(5000, 'z'));
   ASSERT_TRUE(qbtest::SetModTime(File, {2021, 6, 15, 13, 45, 30}));
   TSearchRecord Record;
   ASSERT_EQ(FindFirstEntry(File, faAnyFile, Record), 0);
-  EXPECT_EQ(Record.Name, kUeTxt);
+  EXPECT_EQ(Record.Name, UeTxt);
   EXPECT_EQ(Record.Size, 5000);
   EXPECT_EQ(Record.Attributes & (faDirectory | faHidden | faReadOnly), 0u);
   // 2021-06-15 13:45:30 in local time, as a DOS date-time.
@@ -632,7 +632,7 @@ class EnvironmentGuard {
   }
 
  private:
-  qbtest::TEnvironmentGuard Saved_{"TEMP", "TMP", "temp", "tmp"};
+  qbtest::TEnvironmentGuard FSaved{"TEMP", "TMP", "temp", "tmp"};
 };
 }  // namespace
 
@@ -701,11 +701,11 @@ TEST(TempFolder, ValueKeepsEverythingAfterTheFirstEquals) {
 
 TEST(TempFolder, ValueOutsideAsciiBecomesUtf8) {
   EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", Absolute("C", kDonnees));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", kDonnees) + Sep);
+  qbtest::SetEnv("TEMP", Absolute("C", Donnees));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", Donnees) + Sep);
   // Outside any ANSI code page too: the wide environment block carries it.
-  qbtest::SetEnv("TEMP", Absolute("C", kNihongo));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", kNihongo) + Sep);
+  qbtest::SetEnv("TEMP", Absolute("C", Nihongo));
+  EXPECT_EQ(GetTempFolder(), Absolute("C", Nihongo) + Sep);
 }
 
 namespace {
@@ -738,12 +738,12 @@ TEST(TempFolder, EnvironmentBlockRules) {
 
 TEST(CurrentFolder, FollowsTheSystem) {
   TScratchFolder Dir;
-  const std::string Folder = Join(RootOf(Dir), kDonnees);
+  const std::string Folder = Join(RootOf(Dir), Donnees);
   fsys::create_directory(U8(Folder));
   CurrentFolderGuard Here(Folder);
   ASSERT_TRUE(Here.Ok());
   EXPECT_EQ(GetCurrentFolder(), qbtest::CurrentFolder());
-  EXPECT_EQ(ExtractNamePart(GetCurrentFolder()), kDonnees);
+  EXPECT_EQ(ExtractNamePart(GetCurrentFolder()), Donnees);
 }
 
 TEST(CurrentFolder, RootKeepsItsSeparator) {
@@ -768,7 +768,7 @@ TEST(ExpandPath, RelativePathStartsAtTheCurrentFolder) {
   CurrentFolderGuard Here(RootOf(Dir));
   ASSERT_TRUE(Here.Ok());
   const std::string Cur = GetCurrentFolder();
-  EXPECT_EQ(ExpandPath("x/../y\\" + kUeTxt), Join(Join(Cur, "y"), kUeTxt));
+  EXPECT_EQ(ExpandPath("x/../y\\" + UeTxt), Join(Join(Cur, "y"), UeTxt));
   EXPECT_EQ(ExpandPath("."), Cur + Sep);
   EXPECT_EQ(ExpandPath(".."), ExtractFolderPart(Cur));
 }
@@ -816,7 +816,7 @@ TEST(ExpandPath, PosixHasNoDrives) {
 TEST(RenameReplace, ReplacesAnExistingTarget) {
   TScratchFolder Dir;
   const std::string Root = RootOf(Dir);
-  const std::string Source = Join(Root, kUeTxt + ".tmp2"), Target = Join(Root, kUeTxt);
+  const std::string Source = Join(Root, UeTxt + ".tmp2"), Target = Join(Root, UeTxt);
   WriteFile(Source, "new contents");
   WriteFile(Target, "old");
   EXPECT_TRUE(RenameReplace(Source, Target));
@@ -849,10 +849,10 @@ TEST(IsLink, OnlyLinksAreLinks) {
   EXPECT_FALSE(IsLink(Join(Root, "d")));
   EXPECT_FALSE(IsLink(Join(Root, "missing")));
   std::string Why;
-  if (!qbtest::MakeFolderLink(Join(Root, "d"), Join(Root, kDonnees), Why)) GTEST_SKIP() << Why;
-  EXPECT_TRUE(IsLink(Join(Root, kDonnees)));
-  EXPECT_TRUE(IsLink(Join(Root, kDonnees) + Sep));  // a trailing separator does not follow it
-  EXPECT_TRUE(FolderExists(Join(Root, kDonnees)));
+  if (!qbtest::MakeFolderLink(Join(Root, "d"), Join(Root, Donnees), Why)) GTEST_SKIP() << Why;
+  EXPECT_TRUE(IsLink(Join(Root, Donnees)));
+  EXPECT_TRUE(IsLink(Join(Root, Donnees) + Sep));  // a trailing separator does not follow it
+  EXPECT_TRUE(FolderExists(Join(Root, Donnees)));
   if (qbtest::IsWine()) GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file";
   if (!qbtest::MakeFileLink(Join(Root, "f"), Join(Root, "fl"), Why)) GTEST_SKIP() << Why;
   EXPECT_TRUE(IsLink(Join(Root, "fl")));

@@ -21,19 +21,19 @@ namespace {
 template <class Failure>
 std::string OpenFailure(const std::string& Path, uint16_t Mode) {
   try {
-    TFileStream s(Path, Mode);
-  } catch (const Failure& e) {
-    return std::string(e.ClassName()) + ": " + e.Message();
-  } catch (const Exception& e) {
-    return std::string("wrong class ") + e.ClassName() + ": " + e.Message();
+    TFileStream S(Path, Mode);
+  } catch (const Failure& E) {
+    return std::string(E.ClassName()) + ": " + E.Message();
+  } catch (const Exception& E) {
+    return std::string("wrong class ") + E.ClassName() + ": " + E.Message();
   }
   return "no failure";
 }
 
 bool CanOpen(const std::string& Path, uint16_t Mode) {
-  THandle h = FileOpenHandle(Path, Mode);
-  if (h == InvalidHandle) return false;
-  FileCloseHandle(h);
+  THandle H = FileOpenHandle(Path, Mode);
+  if (H == InvalidHandle) return false;
+  FileCloseHandle(H);
   return true;
 }
 
@@ -42,332 +42,332 @@ bool CanOpen(const std::string& Path, uint16_t Mode) {
 // ---- opening, creating and the two failure messages ----
 
 TEST(FileStreamOpen, MissingFileWithModeZeroRaisesOpenError) {
-  TScratchFolder dir;
-  std::string path = dir.Path("x.zip");
-  EXPECT_EQ(OpenFailure<EFOpenError>(path, fmOpenRead),
-            "EFOpenError: Unable to open file \"" + path + "\"");
-  EXPECT_FALSE(qbtest::fsys::exists(qbtest::U8(path))) << "opening must not create";
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("x.zip");
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead),
+            "EFOpenError: Unable to open file \"" + Path + "\"");
+  EXPECT_FALSE(qbtest::fsys::exists(qbtest::U8(Path))) << "opening must not create";
 }
 
 TEST(FileStreamOpen, CreateInMissingFolderRaisesCreateError) {
-  TScratchFolder dir;
-  std::string path = dir.Path("missing/x.zip");
-  EXPECT_EQ(OpenFailure<EFCreateError>(path, fmCreate),
-            "EFCreateError: Unable to create file \"" + path + "\"");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("missing/x.zip");
+  EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate),
+            "EFCreateError: Unable to create file \"" + Path + "\"");
 }
 
 TEST(FileStreamOpen, CreateModeWithSharingBitsReportsTheOpenMessage) {
-  TScratchFolder dir;
-  std::string path = dir.Path("missing/x.zip");
-  EXPECT_EQ(OpenFailure<EFOpenError>(path, fmCreate | fmShareDenyWrite),
-            "EFOpenError: Unable to open file \"" + path + "\"");
-  EXPECT_EQ(OpenFailure<EFOpenError>(path, fmCreate | fmShareExclusive),
-            "EFOpenError: Unable to open file \"" + path + "\"");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("missing/x.zip");
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmCreate | fmShareDenyWrite),
+            "EFOpenError: Unable to open file \"" + Path + "\"");
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmCreate | fmShareExclusive),
+            "EFOpenError: Unable to open file \"" + Path + "\"");
 }
 
 TEST(FileStreamOpen, FolderCannotBeOpenedAsAFile) {
-  TScratchFolder dir;
-  qbtest::fsys::create_directory(qbtest::U8(dir.Path("sub")));
-  EXPECT_EQ(OpenFailure<EFOpenError>(dir.Path("sub"), fmOpenRead),
-            "EFOpenError: Unable to open file \"" + dir.Path("sub") + "\"");
-  EXPECT_EQ(OpenFailure<EFCreateError>(dir.Path("sub"), fmCreate),
-            "EFCreateError: Unable to create file \"" + dir.Path("sub") + "\"");
-  EXPECT_TRUE(qbtest::fsys::is_directory(qbtest::U8(dir.Path("sub"))));
+  TScratchFolder Dir;
+  qbtest::fsys::create_directory(qbtest::U8(Dir.Path("sub")));
+  EXPECT_EQ(OpenFailure<EFOpenError>(Dir.Path("sub"), fmOpenRead),
+            "EFOpenError: Unable to open file \"" + Dir.Path("sub") + "\"");
+  EXPECT_EQ(OpenFailure<EFCreateError>(Dir.Path("sub"), fmCreate),
+            "EFCreateError: Unable to create file \"" + Dir.Path("sub") + "\"");
+  EXPECT_TRUE(qbtest::fsys::is_directory(qbtest::U8(Dir.Path("sub"))));
 }
 
 TEST(FileStreamOpen, CreateMakesAnEmptyFileAtPositionZero) {
-  TScratchFolder dir;
-  std::string path = dir.Path("new.bin");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("new.bin");
   {
-    TFileStream s(path, fmCreate);
-    EXPECT_EQ(s.FileName, path);
-    EXPECT_NE(s.Handle, InvalidHandle);
-    EXPECT_EQ(s.Size(), 0);
-    EXPECT_EQ(s.Position(), 0);
+    TFileStream S(Path, fmCreate);
+    EXPECT_EQ(S.FileName, Path);
+    EXPECT_NE(S.Handle, InvalidHandle);
+    EXPECT_EQ(S.Size(), 0);
+    EXPECT_EQ(S.Position(), 0);
   }
-  EXPECT_TRUE(qbtest::fsys::is_regular_file(qbtest::U8(path)));
-  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_TRUE(qbtest::fsys::is_regular_file(qbtest::U8(Path)));
+  EXPECT_EQ(ReadFile(Path), "");
 }
 
 TEST(FileStreamOpen, CreateCutsAnExistingFileToZero) {
-  TScratchFolder dir;
-  std::string path = dir.Path("old.bin");
-  WriteFile(path, PatternBytes(10000));
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("old.bin");
+  WriteFile(Path, PatternBytes(10000));
   {
-    TFileStream s(path, fmCreate);
-    EXPECT_EQ(s.Size(), 0);
-    s.WriteBuffer("abc", 3);
+    TFileStream S(Path, fmCreate);
+    EXPECT_EQ(S.Size(), 0);
+    S.WriteBuffer("abc", 3);
   }
-  EXPECT_EQ(ReadFile(path), "abc");
+  EXPECT_EQ(ReadFile(Path), "abc");
 }
 
 TEST(FileStreamOpen, ReadModeStartsAtTheBeginningAndKeepsContent) {
-  TScratchFolder dir;
-  std::string path = dir.Path("r.bin");
-  WriteFile(path, "0123456789");
-  TFileStream s(path, fmOpenRead);
-  EXPECT_EQ(s.Position(), 0);
-  EXPECT_EQ(s.Size(), 10);
-  char buf[4] = {};
-  s.ReadBuffer(buf, 4);
-  EXPECT_EQ(std::string(buf, 4), "0123");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("r.bin");
+  WriteFile(Path, "0123456789");
+  TFileStream S(Path, fmOpenRead);
+  EXPECT_EQ(S.Position(), 0);
+  EXPECT_EQ(S.Size(), 10);
+  char Buf[4] = {};
+  S.ReadBuffer(Buf, 4);
+  EXPECT_EQ(std::string(Buf, 4), "0123");
 }
 
 TEST(FileStreamOpen, UnusedAccessAndSharingValuesAreRefused) {
-  TScratchFolder dir;
-  std::string path = dir.Path("f.bin");
-  WriteFile(path, "x");
-  EXPECT_FALSE(CanOpen(path, 0x0003));
-  EXPECT_FALSE(CanOpen(path, 0x0050));
-  EXPECT_FALSE(CanOpen(path, 0x00F0));
-  EXPECT_FALSE(CanOpen(path, fmCreate | 0x0050));
-  EXPECT_EQ(ReadFile(path), "x") << "a refused create must not empty the file";
-  EXPECT_TRUE(CanOpen(path, fmOpenReadWrite | fmShareDenyNone));
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("f.bin");
+  WriteFile(Path, "x");
+  EXPECT_FALSE(CanOpen(Path, 0x0003));
+  EXPECT_FALSE(CanOpen(Path, 0x0050));
+  EXPECT_FALSE(CanOpen(Path, 0x00F0));
+  EXPECT_FALSE(CanOpen(Path, fmCreate | 0x0050));
+  EXPECT_EQ(ReadFile(Path), "x") << "a refused create must not empty the file";
+  EXPECT_TRUE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
 }
 
 TEST(FileStreamOpen, NamesOutsideAsciiWork) {
-  TScratchFolder dir;
-  qbtest::fsys::create_directories(qbtest::U8(dir.Path("Données/日本語")));
-  std::string path = dir.Path("Données/日本語/ü.txt");
+  TScratchFolder Dir;
+  qbtest::fsys::create_directories(qbtest::U8(Dir.Path("Données/日本語")));
+  std::string Path = Dir.Path("Données/日本語/ü.txt");
   {
-    TFileStream s(path, fmCreate);
-    const std::string text = "grüße";
-    s.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+    TFileStream S(Path, fmCreate);
+    const std::string Text = "grüße";
+    S.WriteBuffer(Text.data(), static_cast<int32_t>(Text.size()));
   }
-  EXPECT_EQ(ReadFile(path), "grüße");
-  TFileStream r(path, fmOpenRead);
-  EXPECT_EQ(r.FileName, path);
-  EXPECT_EQ(r.Size(), 7);
-  EXPECT_EQ(OpenFailure<EFOpenError>(dir.Path("Données/ö.txt"), fmOpenRead),
-            "EFOpenError: Unable to open file \"" + dir.Path("Données/ö.txt") + "\"");
+  EXPECT_EQ(ReadFile(Path), "grüße");
+  TFileStream R(Path, fmOpenRead);
+  EXPECT_EQ(R.FileName, Path);
+  EXPECT_EQ(R.Size(), 7);
+  EXPECT_EQ(OpenFailure<EFOpenError>(Dir.Path("Données/ö.txt"), fmOpenRead),
+            "EFOpenError: Unable to open file \"" + Dir.Path("Données/ö.txt") + "\"");
 }
 
 // ---- transfers, seeking and size ----
 
 TEST(FileStreamTransfer, WriteThenReadBackAcrossSeeks) {
-  TScratchFolder dir;
-  std::string path = dir.Path("rw.bin");
-  std::string data = PatternBytes(70000, 7);
-  TFileStream s(path, fmCreate);
-  EXPECT_EQ(s.Write(data.data(), static_cast<int32_t>(data.size())), 70000);
-  EXPECT_EQ(s.Position(), 70000);
-  EXPECT_EQ(s.Size(), 70000);
-  EXPECT_EQ(s.Seek(0, soBeginning), 0);
-  std::string back(data.size(), '\0');
-  s.ReadBuffer(&back[0], static_cast<int32_t>(back.size()));
-  EXPECT_EQ(back, data);
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("rw.bin");
+  std::string Data = PatternBytes(70000, 7);
+  TFileStream S(Path, fmCreate);
+  EXPECT_EQ(S.Write(Data.data(), static_cast<int32_t>(Data.size())), 70000);
+  EXPECT_EQ(S.Position(), 70000);
+  EXPECT_EQ(S.Size(), 70000);
+  EXPECT_EQ(S.Seek(0, soBeginning), 0);
+  std::string Back(Data.size(), '\0');
+  S.ReadBuffer(&Back[0], static_cast<int32_t>(Back.size()));
+  EXPECT_EQ(Back, Data);
   // At the end a read gives 0 and an exact read raises.
-  char c;
-  EXPECT_EQ(s.Read(&c, 1), 0);
-  EXPECT_THROW(s.ReadBuffer(&c, 1), EReadError);
+  char C;
+  EXPECT_EQ(S.Read(&C, 1), 0);
+  EXPECT_THROW(S.ReadBuffer(&C, 1), EReadError);
 }
 
 TEST(FileStreamTransfer, SeekFromEachOrigin) {
-  TScratchFolder dir;
-  std::string path = dir.Path("seek.bin");
-  WriteFile(path, "0123456789");
-  TFileStream s(path, fmOpenReadWrite);
-  EXPECT_EQ(s.Seek(-3, soEnd), 7);
-  char buf[3];
-  EXPECT_EQ(s.Read(buf, 3), 3);
-  EXPECT_EQ(std::string(buf, 3), "789");
-  EXPECT_EQ(s.Seek(2, soBeginning), 2);
-  EXPECT_EQ(s.Seek(3, soCurrent), 5);
-  EXPECT_EQ(s.Read(buf, 1), 1);
-  EXPECT_EQ(buf[0], '5');
-  EXPECT_EQ(s.Seek(-1, soBeginning), -1);
-  EXPECT_EQ(s.Position(), 6) << "a failed seek leaves the position";
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("seek.bin");
+  WriteFile(Path, "0123456789");
+  TFileStream S(Path, fmOpenReadWrite);
+  EXPECT_EQ(S.Seek(-3, soEnd), 7);
+  char Buf[3];
+  EXPECT_EQ(S.Read(Buf, 3), 3);
+  EXPECT_EQ(std::string(Buf, 3), "789");
+  EXPECT_EQ(S.Seek(2, soBeginning), 2);
+  EXPECT_EQ(S.Seek(3, soCurrent), 5);
+  EXPECT_EQ(S.Read(Buf, 1), 1);
+  EXPECT_EQ(Buf[0], '5');
+  EXPECT_EQ(S.Seek(-1, soBeginning), -1);
+  EXPECT_EQ(S.Position(), 6) << "a failed seek leaves the position";
 }
 
 TEST(FileStreamTransfer, SeekBeyondFourGibibytesUsesTheHighHalf) {
-  TScratchFolder dir;
-  TFileStream s(dir.Path("far.bin"), fmCreate);
-  const int64_t far = (int64_t{5} << 30) + 12345;
-  EXPECT_EQ(s.Seek(far, soBeginning), far);
-  EXPECT_EQ(s.Position(), far);
-  EXPECT_EQ(s.Seek(-far, soCurrent), 0);
+  TScratchFolder Dir;
+  TFileStream S(Dir.Path("far.bin"), fmCreate);
+  const int64_t Far = (int64_t{5} << 30) + 12345;
+  EXPECT_EQ(S.Seek(Far, soBeginning), Far);
+  EXPECT_EQ(S.Position(), Far);
+  EXPECT_EQ(S.Seek(-Far, soCurrent), 0);
 }
 
 TEST(FileStreamTransfer, WritePastTheEndGrowsTheFile) {
-  TScratchFolder dir;
-  std::string path = dir.Path("gap.bin");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("gap.bin");
   {
-    TFileStream s(path, fmCreate);
-    EXPECT_EQ(s.Seek(4, soBeginning), 4);
-    s.WriteBuffer("xy", 2);
-    EXPECT_EQ(s.Size(), 6);
+    TFileStream S(Path, fmCreate);
+    EXPECT_EQ(S.Seek(4, soBeginning), 4);
+    S.WriteBuffer("xy", 2);
+    EXPECT_EQ(S.Size(), 6);
   }
-  EXPECT_EQ(ReadFile(path), std::string("\0\0\0\0xy", 6));
+  EXPECT_EQ(ReadFile(Path), std::string("\0\0\0\0xy", 6));
 }
 
 TEST(FileStreamTransfer, SetSizeShrinksAndGrowsAndMovesThePosition) {
-  TScratchFolder dir;
-  std::string path = dir.Path("size.bin");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("size.bin");
   {
-    TFileStream s(path, fmCreate);
-    s.WriteBuffer("0123456789", 10);
-    EXPECT_TRUE(s.SetSize(4));
-    EXPECT_EQ(s.Size(), 4);
-    EXPECT_EQ(s.Position(), 4);
-    EXPECT_TRUE(s.SetSize(8));
-    EXPECT_EQ(s.Size(), 8);
-    EXPECT_FALSE(s.SetSize(-1));
-    EXPECT_EQ(s.Size(), 8);
+    TFileStream S(Path, fmCreate);
+    S.WriteBuffer("0123456789", 10);
+    EXPECT_TRUE(S.SetSize(4));
+    EXPECT_EQ(S.Size(), 4);
+    EXPECT_EQ(S.Position(), 4);
+    EXPECT_TRUE(S.SetSize(8));
+    EXPECT_EQ(S.Size(), 8);
+    EXPECT_FALSE(S.SetSize(-1));
+    EXPECT_EQ(S.Size(), 8);
   }
-  EXPECT_EQ(ReadFile(path), std::string("0123\0\0\0\0", 8));
+  EXPECT_EQ(ReadFile(Path), std::string("0123\0\0\0\0", 8));
 }
 
 TEST(FileStreamTransfer, WrongDirectionTransfersGiveZero) {
-  TScratchFolder dir;
-  std::string path = dir.Path("dir.bin");
-  WriteFile(path, "abc");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("dir.bin");
+  WriteFile(Path, "abc");
   {
-    TFileStream r(path, fmOpenRead);
-    EXPECT_EQ(r.Write("zz", 2), 0);
-    EXPECT_THROW(r.WriteBuffer("zz", 2), EWriteError);
-    EXPECT_FALSE(r.SetSize(1));
+    TFileStream R(Path, fmOpenRead);
+    EXPECT_EQ(R.Write("zz", 2), 0);
+    EXPECT_THROW(R.WriteBuffer("zz", 2), EWriteError);
+    EXPECT_FALSE(R.SetSize(1));
   }
   {
-    TFileStream w(path, fmOpenWrite);
-    char c;
-    EXPECT_EQ(w.Read(&c, 1), 0);
-    EXPECT_EQ(w.Write("Z", 1), 1);
+    TFileStream W(Path, fmOpenWrite);
+    char C;
+    EXPECT_EQ(W.Read(&C, 1), 0);
+    EXPECT_EQ(W.Write("Z", 1), 1);
   }
-  EXPECT_EQ(ReadFile(path), "Zbc");
+  EXPECT_EQ(ReadFile(Path), "Zbc");
 }
 
 TEST(FileStreamTransfer, ZeroAndNegativeCountsTransferNothing) {
-  TScratchFolder dir;
-  TFileStream s(dir.Path("z.bin"), fmCreate);
-  char c = 'q';
-  EXPECT_EQ(s.Write(&c, 0), 0);
-  EXPECT_EQ(s.Write(&c, -5), 0);
-  EXPECT_EQ(s.Read(&c, -5), 0);
-  EXPECT_EQ(s.Size(), 0);
+  TScratchFolder Dir;
+  TFileStream S(Dir.Path("z.bin"), fmCreate);
+  char C = 'q';
+  EXPECT_EQ(S.Write(&C, 0), 0);
+  EXPECT_EQ(S.Write(&C, -5), 0);
+  EXPECT_EQ(S.Read(&C, -5), 0);
+  EXPECT_EQ(S.Size(), 0);
 }
 
 TEST(FileStreamTransfer, FlushToDiskKeepsTheBytes) {
-  TScratchFolder dir;
-  std::string path = dir.Path("flush.bin");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("flush.bin");
   {
-    TFileStream s(path, fmCreate);
-    s.WriteBuffer("durable", 7);
-    EXPECT_TRUE(s.FlushToDisk());
-    EXPECT_EQ(s.Position(), 7);
+    TFileStream S(Path, fmCreate);
+    S.WriteBuffer("durable", 7);
+    EXPECT_TRUE(S.FlushToDisk());
+    EXPECT_EQ(S.Position(), 7);
   }
-  EXPECT_EQ(ReadFile(path), "durable");
+  EXPECT_EQ(ReadFile(Path), "durable");
 }
 
 // ---- sharing between openers ----
 
 TEST(FileStreamSharing, SecondOpenOfAFileHeldWithModeZeroFails) {
-  TScratchFolder dir;
-  std::string path = dir.Path("held.bin");
-  WriteFile(path, "keep");
-  TFileStream holder(path, fmOpenRead);
-  EXPECT_EQ(OpenFailure<EFOpenError>(path, fmOpenRead),
-            "EFOpenError: Unable to open file \"" + path + "\"");
-  EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyNone));
-  EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyWrite));
-  EXPECT_FALSE(CanOpen(path, fmOpenReadWrite | fmShareDenyNone));
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("held.bin");
+  WriteFile(Path, "keep");
+  TFileStream Holder(Path, fmOpenRead);
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead),
+            "EFOpenError: Unable to open file \"" + Path + "\"");
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyNone));
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
+  EXPECT_FALSE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
 }
 
 TEST(FileStreamSharing, CreateRefusedWhileHeldLeavesTheContent) {
-  TScratchFolder dir;
-  std::string path = dir.Path("held.bin");
-  WriteFile(path, "precious");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("held.bin");
+  WriteFile(Path, "precious");
   {
-    TFileStream holder(path, fmOpenRead);
-    EXPECT_EQ(OpenFailure<EFCreateError>(path, fmCreate),
-              "EFCreateError: Unable to create file \"" + path + "\"");
+    TFileStream Holder(Path, fmOpenRead);
+    EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate),
+              "EFCreateError: Unable to create file \"" + Path + "\"");
   }
-  EXPECT_EQ(ReadFile(path), "precious");
+  EXPECT_EQ(ReadFile(Path), "precious");
 }
 
 TEST(FileStreamSharing, AFileBeingCreatedAdmitsNoOtherOpener) {
-  TScratchFolder dir;
-  std::string path = dir.Path("new.bin");
-  TFileStream creator(path, fmCreate);
-  EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyNone));
-  EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyWrite));
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("new.bin");
+  TFileStream Creator(Path, fmCreate);
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyNone));
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
 }
 
 TEST(FileStreamSharing, ClosingReleasesTheFile) {
-  TScratchFolder dir;
-  std::string path = dir.Path("cycle.bin");
-  WriteFile(path, "x");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("cycle.bin");
+  WriteFile(Path, "x");
   {
-    TFileStream a(path, fmOpenRead);
+    TFileStream A(Path, fmOpenRead);
   }
-  TFileStream b(path, fmOpenRead);
-  EXPECT_EQ(b.Size(), 1);
+  TFileStream B(Path, fmOpenRead);
+  EXPECT_EQ(B.Size(), 1);
 }
 
 TEST(FileStreamSharing, ReadersThatDenyWritersCoexist) {
-  TScratchFolder dir;
-  std::string path = dir.Path("shared.bin");
-  WriteFile(path, "shared");
-  TFileStream a(path, fmOpenRead | fmShareDenyWrite);
-  TFileStream b(path, fmOpenRead | fmShareDenyWrite);
-  TFileStream c(path, fmOpenRead | fmShareDenyNone);
-  char buf[6];
-  b.ReadBuffer(buf, 6);
-  EXPECT_EQ(std::string(buf, 6), "shared");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("shared.bin");
+  WriteFile(Path, "shared");
+  TFileStream A(Path, fmOpenRead | fmShareDenyWrite);
+  TFileStream B(Path, fmOpenRead | fmShareDenyWrite);
+  TFileStream C(Path, fmOpenRead | fmShareDenyNone);
+  char Buf[6];
+  B.ReadBuffer(Buf, 6);
+  EXPECT_EQ(std::string(Buf, 6), "shared");
   // Yet none of them admits an opener that takes the file for itself.
-  EXPECT_FALSE(CanOpen(path, fmOpenRead));
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead));
 }
 
 TEST(FileStreamSharing, WriterFailsAgainstAHolderThatDeniesWriters) {
-  TScratchFolder dir;
-  std::string path = dir.Path("ro.bin");
-  WriteFile(path, "unchanged");
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("ro.bin");
+  WriteFile(Path, "unchanged");
   {
-    TFileStream reader(path, fmOpenRead | fmShareDenyWrite);
-    EXPECT_FALSE(CanOpen(path, fmOpenWrite | fmShareDenyNone));
-    EXPECT_FALSE(CanOpen(path, fmOpenReadWrite | fmShareDenyNone));
-    EXPECT_FALSE(CanOpen(path, fmCreate | fmShareDenyNone));
-    EXPECT_THROW(TFileStream(path, fmCreate), EFCreateError);
+    TFileStream Reader(Path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_FALSE(CanOpen(Path, fmOpenWrite | fmShareDenyNone));
+    EXPECT_FALSE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
+    EXPECT_FALSE(CanOpen(Path, fmCreate | fmShareDenyNone));
+    EXPECT_THROW(TFileStream(Path, fmCreate), EFCreateError);
   }
-  EXPECT_EQ(ReadFile(path), "unchanged");
-  EXPECT_TRUE(CanOpen(path, fmOpenWrite | fmShareDenyNone));
+  EXPECT_EQ(ReadFile(Path), "unchanged");
+  EXPECT_TRUE(CanOpen(Path, fmOpenWrite | fmShareDenyNone));
 }
 
 TEST(FileStreamSharing, ReaderThatDeniesWritersFailsAgainstAWriter) {
-  TScratchFolder dir;
-  std::string path = dir.Path("w.bin");
-  WriteFile(path, "w");
-  TFileStream writer(path, fmOpenWrite | fmShareDenyNone);
-  EXPECT_FALSE(CanOpen(path, fmOpenRead | fmShareDenyWrite));
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("w.bin");
+  WriteFile(Path, "w");
+  TFileStream Writer(Path, fmOpenWrite | fmShareDenyNone);
+  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
 }
 
 // A folder that may not be written and a file that may not be read: the
 // create and the open failure, and nothing made.
 TEST(FileStreamOpen, PermissionsRefusedRaiseTheCreateAndOpenErrors) {
   if (!qbtest::PermissionBitsApply()) GTEST_SKIP() << "no permission bits here";
-  TScratchFolder dir;
-  const std::string folder = dir.Folder("ro");
-  const std::string secret = dir.Path("secret.bin");
-  WriteFile(secret, "secret");
-  qbtest::RunUnprivileged(dir, [&] {
-    qbtest::fsys::permissions(qbtest::U8(folder), qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_exec);
-    qbtest::fsys::permissions(qbtest::U8(secret), qbtest::fsys::perms::owner_write);
-    EXPECT_EQ(OpenFailure<EFCreateError>(folder + "new.bin", fmCreate),
-              "EFCreateError: Unable to create file \"" + folder + "new.bin\"");
-    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenRead), "EFOpenError: Unable to open file \"" + secret + "\"");
-    EXPECT_EQ(OpenFailure<EFOpenError>(secret, fmOpenReadWrite),
-              "EFOpenError: Unable to open file \"" + secret + "\"");
-    EXPECT_TRUE(qbtest::fsys::is_empty(qbtest::U8(folder)));
+  TScratchFolder Dir;
+  const std::string ReadOnly = Dir.Folder("ro");
+  const std::string Secret = Dir.Path("secret.bin");
+  WriteFile(Secret, "secret");
+  qbtest::RunUnprivileged(Dir, [&] {
+    qbtest::fsys::permissions(qbtest::U8(ReadOnly), qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_exec);
+    qbtest::fsys::permissions(qbtest::U8(Secret), qbtest::fsys::perms::owner_write);
+    EXPECT_EQ(OpenFailure<EFCreateError>(ReadOnly + "new.bin", fmCreate),
+              "EFCreateError: Unable to create file \"" + ReadOnly + "new.bin\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(Secret, fmOpenRead), "EFOpenError: Unable to open file \"" + Secret + "\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(Secret, fmOpenReadWrite),
+              "EFOpenError: Unable to open file \"" + Secret + "\"");
+    EXPECT_TRUE(qbtest::fsys::is_empty(qbtest::U8(ReadOnly)));
   });
 }
 
 #ifndef _WIN32
 // POSIX: Rights gives the permission bits of a created file, under the umask.
 TEST(FileStreamOpen, RightsApplyToCreatedFilesUnderTheUmask) {
-  TScratchFolder dir;
-  std::string path = dir.Path("rights.bin");
-  { TFileStream s(path, fmCreate, 0600); }
-  auto perms = qbtest::fsys::status(path).permissions();
-  EXPECT_EQ(perms & qbtest::fsys::perms::all,
+  TScratchFolder Dir;
+  std::string Path = Dir.Path("rights.bin");
+  { TFileStream S(Path, fmCreate, 0600); }
+  auto Perms = qbtest::fsys::status(Path).permissions();
+  EXPECT_EQ(Perms & qbtest::fsys::perms::all,
             qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_write);
 }
 #endif

@@ -58,10 +58,10 @@ TEST(FolderTree, OnlyChildrenOfADeepTreeLeavesTheFolder) {
 
 // Makes the tree: Folders sub-folders, each with Files files.
 void MakeTree(const fsys::path& Tree, int Folders, int Files) {
-  for (int f = 0; f < Folders; ++f) {
-    const fsys::path Sub = Tree / ("sub" + std::to_string(f));
+  for (int F = 0; F < Folders; ++F) {
+    const fsys::path Sub = Tree / ("sub" + std::to_string(F));
     fsys::create_directories(Sub / "inner");
-    for (int i = 0; i < Files; ++i) qbtest::WriteFile(Sub / ("f" + std::to_string(i)), "x");
+    for (int I = 0; I < Files; ++I) qbtest::WriteFile(Sub / ("f" + std::to_string(I)), "x");
     qbtest::WriteFile(Sub / "inner" / "g", "y");
   }
 }
@@ -72,8 +72,8 @@ pid_t StartSwapper(const fsys::path& Tree, const fsys::path& Victim, int Folders
   const pid_t Pid = fork();
   if (Pid != 0) return Pid;
   for (unsigned Round = 0;; ++Round) {
-    for (int f = 0; f < Folders; ++f) {
-      const std::string Sub = (Tree / ("sub" + std::to_string(f))).string();
+    for (int F = 0; F < Folders; ++F) {
+      const std::string Sub = (Tree / ("sub" + std::to_string(F))).string();
       const std::string Away = Sub + ".away" + std::to_string(Round);
       if (rename(Sub.c_str(), Away.c_str()) == 0) {
         if (symlink(Victim.c_str(), Sub.c_str()) != 0) rename(Away.c_str(), Sub.c_str());
@@ -92,7 +92,7 @@ TEST(FolderTree, SwappingFoldersForLinksNeverReachesOutsideTheTree) {
   TScratchFolder Dir;
   const fsys::path Victim = Dir.Root() / "victim";
   fsys::create_directories(Victim / "deeper");
-  for (int i = 0; i < VictimFiles; ++i) qbtest::WriteFile(Victim / ("doc" + std::to_string(i)), "precious");
+  for (int I = 0; I < VictimFiles; ++I) qbtest::WriteFile(Victim / ("doc" + std::to_string(I)), "precious");
   qbtest::WriteFile(Victim / "deeper" / "doc", "precious");
 
   for (int Round = 0; Round < Rounds; ++Round) {
@@ -119,14 +119,14 @@ TEST(FolderTree, FolderMovedOutOfTheTreeWhileEmptiedIsNotFollowedUp) {
   TScratchFolder Dir;
   const fsys::path Outside = Dir.Root() / "outside";
   fsys::create_directories(Outside);
-  for (int i = 0; i < 20; ++i) qbtest::WriteFile(Outside / ("keep" + std::to_string(i)), "precious");
+  for (int I = 0; I < 20; ++I) qbtest::WriteFile(Outside / ("keep" + std::to_string(I)), "precious");
   for (int Round = 0; Round < 40; ++Round) {
     const fsys::path Tree = Dir.Root() / "tree";
     fsys::create_directories(Tree / "a");
-    for (int i = 0; i < 2000; ++i) qbtest::WriteFile(Tree / "a" / ("f" + std::to_string(i)), "x");
+    for (int I = 0; I < 2000; ++I) qbtest::WriteFile(Tree / "a" / ("f" + std::to_string(I)), "x");
     // The tree's own files carry the names of the outside ones: a deletion
     // that went on next to the moved folder would take those.
-    for (int i = 0; i < 20; ++i) qbtest::WriteFile(Tree / ("keep" + std::to_string(i)), "tree's");
+    for (int I = 0; I < 20; ++I) qbtest::WriteFile(Tree / ("keep" + std::to_string(I)), "tree's");
     const pid_t Mover = fork();
     if (Mover == 0) {
       for (;;) rename((Tree / "a").c_str(), (Outside / "a").c_str());
@@ -134,7 +134,7 @@ TEST(FolderTree, FolderMovedOutOfTheTreeWhileEmptiedIsNotFollowedUp) {
     DeleteFolderTree(Tree.string(), false);
     kill(Mover, SIGKILL);
     waitpid(Mover, nullptr, 0);
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(fsys::exists(Outside / ("keep" + std::to_string(i)))) << Round;
+    for (int I = 0; I < 20; ++I) ASSERT_TRUE(fsys::exists(Outside / ("keep" + std::to_string(I)))) << Round;
     std::error_code Error;
     fsys::remove_all(Tree, Error);
     fsys::remove_all(Outside / "a", Error);

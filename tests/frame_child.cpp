@@ -38,10 +38,10 @@ std::string RecordPath;
 
 void AppendToFile(const std::string& Path, const std::string& Text) {
   if (Path.empty()) return;
-  FILE* f = std::fopen(Path.c_str(), "ab");
-  if (f == nullptr) return;
-  std::fwrite(Text.data(), 1, Text.size(), f);
-  std::fclose(f);
+  FILE* F = std::fopen(Path.c_str(), "ab");
+  if (F == nullptr) return;
+  std::fwrite(Text.data(), 1, Text.size(), F);
+  std::fclose(F);
 }
 
 void Event(const std::string& Text) { AppendToFile(RecordPath, Text + "\n"); }
@@ -52,9 +52,9 @@ void RecordBox(const char* Text, size_t Length) {
 }
 
 void StartRecording() {
-  std::string record = ParamStr(2);
-  if (record.empty() || record == "-") return;
-  RecordPath = record;
+  std::string Record = ParamStr(2);
+  if (Record.empty() || Record == "-") return;
+  RecordPath = Record;
   SetMessageBoxSink(RecordBox);
 }
 
@@ -77,20 +77,20 @@ struct TCleanupGuard {
 void MainOk() { Event("main"); }
 
 void MainRaise() {
-  TCleanupGuard guard;
+  TCleanupGuard Guard;
   Event("main");
   throw EProcess(FormatText("Failed to execute %s : %d", "\"nowhere\\quintabel.exe\" x", 2));
 }
 
 std::string LongMessage() {
   // Numbered pieces: a lost or repeated stretch changes the text.
-  std::string text;
-  for (int i = 0; text.size() < 2600; ++i) {
-    char piece[16];
-    std::snprintf(piece, sizeof(piece), "<%04d>", i);
-    text += piece;
+  std::string Text;
+  for (int I = 0; Text.size() < 2600; ++I) {
+    char Piece[16];
+    std::snprintf(Piece, sizeof(Piece), "<%04d>", I);
+    Text += Piece;
   }
-  return text.substr(0, 2600);
+  return Text.substr(0, 2600);
 }
 
 void MainLong() { throw EProcess(LongMessage()); }
@@ -100,35 +100,35 @@ void MainSplitChar() { throw EProcess(std::string(1024 - 65 - 1, 'a') + "\xE6\x9
 
 void MainArgs() {
   Event("count " + std::to_string(ParamCount()));
-  for (int i = 0; i <= ParamCount(); ++i) Event("arg " + std::to_string(i) + " [" + ParamStr(i) + "]");
+  for (int I = 0; I <= ParamCount(); ++I) Event("arg " + std::to_string(I) + " [" + ParamStr(I) + "]");
   Event("first [" + FirstArgument() + "]");
 }
 
 void MainFault() {
   Event("main");
-  volatile int* nowhere = nullptr;
-  *nowhere = 1;
+  volatile int* Nowhere = nullptr;
+  *Nowhere = 1;
   Event("after fault");
 }
 
 void MainFaultBuffered() {
   Event("main");
-  static char buffer[4096];
-  FILE* f = std::fopen((RecordPath + ".buffered").c_str(), "wb");
-  if (f == nullptr) return;
-  std::setvbuf(f, buffer, _IOFBF, sizeof(buffer));
-  std::fputs("still in the stream's buffer\n", f);
-  volatile int* nowhere = nullptr;
-  *nowhere = 1;
-  std::fclose(f);
+  static char Buffer[4096];
+  FILE* F = std::fopen((RecordPath + ".buffered").c_str(), "wb");
+  if (F == nullptr) return;
+  std::setvbuf(F, Buffer, _IOFBF, sizeof(Buffer));
+  std::fputs("still in the stream's buffer\n", F);
+  volatile int* Nowhere = nullptr;
+  *Nowhere = 1;
+  std::fclose(F);
 }
 
 volatile int Zero = 0;
 
 void MainDivZero() {
   Event("main");
-  volatile int quotient = 7 / Zero;
-  Event("after fault " + std::to_string(quotient));
+  volatile int Quotient = 7 / Zero;
+  Event("after fault " + std::to_string(Quotient));
 }
 
 void MainBadAlloc() { throw std::bad_alloc(); }
@@ -142,7 +142,7 @@ void MainOutput() {
 }
 
 void MainHalt() {
-  TCleanupGuard guard;
+  TCleanupGuard Guard;
   Event("main");
   Halt(3);
 }
@@ -155,29 +155,29 @@ const TModule FailingSecond[] = {
 const TModule OneModule[] = {{StartRecording, nullptr}, {InitA, FinalA}};
 
 template <size_t N>
-[[noreturn]] void Run(int argc, char** argv, const TModule (&Modules)[N], void (*Main)()) {
-  RunProgram(argc, argv, Modules, N, Main);
+[[noreturn]] void Run(int Argc, char** Argv, const TModule (&Modules)[N], void (*Main)()) {
+  RunProgram(Argc, Argv, Modules, N, Main);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string scenario = argc > 1 ? argv[1] : "";
-  if (scenario == "ok") Run(argc, argv, ThreeModules, MainOk);
-  if (scenario == "raise") Run(argc, argv, ThreeModules, MainRaise);
-  if (scenario == "initfail") Run(argc, argv, FailingSecond, MainOk);
-  if (scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
-  if (scenario == "splitchar") Run(argc, argv, RecorderOnly, MainSplitChar);
-  if (scenario == "nonascii") Run(argc, argv, RecorderOnly, MainNonAscii);
-  if (scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
-  if (scenario == "fault") Run(argc, argv, OneModule, MainFault);
-  if (scenario == "faultbuffered") Run(argc, argv, OneModule, MainFaultBuffered);
-  if (scenario == "divzero") Run(argc, argv, OneModule, MainDivZero);
-  if (scenario == "badalloc") Run(argc, argv, RecorderOnly, MainBadAlloc);
-  if (scenario == "foreign") Run(argc, argv, RecorderOnly, MainForeign);
-  if (scenario == "foreignint") Run(argc, argv, RecorderOnly, MainForeignInt);
-  if (scenario == "output") Run(argc, argv, RecorderOnly, MainOutput);
-  if (scenario == "halt") Run(argc, argv, OneModule, MainHalt);
+  std::string Scenario = argc > 1 ? argv[1] : "";
+  if (Scenario == "ok") Run(argc, argv, ThreeModules, MainOk);
+  if (Scenario == "raise") Run(argc, argv, ThreeModules, MainRaise);
+  if (Scenario == "initfail") Run(argc, argv, FailingSecond, MainOk);
+  if (Scenario == "long") Run(argc, argv, RecorderOnly, MainLong);
+  if (Scenario == "splitchar") Run(argc, argv, RecorderOnly, MainSplitChar);
+  if (Scenario == "nonascii") Run(argc, argv, RecorderOnly, MainNonAscii);
+  if (Scenario == "args") Run(argc, argv, RecorderOnly, MainArgs);
+  if (Scenario == "fault") Run(argc, argv, OneModule, MainFault);
+  if (Scenario == "faultbuffered") Run(argc, argv, OneModule, MainFaultBuffered);
+  if (Scenario == "divzero") Run(argc, argv, OneModule, MainDivZero);
+  if (Scenario == "badalloc") Run(argc, argv, RecorderOnly, MainBadAlloc);
+  if (Scenario == "foreign") Run(argc, argv, RecorderOnly, MainForeign);
+  if (Scenario == "foreignint") Run(argc, argv, RecorderOnly, MainForeignInt);
+  if (Scenario == "output") Run(argc, argv, RecorderOnly, MainOutput);
+  if (Scenario == "halt") Run(argc, argv, OneModule, MainHalt);
   std::fprintf(stderr, "frame_child: unknown scenario\n");
   return 2;
 }

@@ -19,37 +19,37 @@ using qbtest::ReadFile;
 const std::string Child = QB_FRAME_CHILD;
 
 std::vector<std::string> Lines(const std::string& Text) {
-  std::vector<std::string> lines;
-  std::istringstream in(Text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+  std::vector<std::string> Lines;
+  std::istringstream In(Text);
+  for (std::string Line; std::getline(In, Line);) Lines.push_back(Line);
+  return Lines;
 }
 
 // Splits "<length>:<text>" records.
 std::vector<std::string> ParseBoxes(const std::string& Text) {
-  std::vector<std::string> boxes;
-  size_t pos = 0;
-  while (pos < Text.size()) {
-    size_t colon = Text.find(':', pos);
-    if (colon == std::string::npos) break;
-    size_t length = std::stoul(Text.substr(pos, colon - pos));
-    boxes.push_back(Text.substr(colon + 1, length));
-    pos = colon + 1 + length;
+  std::vector<std::string> Boxes;
+  size_t Pos = 0;
+  while (Pos < Text.size()) {
+    size_t Colon = Text.find(':', Pos);
+    if (Colon == std::string::npos) break;
+    size_t Length = std::stoul(Text.substr(Pos, Colon - Pos));
+    Boxes.push_back(Text.substr(Colon + 1, Length));
+    Pos = Colon + 1 + Length;
   }
-  return boxes;
+  return Boxes;
 }
 
 std::string Quoted(const std::string& Text) { return "\"" + Text + "\""; }
 
 // The message of the child's "long" scenario.
 std::string LongMessage() {
-  std::string text;
-  for (int i = 0; text.size() < 2600; ++i) {
-    char piece[16];
-    std::snprintf(piece, sizeof(piece), "<%04d>", i);
-    text += piece;
+  std::string Text;
+  for (int I = 0; Text.size() < 2600; ++I) {
+    char Piece[16];
+    std::snprintf(Piece, sizeof(Piece), "<%04d>", I);
+    Text += Piece;
   }
-  return text.substr(0, 2600);
+  return Text.substr(0, 2600);
 }
 
 // Checks Report line by line against the report format with the given
@@ -58,22 +58,22 @@ std::string LongMessage() {
 void ExpectReport(const std::string& Report, const std::string& ObjectLine) {
   ASSERT_GE(Report.size(), 4u);
   EXPECT_EQ(Report.substr(Report.size() - 4), "\r\n\r\n") << Report;
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  for (size_t end; (end = Report.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-    lines.push_back(Report.substr(pos, end - pos));
-  EXPECT_EQ(pos, Report.size()) << "text after the last line ending";
-  ASSERT_GE(lines.size(), 4u) << Report;
-  std::smatch header;
-  ASSERT_TRUE(std::regex_match(lines[0], header,
+  std::vector<std::string> Lines;
+  size_t Pos = 0;
+  for (size_t End; (End = Report.find("\r\n", Pos)) != std::string::npos; Pos = End + 2)
+    Lines.push_back(Report.substr(Pos, End - Pos));
+  EXPECT_EQ(Pos, Report.size()) << "text after the last line ending";
+  ASSERT_GE(Lines.size(), 4u) << Report;
+  std::smatch Header;
+  ASSERT_TRUE(std::regex_match(Lines[0], Header,
                                std::regex("An unhandled exception occurred at \\$([0-9A-F]{16}):")))
-      << lines[0];
-  EXPECT_EQ(lines[1], ObjectLine);
-  EXPECT_EQ(lines[2], "  $" + header[1].str());
-  EXPECT_LE(lines.size(), 4u + 16u);
-  for (size_t i = 3; i + 1 < lines.size(); ++i)
-    EXPECT_TRUE(std::regex_match(lines[i], std::regex("  \\$[0-9A-F]{16}"))) << lines[i];
-  EXPECT_EQ(lines.back(), "");
+      << Lines[0];
+  EXPECT_EQ(Lines[1], ObjectLine);
+  EXPECT_EQ(Lines[2], "  $" + Header[1].str());
+  EXPECT_LE(Lines.size(), 4u + 16u);
+  for (size_t I = 3; I + 1 < Lines.size(); ++I)
+    EXPECT_TRUE(std::regex_match(Lines[I], std::regex("  \\$[0-9A-F]{16}"))) << Lines[I];
+  EXPECT_EQ(Lines.back(), "");
 }
 
 class FrameTest : public ::testing::Test {
@@ -81,14 +81,14 @@ class FrameTest : public ::testing::Test {
 
   // Runs a scenario that records its events and boxes.
   int Run(const std::string& Scenario, const std::string& Extra = "") {
-    return RunChild(Child, Scenario + " " + Quoted(Record) + (Extra.empty() ? "" : " " + Extra),
+    return RunChild(Child, Scenario + " " + Quoted(FRecord) + (Extra.empty() ? "" : " " + Extra),
                     "");
   }
-  std::vector<std::string> Events() { return Lines(ReadFile(Record)); }
-  std::vector<std::string> Boxes() { return ParseBoxes(ReadFile(Record + ".boxes")); }
+  std::vector<std::string> Events() { return Lines(ReadFile(FRecord)); }
+  std::vector<std::string> Boxes() { return ParseBoxes(ReadFile(FRecord + ".boxes")); }
 
-  qbtest::TScratchFolder Scratch;
-  const std::string Record = Scratch.Path("events.txt");
+  qbtest::TScratchFolder FScratch;
+  const std::string FRecord = FScratch.Path("events.txt");
 };
 
 }  // namespace
@@ -106,90 +106,90 @@ TEST_F(FrameTest, FailureRunsCleanupAndFinalisationsBeforeTheReportIsShown) {
   // finalisations run in reverse order (B has none); the box comes last.
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init B", "init C", "main", "cleanup",
                                                  "final C", "final A", "box"}));
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
 }
 
 TEST_F(FrameTest, FailingInitialisationStopsStartUpAndFinalisesOnlyInitialisedModules) {
   EXPECT_EQ(Run("initfail"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init F", "final A", "box"}));
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EFOpenError: Unable to open file \"missing.dat\"");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EFOpenError: Unable to open file \"missing.dat\"");
 }
 
 TEST_F(FrameTest, LongReportArrivesInSeveralBoxesWithNothingLostOrRepeated) {
   EXPECT_EQ(Run("long"), 217);
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[0].size(), 1024u);
-  EXPECT_EQ(boxes[1].size(), 1024u);
-  std::string report = boxes[0] + boxes[1] + boxes[2];
-  ExpectReport(report, "EProcess: " + LongMessage());
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 3u);
+  EXPECT_EQ(Shown[0].size(), 1024u);
+  EXPECT_EQ(Shown[1].size(), 1024u);
+  std::string Report = Shown[0] + Shown[1] + Shown[2];
+  ExpectReport(Report, "EProcess: " + LongMessage());
 }
 
 TEST_F(FrameTest, ArgumentListReachesTheProgram) {
   // Quotes group words and are dropped, doubled quotes vanish, a word of
   // only quotes is an empty argument, backslashes stay as they are.
   EXPECT_EQ(Run("args", "\"a  b\" \"\"\"\" c\\\"d e\\\" x\"\"y"), 0);
-  std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 9u) << ReadFile(Record);
-  EXPECT_EQ(events[0], "count 6");
-  EXPECT_TRUE(std::regex_match(events[1], std::regex("arg 0 \\[.*frame_child(\\.exe)?\\]")))
-      << events[1];
-  EXPECT_EQ(events[2], "arg 1 [args]");
-  EXPECT_EQ(events[3], "arg 2 [" + Record + "]");
-  EXPECT_EQ(events[4], "arg 3 [a  b]");
-  EXPECT_EQ(events[5], "arg 4 []");
-  EXPECT_EQ(events[6], "arg 5 [c\\d e\\]");
-  EXPECT_EQ(events[7], "arg 6 [xy]");
-  EXPECT_EQ(events[8], "first [args]");
+  std::vector<std::string> Seen = Events();
+  ASSERT_EQ(Seen.size(), 9u) << ReadFile(FRecord);
+  EXPECT_EQ(Seen[0], "count 6");
+  EXPECT_TRUE(std::regex_match(Seen[1], std::regex("arg 0 \\[.*frame_child(\\.exe)?\\]")))
+      << Seen[1];
+  EXPECT_EQ(Seen[2], "arg 1 [args]");
+  EXPECT_EQ(Seen[3], "arg 2 [" + FRecord + "]");
+  EXPECT_EQ(Seen[4], "arg 3 [a  b]");
+  EXPECT_EQ(Seen[5], "arg 4 []");
+  EXPECT_EQ(Seen[6], "arg 5 [c\\d e\\]");
+  EXPECT_EQ(Seen[7], "arg 6 [xy]");
+  EXPECT_EQ(Seen[8], "first [args]");
 }
 
 TEST_F(FrameTest, ArgumentsOutsideAsciiArriveAsUtf8) {
   EXPECT_EQ(Run("args", "\"Données 日本語\" ü"), 0);
-  std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 7u) << ReadFile(Record);
-  EXPECT_EQ(events[4], "arg 3 [Données 日本語]");
-  EXPECT_EQ(events[5], "arg 4 [ü]");
+  std::vector<std::string> Seen = Events();
+  ASSERT_EQ(Seen.size(), 7u) << ReadFile(FRecord);
+  EXPECT_EQ(Seen[4], "arg 3 [Données 日本語]");
+  EXPECT_EQ(Seen[5], "arg 4 [ü]");
 }
 
 TEST_F(FrameTest, ControlCharactersSeparateArguments) {
   EXPECT_EQ(Run("args", "one\ttwo"), 0);
-  std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 7u) << ReadFile(Record);
-  EXPECT_EQ(events[0], "count 4");
-  EXPECT_EQ(events[4], "arg 3 [one]");
-  EXPECT_EQ(events[5], "arg 4 [two]");
+  std::vector<std::string> Seen = Events();
+  ASSERT_EQ(Seen.size(), 7u) << ReadFile(FRecord);
+  EXPECT_EQ(Seen[0], "count 4");
+  EXPECT_EQ(Seen[4], "arg 3 [one]");
+  EXPECT_EQ(Seen[5], "arg 4 [two]");
 }
 
 TEST_F(FrameTest, OutOfMemoryIsReportedAsEOutOfMemory) {
   EXPECT_EQ(Run("badalloc"), 217);
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EOutOfMemory: Out of memory");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EOutOfMemory: Out of memory");
 }
 
 TEST_F(FrameTest, ForeignObjectIsNamedInTheReport) {
   EXPECT_EQ(Run("foreign"), 217);
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "Exception object std::runtime_error is not of class Exception.");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "Exception object std::runtime_error is not of class Exception.");
 }
 
 TEST_F(FrameTest, ForeignValueIsNamedInTheReport) {
   EXPECT_EQ(Run("foreignint"), 217);
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "Exception object int is not of class Exception.");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "Exception object int is not of class Exception.");
 }
 
 TEST_F(FrameTest, TextWrittenToTheChannelsIsShownAtExit) {
   EXPECT_EQ(Run("output"), 0);
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0], "first line\r\nsecond line\r\nunfinished");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  EXPECT_EQ(Shown[0], "first line\r\nsecond line\r\nunfinished");
 }
 
 TEST_F(FrameTest, HaltRunsTheExitProcedureWithItsCode) {
@@ -214,9 +214,9 @@ TEST_F(FrameTest, ProcessorFaultIsReportedAsEAccessViolation) {
   EXPECT_EQ(Run("fault"), 217);
   // No unwinding: module A is not finalised, nothing after the fault runs.
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EAccessViolation: Access violation");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EAccessViolation: Access violation");
 }
 
 TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
@@ -227,11 +227,11 @@ TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
   // state the fault may have interrupted is not flushed on the way out.
   EXPECT_EQ(Run("faultbuffered"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  ASSERT_TRUE(qbtest::fsys::exists(qbtest::U8(Record + ".buffered")));
-  EXPECT_EQ(ReadFile(Record + ".buffered"), "");
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EAccessViolation: Access violation");
+  ASSERT_TRUE(qbtest::fsys::exists(qbtest::U8(FRecord + ".buffered")));
+  EXPECT_EQ(ReadFile(FRecord + ".buffered"), "");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EAccessViolation: Access violation");
 }
 
 TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
@@ -240,9 +240,9 @@ TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
 #endif
   EXPECT_EQ(Run("divzero"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  std::vector<std::string> boxes = Boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  ExpectReport(boxes[0], "EDivByZero: Division by zero");
+  std::vector<std::string> Shown = Boxes();
+  ASSERT_EQ(Shown.size(), 1u);
+  ExpectReport(Shown[0], "EDivByZero: Division by zero");
 }
 
 // POSIX shows a box as the caption line "Error" and the text on standard
@@ -252,58 +252,58 @@ class RealBoxTest : public FrameTest {
  protected:
   // Runs with the platform's boxes; gives the exit code, stderr in StdErr.
   int RunReal(const std::string& Scenario) {
-    std::string errFile = Scratch.Path("stderr.txt");
-    int code = RunChild(Child, Scenario + " -", errFile);
-    StdErr = ReadFile(errFile);
-    return code;
+    std::string ErrFile = FScratch.Path("stderr.txt");
+    int Code = RunChild(Child, Scenario + " -", ErrFile);
+    FStdErr = ReadFile(ErrFile);
+    return Code;
   }
   // Takes the boxes apart: each is "Error\n" and its text, plus "\n" when
   // the text does not end a line; every box but the last holds 1,024
   // characters.
   std::vector<std::string> SplitBoxes() {
-    std::vector<std::string> boxes;
-    size_t pos = 0;
-    while (pos < StdErr.size()) {
-      EXPECT_EQ(StdErr.compare(pos, 6, "Error\n"), 0) << "no caption at " << pos;
-      pos += 6;
-      size_t rest = StdErr.size() - pos;
-      if (rest <= 1024) {
-        boxes.push_back(StdErr.substr(pos));
+    std::vector<std::string> Boxes;
+    size_t Pos = 0;
+    while (Pos < FStdErr.size()) {
+      EXPECT_EQ(FStdErr.compare(Pos, 6, "Error\n"), 0) << "no caption at " << Pos;
+      Pos += 6;
+      size_t Rest = FStdErr.size() - Pos;
+      if (Rest <= 1024) {
+        Boxes.push_back(FStdErr.substr(Pos));
         break;
       }
-      boxes.push_back(StdErr.substr(pos, 1024));
-      pos += 1024;
-      if (boxes.back().back() != '\n') {
-        EXPECT_EQ(StdErr.compare(pos, 1, "\n"), 0) << "no line end after the box at " << pos;
-        pos += 1;
+      Boxes.push_back(FStdErr.substr(Pos, 1024));
+      Pos += 1024;
+      if (Boxes.back().back() != '\n') {
+        EXPECT_EQ(FStdErr.compare(Pos, 1, "\n"), 0) << "no line end after the box at " << Pos;
+        Pos += 1;
       }
     }
-    return boxes;
+    return Boxes;
   }
-  std::string StdErr;
+  std::string FStdErr;
 };
 
 TEST_F(RealBoxTest, NormalRunWritesNothing) {
   if (!BoxesOnStdErr()) GTEST_SKIP() << "boxes are message boxes here";
   EXPECT_EQ(RunReal("ok"), 0);
-  EXPECT_EQ(StdErr, "");
+  EXPECT_EQ(FStdErr, "");
 }
 
 TEST_F(RealBoxTest, ReportUnderCaptionOnStandardError) {
   if (!BoxesOnStdErr()) GTEST_SKIP() << "boxes are message boxes here";
   EXPECT_EQ(RunReal("raise"), 217);
-  ASSERT_EQ(StdErr.compare(0, 6, "Error\n"), 0) << StdErr;
-  ExpectReport(StdErr.substr(6), "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
+  ASSERT_EQ(FStdErr.compare(0, 6, "Error\n"), 0) << FStdErr;
+  ExpectReport(FStdErr.substr(6), "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
 }
 
 TEST_F(RealBoxTest, LongReportInSeveralCaptionedBoxes) {
   if (!BoxesOnStdErr()) GTEST_SKIP() << "boxes are message boxes here";
   EXPECT_EQ(RunReal("long"), 217);
-  std::vector<std::string> boxes = SplitBoxes();
-  ASSERT_EQ(boxes.size(), 3u) << StdErr;
-  EXPECT_EQ(boxes[0].size(), 1024u);
-  EXPECT_EQ(boxes[1].size(), 1024u);
-  ExpectReport(boxes[0] + boxes[1] + boxes[2], "EProcess: " + LongMessage());
+  std::vector<std::string> Boxes = SplitBoxes();
+  ASSERT_EQ(Boxes.size(), 3u) << FStdErr;
+  EXPECT_EQ(Boxes[0].size(), 1024u);
+  EXPECT_EQ(Boxes[1].size(), 1024u);
+  ExpectReport(Boxes[0] + Boxes[1] + Boxes[2], "EProcess: " + LongMessage());
 }
 
 TEST_F(RealBoxTest, FaultReportOnStandardError) {
@@ -312,6 +312,6 @@ TEST_F(RealBoxTest, FaultReportOnStandardError) {
 #endif
   if (!BoxesOnStdErr()) GTEST_SKIP() << "boxes are message boxes here";
   EXPECT_EQ(RunReal("fault"), 217);
-  ASSERT_EQ(StdErr.compare(0, 6, "Error\n"), 0) << StdErr;
-  ExpectReport(StdErr.substr(6), "EAccessViolation: Access violation");
+  ASSERT_EQ(FStdErr.compare(0, 6, "Error\n"), 0) << FStdErr;
+  ExpectReport(FStdErr.substr(6), "EAccessViolation: Access violation");
 }

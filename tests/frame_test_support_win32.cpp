@@ -7,20 +7,20 @@
 // The command line goes through the wide call so that UTF-8 arguments reach
 // the child as the same characters.
 int RunChild(const std::string& Program, const std::string& Tail, const std::string& /*StdErrFile*/) {
-  std::wstring program = Utf8ToWide(Program);
-  std::wstring commandLine = L"\"" + program + L"\" " + Utf8ToWide(Tail);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info))
+  const std::wstring WideProgram = Utf8ToWide(Program);
+  std::wstring CommandLine = L"\"" + WideProgram + L"\" " + Utf8ToWide(Tail);
+  STARTUPINFOW Startup = {};
+  Startup.cb = sizeof(Startup);
+  PROCESS_INFORMATION Info = {};
+  if (!CreateProcessW(WideProgram.c_str(), &CommandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &Startup, &Info))
     return -1;
-  WaitForSingleObject(info.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return static_cast<int>(code);
+  WaitForSingleObject(Info.hProcess, INFINITE);
+  DWORD Code = 0;
+  GetExitCodeProcess(Info.hProcess, &Code);
+  CloseHandle(Info.hThread);
+  CloseHandle(Info.hProcess);
+  return static_cast<int>(Code);
 }
 
 bool BoxesOnStdErr() { return false; }

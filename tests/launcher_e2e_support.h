@@ -113,30 +113,30 @@ inline const std::string ProbeDefaultDictionary[] = {"autre.txt:chat;cat\\n", "b
 class LauncherRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    User = Root / "user";
-    Temp = Root / "temp";
-    fs::create_directories(User);
-    fs::create_directories(Temp);
-    Environment.Set = {{"TEMP", Text(Temp)}, {"TMP", Text(Temp)}};
+    FUser = FRoot / "user";
+    FTemp = FRoot / "temp";
+    fs::create_directories(FUser);
+    fs::create_directories(FTemp);
+    FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
   }
 
-  fs::path WorkFolder() const { return Temp / "quintabel5"; }
+  fs::path WorkFolder() const { return FTemp / "quintabel5"; }
 
   intptr_t Start(const std::vector<std::string>& Arguments, const fs::path& Folder,
                  const std::string& Launcher = QB_PROBE_LAUNCHER) {
-    return StartChild(BuildTreePath(Launcher), Arguments, Text(Folder), Environment, Text(Root / "stderr.txt"));
+    return StartChild(BuildTreePath(Launcher), Arguments, Text(Folder), FEnvironment, Text(FRoot / "stderr.txt"));
   }
   int Run(const std::vector<std::string>& Arguments, const std::string& Launcher = QB_PROBE_LAUNCHER) {
-    return WaitChild(Start(Arguments, User, Launcher));
+    return WaitChild(Start(Arguments, FUser, Launcher));
   }
-  std::string StdErr() const { return ReadFile(Root / "stderr.txt"); }
+  std::string StdErr() const { return ReadFile(FRoot / "stderr.txt"); }
   TReport Report(const fs::path& Folder) const { return ParseReport(ReadFile(Folder / "probe_report.txt")); }
-  TReport Report() const { return Report(User); }
-  void Control(const std::string& Commands) { WriteFile(User / "probe_control.txt", Commands); }
+  TReport Report() const { return Report(FUser); }
+  void Control(const std::string& Commands) { WriteFile(FUser / "probe_control.txt", Commands); }
 
   // The entries of an archive, read back through the extraction code.
   TEntries ZipEntries(const fs::path& Archive) {
-    fs::path Out = Root / "unpacked";
+    fs::path Out = FRoot / "unpacked";
     fs::remove_all(Out);
     fs::create_directories(Out);
     ExtractArchive(Text(Archive), Text(Out) + std::string(1, fs::path::preferred_separator));
@@ -148,9 +148,9 @@ class LauncherRun : public ::testing::Test {
   // Nothing of the run is left in the temporary folder.
   void ExpectTempClean() {
     EXPECT_FALSE(fs::exists(WorkFolder()));
-    EXPECT_FALSE(fs::exists(Temp / "quintabel5.lock"));
-    EXPECT_FALSE(fs::exists(Temp / "quintabel"));
-    EXPECT_FALSE(fs::exists(Temp / "swipl.home"));
+    EXPECT_FALSE(fs::exists(FTemp / "quintabel5.lock"));
+    EXPECT_FALSE(fs::exists(FTemp / "quintabel"));
+    EXPECT_FALSE(fs::exists(FTemp / "swipl.home"));
   }
 
   // Every file below Folder (relative name, "/" as separator) with its
@@ -187,13 +187,13 @@ class LauncherRun : public ::testing::Test {
     }
     if (!qbtest::PermissionsAreIgnored()) return true;
     uint32_t Uid = 0, Gid = 0;
-    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Text(Root), qbtest::TestUserName))
+    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Text(FRoot), qbtest::TestUserName))
       Why = "cannot give the scratch folder away";
     if (!Why.empty()) {
       ADD_FAILURE() << "cannot run the launcher as " << qbtest::TestUserName << ": " << Why;
       return false;
     }
-    Environment.RunAs = qbtest::TestUserName;
+    FEnvironment.RunAs = qbtest::TestUserName;
     return true;
   }
 
@@ -216,14 +216,14 @@ class LauncherRun : public ::testing::Test {
 
   // Waits (up to two minutes) until the file Path exists.
   static bool WaitFor(const fs::path& Path) {
-    for (int i = 0; i < 6000 && !fs::exists(Path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int I = 0; I < 6000 && !fs::exists(Path); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return fs::exists(Path);
   }
 
-  qbtest::TScratchFolder Scratch;
-  const fs::path& Root = Scratch.Root();
-  fs::path User, Temp;
-  TChildEnvironment Environment;
+  qbtest::TScratchFolder FScratch;
+  const fs::path& FRoot = FScratch.Root();
+  fs::path FUser, FTemp;
+  TChildEnvironment FEnvironment;
 };
 
 }  // namespace qbe2e

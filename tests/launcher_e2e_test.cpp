@@ -9,14 +9,14 @@ namespace {
 using namespace qbe2e;
 
 TEST_F(LauncherRun, FirstRunWithoutUserFilesInstallsAndLeavesNothing) {
-  fs::create_directories(Temp / "quintabel" / "sub");
-  WriteFile(Temp / "quintabel" / "sub" / "old.txt", "from elsewhere");
+  fs::create_directories(FTemp / "quintabel" / "sub");
+  WriteFile(FTemp / "quintabel" / "sub" / "old.txt", "from elsewhere");
   ASSERT_EQ(Run({"alpha"}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("arg"), "alpha");
-  EXPECT_EQ(R.One("cwd"), Text(User));
+  EXPECT_EQ(R.One("cwd"), Text(FUser));
   EXPECT_EQ(R.One("self"), Text(WorkFolder()));
-  EXPECT_EQ(R.One("temp"), Text(Temp));
+  EXPECT_EQ(R.One("temp"), Text(FTemp));
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(R.One("beside"),
             "dereroz,dereroz.zip,lib,quintabel.exe,quintabel.install,quintabel.lock,quintabelprincipal.zip,swipl.home");
@@ -25,33 +25,33 @@ TEST_F(LauncherRun, FirstRunWithoutUserFilesInstallsAndLeavesNothing) {
   EXPECT_EQ(R.All("dict"), std::vector<std::string>(std::begin(ProbeDefaultDictionary),
                                                      std::end(ProbeDefaultDictionary)));
   // No user archive: nothing is packed, and no trad_dyn.pl was written.
-  EXPECT_EQ(Names(User), (std::set<std::string>{"probe_report.txt"}));
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_report.txt"}));
   ExpectTempClean();
-  EXPECT_TRUE(Names(Temp).empty());
+  EXPECT_TRUE(Names(FTemp).empty());
 }
 
 TEST_F(LauncherRun, FirstRunWithBothUserFilesImportsAndExports) {
   const std::string UserArchive = MakeZip({{"mots.txt", "maison;house\n"}, {"deux.txt", "eau;water\n"}});
-  WriteFile(User / "dereroz.zip", UserArchive);
-  WriteFile(User / "trad_dyn.csv", "arbre;tree\n");
-  WriteFile(User / "trad_dyn.pl", "old output\n");
+  WriteFile(FUser / "dereroz.zip", UserArchive);
+  WriteFile(FUser / "trad_dyn.csv", "arbre;tree\n");
+  WriteFile(FUser / "trad_dyn.pl", "old output\n");
   Control("pl trad_dyn('arbre', 'tree').\ndict appris.txt arbre;tree\n");
   ASSERT_EQ(Run({"beta"}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("csv"), "arbre;tree\\n");
   EXPECT_EQ(R.All("dict"), (std::vector<std::string>{"deux.txt:eau;water\\n", "mots.txt:maison;house\\n"}));
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "trad_dyn('arbre', 'tree').\n");
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"),
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "trad_dyn('arbre', 'tree').\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
             (TEntries{{"appris.txt", "arbre;tree\n"}, {"deux.txt", "eau;water\n"}, {"mots.txt", "maison;house\n"}}));
   // The export left no temporary file beside the user's files.
-  EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
                                                 "trad_dyn.csv", "trad_dyn.pl"}));
-  EXPECT_EQ(ReadFile(User / "trad_dyn.csv"), "arbre;tree\n");
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.csv"), "arbre;tree\n");
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, OnlyCsvGiven) {
-  WriteFile(User / "trad_dyn.csv", "lune;moon\n");
+  WriteFile(FUser / "trad_dyn.csv", "lune;moon\n");
   Control("dict appris.txt lune;moon\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
   TReport R = Report();
@@ -59,21 +59,21 @@ TEST_F(LauncherRun, OnlyCsvGiven) {
   EXPECT_EQ(R.All("dict"), std::vector<std::string>(std::begin(ProbeDefaultDictionary),
                                                      std::end(ProbeDefaultDictionary)));
   // Without a user archive the changed dictionary goes with the work folder.
-  EXPECT_FALSE(fs::exists(User / "dereroz.zip"));
-  EXPECT_FALSE(fs::exists(User / "trad_dyn.pl"));
+  EXPECT_FALSE(fs::exists(FUser / "dereroz.zip"));
+  EXPECT_FALSE(fs::exists(FUser / "trad_dyn.pl"));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, OnlyArchiveGivenAndNoOutputKeepsOldTradDyn) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "soleil;sun\n"}}));
-  WriteFile(User / "trad_dyn.pl", "older output\n");
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "soleil;sun\n"}}));
+  WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("empty\ndict neu.txt ciel;sky\n");
   ASSERT_EQ(Run({"x"}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("csv"), "<none>");
   EXPECT_EQ(R.All("dict"), (std::vector<std::string>{"mots.txt:soleil;sun\\n"}));
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"neu.txt", "ciel;sky\n"}}));
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "older output\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"neu.txt", "ciel;sky\n"}}));
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "older output\n");
   ExpectTempClean();
 }
 
@@ -102,10 +102,10 @@ TEST_F(LauncherRun, NoArgumentGivesOneEmptyArgument) {
 TEST_F(LauncherRun, ReusedWorkFolderIsNotInstalledAgain) {
   // A completed install of this bundle for this user folder, left over
   // from an earlier run, with its own dictionary.
-  MakeReadyWorkFolder(User, {{"reste.txt", "vieux;old\n"}});
+  MakeReadyWorkFolder(FUser, {{"reste.txt", "vieux;old\n"}});
   WriteFile(WorkFolder() / "trad_dyn.pl", "stale\n");
-  WriteFile(User / "trad_dyn.csv", "not;imported\n");
-  WriteFile(User / "dereroz.zip", MakeZip({{"ignored.txt", "no;no\n"}}));
+  WriteFile(FUser / "trad_dyn.csv", "not;imported\n");
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"ignored.txt", "no;no\n"}}));
   ASSERT_EQ(Run({"given"}), 0) << StdErr();
   TReport R = Report();
   // The argument reaches the application on reuse too.
@@ -115,15 +115,15 @@ TEST_F(LauncherRun, ReusedWorkFolderIsNotInstalledAgain) {
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(R.All("dict"), std::vector<std::string>{"reste.txt:vieux;old\\n"});
   // The stale output was removed before the application ran, so none came back.
-  EXPECT_FALSE(fs::exists(User / "trad_dyn.pl"));
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"reste.txt", "vieux;old\n"}}));
+  EXPECT_FALSE(fs::exists(FUser / "trad_dyn.pl"));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"reste.txt", "vieux;old\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, ApplicationThatCannotStartFailsAfterCleanUp) {
-  fs::create_directories(Temp / "quintabel");
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "a;b\n"}}));
-  const std::string Before = ReadFile(User / "dereroz.zip");
+  fs::create_directories(FTemp / "quintabel");
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "a;b\n"}}));
+  const std::string Before = ReadFile(FUser / "dereroz.zip");
   EXPECT_EQ(Run({"arg"}, QB_PROBE_LAUNCHER_BROKEN), 217);
   if (ReportOnStdErr()) {
     const std::string Report = StdErr();
@@ -133,28 +133,28 @@ TEST_F(LauncherRun, ApplicationThatCannotStartFailsAfterCleanUp) {
         << Report;
   }
   EXPECT_FALSE(fs::exists(WorkFolder()));
-  EXPECT_FALSE(fs::exists(Temp / "quintabel"));
+  EXPECT_FALSE(fs::exists(FTemp / "quintabel"));
   // The run ended before its export: the marker stays, the archive is untouched.
-  EXPECT_TRUE(fs::exists(Temp / "swipl.home"));
-  EXPECT_EQ(ReadFile(User / "dereroz.zip"), Before);
-  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  EXPECT_TRUE(fs::exists(FTemp / "swipl.home"));
+  EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Before);
+  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
 }
 
 TEST_F(LauncherRun, CorruptUserArchiveFailsAndStaysUntouched) {
   const std::string Corrupt = "PK\x03\x04 this archive is broken beyond repair";
-  WriteFile(User / "dereroz.zip", Corrupt);
+  WriteFile(FUser / "dereroz.zip", Corrupt);
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
     EXPECT_NE(StdErr().find("An unhandled exception occurred"), std::string::npos) << StdErr();
   }
-  EXPECT_EQ(ReadFile(User / "dereroz.zip"), Corrupt);
-  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Corrupt);
+  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
   EXPECT_FALSE(fs::exists(WorkFolder()));
 }
 
 TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
-  const std::string Before = ReadFile(User / "dereroz.zip");
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
+  const std::string Before = ReadFile(FUser / "dereroz.zip");
   // The application removes the whole dictionary folder: nothing to pack.
   Control("pl exported first\nnodict\n");
   EXPECT_EQ(Run({}), 217);
@@ -165,20 +165,20 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
               std::string::npos)
         << StdErr();
   }
-  EXPECT_EQ(ReadFile(User / "dereroz.zip"), Before);
+  EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Before);
   // trad_dyn.pl was delivered all the same.
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "exported first\n");
-  EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "exported first\n");
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
                                                 "trad_dyn.pl"}));
 }
 
 TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
   Control("subfolder dedans\ndict dedans/plus.txt x;y\nsubfolder vide\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  const fs::path Out = Root / "unpacked";
+  const fs::path Out = FRoot / "unpacked";
   fs::create_directories(Out);
-  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + std::string(1, fs::path::preferred_separator));
+  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + std::string(1, fs::path::preferred_separator));
   EXPECT_EQ(Names(Out), (std::set<std::string>{"dedans", "mots.txt", "vide"}));
   EXPECT_EQ(ReadFile(Out / "dedans" / "plus.txt"), "x;y\n");
   EXPECT_TRUE(fs::is_directory(Out / "vide"));
@@ -187,70 +187,70 @@ TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
 }
 
 TEST_F(LauncherRun, NonZeroExitOfTheApplicationStillExports) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("pl exit three\ndict fin.txt deux;two\nexit 3\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "exit three\n");
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"fin.txt", "deux;two\n"}, {"mots.txt", "un;one\n"}}));
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "exit three\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"fin.txt", "deux;two\n"}, {"mots.txt", "un;one\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, CrashOfTheApplicationStillExports) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("pl before crash\ndict fin.txt trois;three\ncrash\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "before crash\n");
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"fin.txt", "trois;three\n"}, {"mots.txt", "un;one\n"}}));
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "before crash\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"fin.txt", "trois;three\n"}, {"mots.txt", "un;one\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, CurrentFolderWithNamesOutsideAscii) {
-  User = Root / U8("donn\xC3\xA9" "es \xC3\xBC\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC");
-  fs::create_directories(User);
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
-  WriteFile(User / "trad_dyn.csv", "\xC3\xA9t\xC3\xA9;summer\n");
+  FUser = FRoot / U8("donn\xC3\xA9" "es \xC3\xBC\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC");
+  fs::create_directories(FUser);
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
+  WriteFile(FUser / "trad_dyn.csv", "\xC3\xA9t\xC3\xA9;summer\n");
   Control("pl trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\ndict \xC3\xA9" "cole.txt \xC3\xA9" "cole;school\n");
   ASSERT_EQ(Run({"\xC3\xA9l\xC3\xA8ve"}), 0) << StdErr();
   TReport R = Report();
-  EXPECT_EQ(R.One("cwd"), Text(User));
+  EXPECT_EQ(R.One("cwd"), Text(FUser));
   EXPECT_EQ(R.One("csv"), "\xC3\xA9t\xC3\xA9;summer\\n");
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\n");
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"),
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
             (TEntries{{"\xC3\xA9" "cole.txt", "\xC3\xA9" "cole;school\n"}, {"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, WithoutTempOrTmpThePlatformFolderIsUsed) {
-  fs::path Fallback = Root / "platform-temp";
+  fs::path Fallback = FRoot / "platform-temp";
   fs::create_directories(Fallback);
-  Environment.Set = {{"TMPDIR", Text(Fallback)}};
-  Environment.Unset = {"TEMP", "TMP"};
+  FEnvironment.Set = {{"TMPDIR", Text(Fallback)}};
+  FEnvironment.Unset = {"TEMP", "TMP"};
   ASSERT_EQ(Run({}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("temp"), "<unset>");
   EXPECT_EQ(R.One("tmp"), "<unset>");
   const std::string Self = R.One("self");
   // Never the current folder.
-  EXPECT_NE(Self.rfind(Text(User), 0), 0u) << Self;
+  EXPECT_NE(Self.rfind(Text(FUser), 0), 0u) << Self;
   EXPECT_EQ(R.One("marker"), "yes");
-  const std::string Expected = FallbackTempFolder(Environment);
+  const std::string Expected = FallbackTempFolder(FEnvironment);
   if (!Expected.empty()) {
     EXPECT_EQ(Self, Expected + "quintabel5");
     EXPECT_TRUE(Names(Fallback).empty());
   }
   EXPECT_FALSE(fs::exists(U8(Self)));
-  EXPECT_EQ(Names(User), (std::set<std::string>{"probe_report.txt"}));
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_report.txt"}));
 }
 
 TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
-  fs::path SecondUser = Root / "second";
+  fs::path SecondUser = FRoot / "second";
   fs::create_directories(SecondUser);
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "premier;first\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "premier;first\n"}}));
   // The first application signals that it runs, waits for the test, and
   // only then changes the dictionary and writes its output.
   Control("signal running\nwait go\ndict ajout.txt tard;late\npl first done\n");
-  intptr_t First = Start({"one"}, User);
-  ASSERT_TRUE(WaitFor(User / "running"));
+  intptr_t First = Start({"one"}, FUser);
+  ASSERT_TRUE(WaitFor(FUser / "running"));
 
   WriteFile(SecondUser / "dereroz.zip", MakeZip({{"autre.txt", "second;second\n"}}));
   WriteFile(SecondUser / "trad_dyn.pl", "second's own\n");
@@ -258,7 +258,7 @@ TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
   const TEntries SecondBefore = Snapshot(SecondUser);
   EXPECT_EQ(WaitChild(Start({"two"}, SecondUser)), 217);
   if (ReportOnStdErr()) {
-    EXPECT_NE(StdErr().find("EInOutError: The application is already running from \"" + Text(User) +
+    EXPECT_NE(StdErr().find("EInOutError: The application is already running from \"" + Text(FUser) +
                             std::string(1, fs::path::preferred_separator) + "\""),
               std::string::npos)
         << StdErr();
@@ -266,34 +266,34 @@ TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
   // Nothing of the second folder was touched, and its application never ran.
   EXPECT_EQ(Snapshot(SecondUser), SecondBefore);
 
-  WriteFile(User / "go", "");
+  WriteFile(FUser / "go", "");
   EXPECT_EQ(WaitChild(First), 0);
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "first done\n");
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"),
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "first done\n");
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
             (TEntries{{"ajout.txt", "tard;late\n"}, {"mots.txt", "premier;first\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "premier;first\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "premier;first\n"}}));
   Control("signal running\nwait go\ndict ajout.txt tard;late\npl first done\n");
-  intptr_t First = Start({"one"}, User);
-  ASSERT_TRUE(WaitFor(User / "running"));
-  fs::remove(User / "running");
+  intptr_t First = Start({"one"}, FUser);
+  ASSERT_TRUE(WaitFor(FUser / "running"));
+  fs::remove(FUser / "running");
 
   // The second application adds its own entry and ends first.
   Control("dict second.txt deux;two\npl second done\n");
-  EXPECT_EQ(WaitChild(Start({"two"}, User)), 0) << StdErr();
+  EXPECT_EQ(WaitChild(Start({"two"}, FUser)), 0) << StdErr();
   EXPECT_EQ(Report().All("arg"), std::vector<std::string>{"two"});
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "second done\n");
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "second done\n");
   // The first launcher still uses the work folder: it stays.
   EXPECT_TRUE(fs::exists(WorkFolder() / "dereroz" / "mots.txt"));
 
-  WriteFile(User / "go", "");
+  WriteFile(FUser / "go", "");
   EXPECT_EQ(WaitChild(First), 0);
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "first done\n");
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "first done\n");
   // The last launcher to finish delivered the dictionary with both changes.
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"ajout.txt", "tard;late\n"},
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"ajout.txt", "tard;late\n"},
                                                         {"mots.txt", "premier;first\n"},
                                                         {"second.txt", "deux;two\n"}}));
   ExpectTempClean();
@@ -301,7 +301,7 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
 
 TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   // Someone else's folder, made to look like a ready work folder.
-  fs::path Elsewhere = Root / "elsewhere";
+  fs::path Elsewhere = FRoot / "elsewhere";
   fs::create_directories(Elsewhere);
   fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), Elsewhere / "quintabel.exe");
   WriteFile(Elsewhere / "trad_dyn.pl", "not ours\n");
@@ -314,7 +314,7 @@ TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   }
   // Nothing was started, read, removed or deleted through the link; the
   // clean-up removed the link itself (which Wine cannot do for a Unix link).
-  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
   EXPECT_EQ(Names(Elsewhere), (std::set<std::string>{"quintabel.exe", "trad_dyn.pl"}));
   if (!qbtest::IsWine()) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(WorkFolder())));
@@ -322,17 +322,17 @@ TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
 }
 
 TEST_F(LauncherRun, LinkAsTheSecondFolderIsLeftAlone) {
-  fs::path Elsewhere = Root / "elsewhere";
+  fs::path Elsewhere = FRoot / "elsewhere";
   fs::create_directories(Elsewhere / "deeper");
   WriteFile(Elsewhere / "deeper" / "keep.txt", "someone's file\n");
   std::string Why;
-  if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(Temp / "quintabel"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
   ASSERT_EQ(Run({}), 0) << StdErr();
   // Still there and still leading to the same folder (std::filesystem sees
   // no links on Windows).
-  EXPECT_EQ(ReadFile(Temp / "quintabel" / "deeper" / "keep.txt"), "someone's file\n");
+  EXPECT_EQ(ReadFile(FTemp / "quintabel" / "deeper" / "keep.txt"), "someone's file\n");
   if (!qbtest::IsWindowsBuild()) {
-    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(Temp / "quintabel")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(FTemp / "quintabel")));
   }
   EXPECT_EQ(ReadFile(Elsewhere / "deeper" / "keep.txt"), "someone's file\n");
   EXPECT_FALSE(fs::exists(WorkFolder()));

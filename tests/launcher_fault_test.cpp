@@ -27,10 +27,10 @@ class LauncherFault : public LauncherRun {
   // The run failed before the application started: the user's folder is as
   // it was and the work folder is gone.
   void ExpectStoppedBeforeTheApplication(const TEntries& Before) {
-    EXPECT_EQ(Snapshot(User), Before);
-    EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+    EXPECT_EQ(Snapshot(FUser), Before);
+    EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
     EXPECT_FALSE(fs::exists(WorkFolder()));
-    EXPECT_FALSE(fs::exists(Temp / "quintabel5.lock"));
+    EXPECT_FALSE(fs::exists(FTemp / "quintabel5.lock"));
   }
   void ExpectReport(const std::string& Text) {
     if (ReportOnStdErr()) {
@@ -39,14 +39,14 @@ class LauncherFault : public LauncherRun {
   }
   // The user's folder without what the probe application itself writes there.
   TEntries UserFiles() const {
-    TEntries Files = Snapshot(User);
+    TEntries Files = Snapshot(FUser);
     Files.erase("probe_report.txt");
     return Files;
   }
   // The one keep folder of the run in the temporary folder, or an empty path.
   fs::path KeepFolder() const {
-    for (const std::string& Name : Names(Temp))
-      if (Name.rfind("quintabel-kept-", 0) == 0) return Temp / U8(Name);
+    for (const std::string& Name : Names(FTemp))
+      if (Name.rfind("quintabel-kept-", 0) == 0) return FTemp / U8(Name);
     return fs::path();
   }
 };
@@ -54,27 +54,27 @@ class LauncherFault : public LauncherRun {
 TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplication) {
   for (const char* Name : {"dereroz.zip", "trad_dyn.csv"}) {
     SCOPED_TRACE(Name);
-    fs::remove_all(User);
-    fs::create_directories(User);
-    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-    WriteFile(User / "trad_dyn.csv", "deux;two\n");
-    WriteFile(User / "trad_dyn.pl", "older output\n");
+    fs::remove_all(FUser);
+    fs::create_directories(FUser);
+    WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    WriteFile(FUser / "trad_dyn.csv", "deux;two\n");
+    WriteFile(FUser / "trad_dyn.pl", "older output\n");
     Control("pl new output\ndict plus.txt trois;three\n");
-    const TEntries Before = Snapshot(User);
-    const intptr_t Held = HoldFile(Text(User / Name));
+    const TEntries Before = Snapshot(FUser);
+    const intptr_t Held = HoldFile(Text(FUser / Name));
     ASSERT_NE(Held, -1);
     EXPECT_EQ(Run({}), 217);
     ReleaseFile(Held);
-    ExpectReport("EInOutError: The user's data could not be brought in: cannot read \"" + Text(User / Name) +
+    ExpectReport("EInOutError: The user's data could not be brought in: cannot read \"" + Text(FUser / Name) +
                  "\": in use by another program");
     ExpectStoppedBeforeTheApplication(Before);
   }
 }
 
 TEST_F(LauncherFault, UserFileHeldForAMomentIsWaitedFor) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("dict plus.txt deux;two\n");
-  const intptr_t Held = HoldFile(Text(User / "dereroz.zip"));
+  const intptr_t Held = HoldFile(Text(FUser / "dereroz.zip"));
   ASSERT_NE(Held, -1);
   std::thread Releaser([Held] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -83,7 +83,7 @@ TEST_F(LauncherFault, UserFileHeldForAMomentIsWaitedFor) {
   const int Code = Run({});
   Releaser.join();
   ASSERT_EQ(Code, 0) << StdErr();
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
   ExpectTempClean();
 }
 
@@ -108,48 +108,48 @@ TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
 #endif
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name + ": " + Case.Reason);
-    fs::remove_all(User);
-    fs::create_directories(User);
-    if (Case.Name != "dereroz.zip") WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-    ASSERT_TRUE(Case.Make(User / Case.Name));
+    fs::remove_all(FUser);
+    fs::create_directories(FUser);
+    if (Case.Name != "dereroz.zip") WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    ASSERT_TRUE(Case.Make(FUser / Case.Name));
     Control("pl must not be written\n");
-    const TEntries Before = Snapshot(User);
+    const TEntries Before = Snapshot(FUser);
     EXPECT_EQ(Run({}), 217);
-    ExpectReport("cannot read \"" + Text(User / Case.Name) + "\": " + Case.Reason);
+    ExpectReport("cannot read \"" + Text(FUser / Case.Name) + "\": " + Case.Reason);
     ExpectStoppedBeforeTheApplication(Before);
   }
 }
 
 TEST_F(LauncherFault, UnreadableUserArchiveStopsTheRun) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("pl must not be written\n");
   std::string Why;
   if (!RunAsTestUser(Why)) GTEST_SKIP() << Why;
 #ifndef _WIN32
-  chmod((User / "dereroz.zip").c_str(), 0);
-  const TEntries Before = Snapshot(User);
+  chmod((FUser / "dereroz.zip").c_str(), 0);
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot read \"" + Text(User / "dereroz.zip") + "\": permission denied");
+  ExpectReport("cannot read \"" + Text(FUser / "dereroz.zip") + "\": permission denied");
   ExpectStoppedBeforeTheApplication(Before);
-  EXPECT_EQ(fs::status(User / "dereroz.zip").permissions(), fs::perms::none);
+  EXPECT_EQ(fs::status(FUser / "dereroz.zip").permissions(), fs::perms::none);
 #endif
 }
 
 TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  WriteFile(User / "trad_dyn.pl", "older output\n");
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("pl new output\ndict plus.txt deux;two\n");
   std::string Why;
   if (!RunAsTestUser(Why)) GTEST_SKIP() << Why;
 #ifndef _WIN32
   // A user folder the user may read but not write into.
-  chmod(User.c_str(), 0555);
-  const TEntries Before = Snapshot(User);
+  chmod(FUser.c_str(), 0555);
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  chmod(User.c_str(), 0755);
-  ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" + Text(User / "trad_dyn.pl") +
-               "\": permission denied; cannot write \"" + Text(User / "dereroz.zip") + "\": permission denied; it is kept in \"");
-  EXPECT_EQ(Snapshot(User), Before);
+  chmod(FUser.c_str(), 0755);
+  ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" + Text(FUser / "trad_dyn.pl") +
+               "\": permission denied; cannot write \"" + Text(FUser / "dereroz.zip") + "\": permission denied; it is kept in \"");
+  EXPECT_EQ(Snapshot(FUser), Before);
   const fs::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty()) << StdErr();
   ExpectReport(Text(Keep) + Sep + "\"");
@@ -160,11 +160,11 @@ TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
 }
 
 TEST_F(LauncherFault, OutputOverAFolderIsKept) {
-  fs::create_directories(User / "trad_dyn.pl" / "inside");
+  fs::create_directories(FUser / "trad_dyn.pl" / "inside");
   Control("pl new output\n");
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot write \"" + Text(User / "trad_dyn.pl") + "\": a folder stands in its place; it is kept in \"");
-  EXPECT_TRUE(fs::is_directory(User / "trad_dyn.pl" / "inside"));
+  ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": a folder stands in its place; it is kept in \"");
+  EXPECT_TRUE(fs::is_directory(FUser / "trad_dyn.pl" / "inside"));
   const fs::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
@@ -175,17 +175,17 @@ TEST_F(LauncherFault, OutputOverAFileHeldByAnotherProgramIsKept) {
 #ifndef _WIN32
   GTEST_SKIP() << "a held file is replaced all the same on POSIX";
 #endif
-  WriteFile(User / "trad_dyn.pl", "older output\n");
+  WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("pl new output\n");
-  const intptr_t Held = HoldFile(Text(User / "trad_dyn.pl"));
+  const intptr_t Held = HoldFile(Text(FUser / "trad_dyn.pl"));
   ASSERT_NE(Held, -1);
   EXPECT_EQ(Run({}), 217);
   ReleaseFile(Held);
-  EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "older output\n");
+  EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "older output\n");
   const fs::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
-  EXPECT_EQ(Names(User), (std::set<std::string>{"probe_control.txt", "probe_report.txt", "trad_dyn.pl"}));
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_control.txt", "probe_report.txt", "trad_dyn.pl"}));
 }
 
 TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
@@ -193,16 +193,16 @@ TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
   GTEST_SKIP() << "no small volume to fill here";
 #else
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small volume needs root";
-  if (mount("qbfull", User.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small volume";
+  if (mount("qbfull", FUser.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small volume";
   struct TUnmount {
     fs::path Where;
     ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
-  } Unmount{User};
-  WriteFile(User / "trad_dyn.pl", "older output\n");
+  } Unmount{FUser};
+  WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("plsize 200000\n");
-  const TEntries Before = Snapshot(User);
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot write \"" + Text(User / "trad_dyn.pl") + "\": no space left; it is kept in \"");
+  ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": no space left; it is kept in \"");
   EXPECT_EQ(UserFiles(), Before);
   const fs::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
@@ -219,19 +219,19 @@ TEST_F(LauncherFault, FullTemporaryFolderStopsTheImportWithItsReason) {
   // compresses better in some builds than in others), not for a user's
   // dictionary as large as the whole volume as well.
   uintmax_t Room = fs::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE))) + 400000;
-  ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(Root / "installed") + Sep);
-  for (const auto& Entry : fs::recursive_directory_iterator(Root / "installed"))
+  ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(FRoot / "installed") + Sep);
+  for (const auto& Entry : fs::recursive_directory_iterator(FRoot / "installed"))
     if (Entry.is_regular_file()) Room += Entry.file_size();
   const std::string Options = "size=" + std::to_string(Room / 1024) + "k";
-  if (mount("qbfull", Temp.c_str(), "tmpfs", 0, Options.c_str()) != 0) GTEST_SKIP() << "cannot mount a small volume";
+  if (mount("qbfull", FTemp.c_str(), "tmpfs", 0, Options.c_str()) != 0) GTEST_SKIP() << "cannot mount a small volume";
   struct TUnmount {
     fs::path Where;
     ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
-  } Unmount{Temp};
+  } Unmount{FTemp};
   std::string Big = qbtest::PatternBytes(static_cast<size_t>(Room));
-  WriteFile(User / "dereroz.zip", MakeZip({{"gros.bin", Big}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"gros.bin", Big}}));
   Control("pl must not be written\n");
-  const TEntries Before = Snapshot(User);
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   ExpectReport("EInOutError: The user's data could not be brought in: cannot write \"" +
                Text(WorkFolder() / "dereroz.zip") + "\": no space left");
@@ -245,11 +245,11 @@ TEST_F(LauncherFault, LeftoverOfAStoppedInstallIsInstalledAfresh) {
   fs::create_directories(WorkFolder());
   fs::permissions(WorkFolder(), fs::perms::owner_all, fs::perm_options::replace);
   fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"deux.txt", "deux;two\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"deux.txt", "deux;two\n"}}));
   Control("dict plus.txt trois;three\n");
   ASSERT_EQ(Run({"arg"}), 0) << StdErr();
   EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"deux.txt:deux;two\\n", "mots.txt:un;one\\n"}));
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"),
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
             (TEntries{{"deux.txt", "deux;two\n"}, {"mots.txt", "un;one\n"}, {"plus.txt", "trois;three\n"}}));
   ExpectTempClean();
 }
@@ -257,18 +257,18 @@ TEST_F(LauncherFault, LeftoverOfAStoppedInstallIsInstalledAfresh) {
 TEST_F(LauncherFault, LeftoverForAnotherFolderOrBundleIsInstalledAfresh) {
   for (const char* Kind : {"another folder", "another bundle"}) {
     SCOPED_TRACE(Kind);
-    MakeReadyWorkFolder(std::string(Kind) == "another folder" ? Root / "elsewhere" : User,
+    MakeReadyWorkFolder(std::string(Kind) == "another folder" ? FRoot / "elsewhere" : FUser,
                         {{"etranger.txt", "not;ours\n"}});
     if (std::string(Kind) == "another bundle") {
       std::string Record = ReadFile(WorkFolder() / "quintabel.install");
       Record.replace(Record.find("bundle ") + 7, 3, "999");
       WriteFile(WorkFolder() / "quintabel.install", Record);
     }
-    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     Control("dict plus.txt deux;two\n");
     ASSERT_EQ(Run({}), 0) << StdErr();
     EXPECT_EQ(Report().All("dict"), std::vector<std::string>{"mots.txt:un;one\\n"});
-    EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+    EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
     ExpectTempClean();
   }
 }
@@ -282,7 +282,7 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
   Small.rlim_cur = 256;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Small), 0);
 #endif
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"sous/dossier.txt", "deux;two\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"sous/dossier.txt", "deux;two\n"}}));
   Control("dictmany e 400\nsubfolder vide\n");
   const int Code = Run({});
 #ifndef _WIN32
@@ -290,9 +290,9 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
 #endif
   ASSERT_EQ(Code, 0) << StdErr();
   EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"mots.txt:un;one\\n", "sous/"}));
-  const fs::path Out = Root / "unpacked";
+  const fs::path Out = FRoot / "unpacked";
   fs::create_directories(Out);
-  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + Sep);
+  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "sous" / "dossier.txt"), "deux;two\n");
   EXPECT_EQ(ReadFile(Out / "e399.txt"), "entry 399\n");
   EXPECT_TRUE(fs::is_directory(Out / "vide"));
@@ -301,23 +301,23 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
 }
 
 TEST_F(LauncherFault, EmptiedDictionaryGivesAnEmptyArchive) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("empty\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  ASSERT_TRUE(fs::is_regular_file(User / "dereroz.zip"));
-  EXPECT_TRUE(ZipEntries(User / "dereroz.zip").empty());
+  ASSERT_TRUE(fs::is_regular_file(FUser / "dereroz.zip"));
+  EXPECT_TRUE(ZipEntries(FUser / "dereroz.zip").empty());
   // Later runs still carry the dictionary back.
   Control("dict neuf.txt quatre;four\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"neuf.txt", "quatre;four\n"}}));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"neuf.txt", "quatre;four\n"}}));
 }
 
 TEST_F(LauncherFault, DamagedUserArchiveStopsTheRunAndStaysUntouched) {
   std::string Archive = MakeZip({{"mots.txt", "maison;house\n"}});
   Archive[30 + 8 + 2] ^= 0x20;  // a byte of the stored data: its CRC no longer matches
-  WriteFile(User / "dereroz.zip", Archive);
+  WriteFile(FUser / "dereroz.zip", Archive);
   Control("pl must not be written\n");
-  const TEntries Before = Snapshot(User);
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   ExpectReport("EZipError: ");
   ExpectReport("mots.txt");
@@ -325,20 +325,20 @@ TEST_F(LauncherFault, DamagedUserArchiveStopsTheRunAndStaysUntouched) {
 }
 
 TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  for (const fs::path& Litter : {User / "dereroz.zip.~0123456789ab", User / "trad_dyn.pl.~00000000cafe",
-                                 Temp / "swipl.home.~abcdef012345"})
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  for (const fs::path& Litter : {FUser / "dereroz.zip.~0123456789ab", FUser / "trad_dyn.pl.~00000000cafe",
+                                 FTemp / "swipl.home.~abcdef012345"})
     WriteFile(Litter, "left by a stopped run");
   // Names that are not the launcher's, and a temporary file still in use.
-  WriteFile(User / "dereroz.zip.~mine", "the user's");
-  WriteFile(User / "trad_dyn.pl.~0123456789abc", "the user's");
-  WriteFile(User / "trad_dyn.pl.~abcdefabcdef", "in use");
-  const intptr_t Held = HoldFile(Text(User / "trad_dyn.pl.~abcdefabcdef"));
+  WriteFile(FUser / "dereroz.zip.~mine", "the user's");
+  WriteFile(FUser / "trad_dyn.pl.~0123456789abc", "the user's");
+  WriteFile(FUser / "trad_dyn.pl.~abcdefabcdef", "in use");
+  const intptr_t Held = HoldFile(Text(FUser / "trad_dyn.pl.~abcdefabcdef"));
   ASSERT_EQ(Run({}), 0) << StdErr();
   ReleaseFile(Held);
-  EXPECT_EQ(Names(User), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~mine", "probe_report.txt",
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~mine", "probe_report.txt",
                                                 "trad_dyn.pl.~0123456789abc", "trad_dyn.pl.~abcdefabcdef"}));
-  EXPECT_TRUE(Names(Temp).empty());
+  EXPECT_TRUE(Names(FTemp).empty());
 }
 
 TEST_F(LauncherFault, RequestsToStopArePassedToTheApplication) {
@@ -347,16 +347,16 @@ TEST_F(LauncherFault, RequestsToStopArePassedToTheApplication) {
 #else
   for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(Signal);
-    fs::remove_all(User);
-    fs::create_directories(User);
-    WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+    fs::remove_all(FUser);
+    fs::create_directories(FUser);
+    WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     Control("dict plus.txt deux;two\nonterm stopped politely\nsignal running\nwait never\n");
-    const intptr_t Child = Start({}, User);
-    ASSERT_TRUE(WaitFor(User / "running"));
+    const intptr_t Child = Start({}, FUser);
+    ASSERT_TRUE(WaitFor(FUser / "running"));
     ASSERT_TRUE(SignalChild(Child, Signal));
     ASSERT_EQ(WaitChild(Child), 0) << StdErr();
-    EXPECT_EQ(ReadFile(User / "trad_dyn.pl"), "stopped politely\n");
-    EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+    EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "stopped politely\n");
+    EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
     ExpectTempClean();
   }
 #endif

@@ -26,11 +26,11 @@ class LauncherTemp : public LauncherRun {
 
 TEST_F(LauncherTemp, AnotherUsersSecondFolderIsLeftAlone) {
   std::string Why;
-  fs::create_directories(Temp / "quintabel");
-  WriteFile(Temp / "quintabel" / "theirs.txt", "not yours");
-  if (!GiveToAnotherUser(Text(Temp / "quintabel"), Why)) GTEST_SKIP() << Why;
+  fs::create_directories(FTemp / "quintabel");
+  WriteFile(FTemp / "quintabel" / "theirs.txt", "not yours");
+  if (!GiveToAnotherUser(Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
   ASSERT_EQ(Run({}), 0) << StdErr();
-  EXPECT_EQ(ReadFile(Temp / "quintabel" / "theirs.txt"), "not yours");
+  EXPECT_EQ(ReadFile(FTemp / "quintabel" / "theirs.txt"), "not yours");
   EXPECT_FALSE(fs::exists(WorkFolder()));
 }
 
@@ -38,80 +38,80 @@ TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
   std::string Why;
   // A ready-looking work folder planted by someone else, naming this user
   // folder in its record.
-  MakeReadyWorkFolder(User, {{"planted.txt", "theirs;theirs\n"}});
+  MakeReadyWorkFolder(FUser, {{"planted.txt", "theirs;theirs\n"}});
   if (!GiveToAnotherUser(Text(WorkFolder()), Why)) GTEST_SKIP() << Why;
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  const TEntries Before = Snapshot(User);
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   ExpectReport("EInOutError: Unsafe work folder \"" + Text(WorkFolder()) + Sep + "\"");
   // Their program never ran, nothing of theirs reached the user, and their
   // folder is still theirs.
-  EXPECT_EQ(Snapshot(User), Before);
+  EXPECT_EQ(Snapshot(FUser), Before);
   EXPECT_TRUE(fs::exists(WorkFolder() / "dereroz" / "planted.txt"));
 }
 
 TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
-  WriteFile(Root / "victim.txt", "the victim's own words\n");
+  WriteFile(FRoot / "victim.txt", "the victim's own words\n");
   std::string Why;
-  if (!qbtest::MakeFileLink(Text(Root / "victim.txt"), Text(Temp / "swipl.home"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFileLink(Text(FRoot / "victim.txt"), Text(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
   Control("pl must not be written\n");
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(Temp / "swipl.home") + "\": a link, which is not followed");
-  EXPECT_EQ(ReadFile(Root / "victim.txt"), "the victim's own words\n");
-  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") + "\": a link, which is not followed");
+  EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");
+  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
   EXPECT_FALSE(fs::exists(WorkFolder()));
 }
 
 TEST_F(LauncherTemp, MarkerThatIsAHardLinkIsReplacedNotWrittenInto) {
-  WriteFile(Root / "victim.txt", "the victim's own words\n");
+  WriteFile(FRoot / "victim.txt", "the victim's own words\n");
   std::error_code Error;
-  fs::create_hard_link(Root / "victim.txt", Temp / "swipl.home", Error);
+  fs::create_hard_link(FRoot / "victim.txt", FTemp / "swipl.home", Error);
   if (Error) GTEST_SKIP() << "no hard links here";
   Control("signal running\nwait go\n");
-  const intptr_t Child = Start({}, User);
-  ASSERT_TRUE(WaitFor(User / "running"));
+  const intptr_t Child = Start({}, FUser);
+  ASSERT_TRUE(WaitFor(FUser / "running"));
   // While the application runs, the marker is the bundle's.
-  EXPECT_EQ(ReadFile(Temp / "swipl.home"), "probe runtime marker\n");
-  WriteFile(User / "go", "");
+  EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "probe runtime marker\n");
+  WriteFile(FUser / "go", "");
   ASSERT_EQ(WaitChild(Child), 0) << StdErr();
-  EXPECT_EQ(ReadFile(Root / "victim.txt"), "the victim's own words\n");
+  EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");
   ExpectTempClean();
 }
 
 TEST_F(LauncherTemp, MarkerOfAnotherUserStopsTheRun) {
   std::string Why;
-  WriteFile(Temp / "swipl.home", "their runtime\n");
-  if (!GiveToAnotherUser(Text(Temp / "swipl.home"), Why)) GTEST_SKIP() << Why;
+  WriteFile(FTemp / "swipl.home", "their runtime\n");
+  if (!GiveToAnotherUser(Text(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(Temp / "swipl.home") + "\": owned by another user");
-  EXPECT_EQ(ReadFile(Temp / "swipl.home"), "their runtime\n");
-  EXPECT_FALSE(fs::exists(User / "probe_report.txt"));
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") + "\": owned by another user");
+  EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "their runtime\n");
+  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
 }
 
 TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
-  fs::path Fallback = Root / "platform-temp";
+  fs::path Fallback = FRoot / "platform-temp";
   fs::create_directories(Fallback);
   // What a relative TEMP would have put at risk: the user's own folders of
   // those names.
-  fs::create_directories(User / "quintabel");
-  WriteFile(User / "quintabel" / "keep.txt", "the user's\n");
-  fs::create_directories(User / "quintabel5");
-  WriteFile(User / "quintabel5" / "keep.txt", "the user's\n");
-  Environment.Set = {{"TEMP", "."}, {"TMP", "."}, {"TMPDIR", Text(Fallback)}};
+  fs::create_directories(FUser / "quintabel");
+  WriteFile(FUser / "quintabel" / "keep.txt", "the user's\n");
+  fs::create_directories(FUser / "quintabel5");
+  WriteFile(FUser / "quintabel5" / "keep.txt", "the user's\n");
+  FEnvironment.Set = {{"TEMP", "."}, {"TMP", "."}, {"TMPDIR", Text(Fallback)}};
   ASSERT_EQ(Run({}), 0) << StdErr();
   const std::string Self = Report().One("self");
-  EXPECT_NE(Self.rfind(Text(User), 0), 0u) << Self;
-  const std::string Expected = FallbackTempFolder(Environment);
+  EXPECT_NE(Self.rfind(Text(FUser), 0), 0u) << Self;
+  const std::string Expected = FallbackTempFolder(FEnvironment);
   if (!Expected.empty()) {
     EXPECT_EQ(Self, Expected + "quintabel5");
   }
-  EXPECT_EQ(ReadFile(User / "quintabel" / "keep.txt"), "the user's\n");
-  EXPECT_EQ(ReadFile(User / "quintabel5" / "keep.txt"), "the user's\n");
+  EXPECT_EQ(ReadFile(FUser / "quintabel" / "keep.txt"), "the user's\n");
+  EXPECT_EQ(ReadFile(FUser / "quintabel5" / "keep.txt"), "the user's\n");
   EXPECT_FALSE(fs::exists(U8(Self)));
 }
 
 TEST_F(LauncherTemp, LaunchFromInsideAFolderTheCleanUpDeletesStopsAtOnce) {
-  for (const fs::path& Inside : {WorkFolder() / "sub", Temp / "quintabel" / "deeper" / "still"}) {
+  for (const fs::path& Inside : {WorkFolder() / "sub", FTemp / "quintabel" / "deeper" / "still"}) {
     SCOPED_TRACE(Text(Inside));
     fs::create_directories(Inside);
     WriteFile(Inside / "trad_dyn.pl", "output the user keeps here\n");
@@ -120,8 +120,8 @@ TEST_F(LauncherTemp, LaunchFromInsideAFolderTheCleanUpDeletesStopsAtOnce) {
     ExpectReport("EInOutError: Cannot run from \"" + Text(Inside) + Sep + "\": it lies inside \"");
     EXPECT_EQ(ReadFile(Inside / "trad_dyn.pl"), "output the user keeps here\n");
     EXPECT_FALSE(fs::exists(Inside / "probe_report.txt"));
-    fs::remove_all(Temp / "quintabel5");
-    fs::remove_all(Temp / "quintabel");
+    fs::remove_all(FTemp / "quintabel5");
+    fs::remove_all(FTemp / "quintabel");
   }
 }
 
@@ -129,10 +129,10 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
 #ifdef _WIN32
   GTEST_SKIP() << "a current folder cannot be removed on Windows";
 #else
-  const fs::path Gone = Root / "gone";
+  const fs::path Gone = FRoot / "gone";
   fs::create_directories(Gone);
   const intptr_t Child = StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)},
-                                    Text(Gone), Environment, Text(Root / "stderr.txt"));
+                                    Text(Gone), FEnvironment, Text(FRoot / "stderr.txt"));
   EXPECT_EQ(WaitChild(Child), 217);
   ExpectReport("EInOutError: The current folder cannot be read: not found");
   EXPECT_FALSE(fs::exists(WorkFolder()));
@@ -141,16 +141,16 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
 }
 
 TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
-  Temp = Root / U8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xC5\x81\xC3\xB3\x64\xC5\xBA");  // 日本語-Łódź
-  fs::create_directories(Temp);
-  Environment.Set = {{"TEMP", Text(Temp)}, {"TMP", Text(Temp)}};
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  FTemp = FRoot / U8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xC5\x81\xC3\xB3\x64\xC5\xBA");  // 日本語-Łódź
+  fs::create_directories(FTemp);
+  FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("dict plus.txt deux;two\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
   EXPECT_EQ(Report().One("self"), Text(WorkFolder()));
-  EXPECT_EQ(ZipEntries(User / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
   ExpectTempClean();
-  EXPECT_TRUE(Names(Temp).empty());
+  EXPECT_TRUE(Names(FTemp).empty());
 }
 
 #ifndef _WIN32
@@ -158,7 +158,7 @@ TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
 // down.
 std::string DeepDictionary(int Depth) {
   std::string Name;
-  for (int i = 0; i < Depth; ++i) Name += std::string(199, 'd') + std::to_string(i % 10) + "/";
+  for (int I = 0; I < Depth; ++I) Name += std::string(199, 'd') + std::to_string(I % 10) + "/";
   return MakeZip({{"mots.txt", "un;one\n"}, {Name + "loin.txt", "far;away\n"}});
 }
 #endif
@@ -168,14 +168,14 @@ TEST_F(LauncherTemp, DictionaryDeeperThanThePathLimitFailsCleanlyAndBlocksNothin
   GTEST_SKIP() << "the POSIX limit of 4,095 bytes";
 #else
   // About 4,200 bytes below the dictionary folder: past the limit.
-  WriteFile(User / "dereroz.zip", DeepDictionary(21));
-  const TEntries Before = Snapshot(User);
+  WriteFile(FUser / "dereroz.zip", DeepDictionary(21));
+  const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   ExpectReport("Unable to create file");
-  EXPECT_EQ(Snapshot(User), Before);
+  EXPECT_EQ(Snapshot(FUser), Before);
   EXPECT_FALSE(fs::exists(WorkFolder()));
   // The next run is not held up by anything the failed one left.
-  WriteFile(User / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   ASSERT_EQ(Run({}), 0) << StdErr();
   ExpectTempClean();
 #endif
@@ -187,12 +187,12 @@ TEST_F(LauncherTemp, DictionaryJustWithinThePathLimitGoesBackAndIsCleanedUp) {
 #else
   const size_t Prefix = Text(WorkFolder() / "dereroz").size() + 1;
   const int Depth = static_cast<int>((4000 - Prefix) / 200);
-  WriteFile(User / "dereroz.zip", DeepDictionary(Depth));
+  WriteFile(FUser / "dereroz.zip", DeepDictionary(Depth));
   Control("dict plus.txt deux;two\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  fs::path Out = Root / "unpacked";
+  fs::path Out = FRoot / "unpacked";
   fs::create_directories(Out);
-  ExtractArchive(Text(User / "dereroz.zip"), Text(Out) + Sep);
+  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "plus.txt"), "deux;two\n");
   ExpectTempClean();
 #endif

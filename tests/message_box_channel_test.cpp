@@ -17,15 +17,15 @@ void RecordBox(const char* Text, size_t Length) {
 }
 
 std::string Numbered(size_t Length) {
-  std::string text;
-  for (int i = 0; text.size() < Length; ++i) text += "<" + std::to_string(i) + ">";
-  return text.substr(0, Length);
+  std::string Text;
+  for (int I = 0; Text.size() < Length; ++I) Text += "<" + std::to_string(I) + ">";
+  return Text.substr(0, Length);
 }
 
 std::string Joined() {
-  std::string all;
-  for (const std::string& box : Boxes) all += box;
-  return all;
+  std::string All;
+  for (const std::string& Box : Boxes) All += Box;
+  return All;
 }
 
 class MessageBoxBufferTest : public ::testing::Test {
@@ -34,65 +34,65 @@ class MessageBoxBufferTest : public ::testing::Test {
     Boxes.clear();
     TextWasTerminated = true;
   }
-  TMessageBoxBuffer Buffer{RecordBox};
+  TMessageBoxBuffer FBuffer{RecordBox};
 };
 
 }  // namespace
 
 TEST_F(MessageBoxBufferTest, ShortTextWaitsInTheBuffer) {
-  Buffer.Append("abc\r\n", 5);
+  FBuffer.Append("abc\r\n", 5);
   EXPECT_TRUE(Boxes.empty());
-  EXPECT_EQ(Buffer.Fill(), 5u);
-  EXPECT_STREQ(Buffer.Text(), "abc\r\n");
+  EXPECT_EQ(FBuffer.Fill(), 5u);
+  EXPECT_STREQ(FBuffer.Text(), "abc\r\n");
 }
 
 TEST_F(MessageBoxBufferTest, ShowAndEmptyShowsHeldText) {
-  Buffer.Append("abc", 3);
-  Buffer.ShowAndEmpty();
+  FBuffer.Append("abc", 3);
+  FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], "abc");
-  EXPECT_EQ(Buffer.Fill(), 0u);
-  Buffer.ShowAndEmpty();  // nothing held: no box
+  EXPECT_EQ(FBuffer.Fill(), 0u);
+  FBuffer.ShowAndEmpty();  // nothing held: no box
   EXPECT_EQ(Boxes.size(), 1u);
 }
 
 TEST_F(MessageBoxBufferTest, FullBufferIsShownAtOnce) {
-  std::string text = Numbered(1024);
-  Buffer.Append(text.data(), text.size());
+  std::string Text = Numbered(1024);
+  FBuffer.Append(Text.data(), Text.size());
   ASSERT_EQ(Boxes.size(), 1u);
-  EXPECT_EQ(Boxes[0], text);
-  EXPECT_EQ(Buffer.Fill(), 0u);
+  EXPECT_EQ(Boxes[0], Text);
+  EXPECT_EQ(FBuffer.Fill(), 0u);
 }
 
 TEST_F(MessageBoxBufferTest, OneLessThanFullIsNotShown) {
-  std::string text = Numbered(1023);
-  Buffer.Append(text.data(), text.size());
+  std::string Text = Numbered(1023);
+  FBuffer.Append(Text.data(), Text.size());
   EXPECT_TRUE(Boxes.empty());
-  Buffer.Append("x", 1);
+  FBuffer.Append("x", 1);
   ASSERT_EQ(Boxes.size(), 1u);
-  EXPECT_EQ(Boxes[0], text + "x");
+  EXPECT_EQ(Boxes[0], Text + "x");
 }
 
 TEST_F(MessageBoxBufferTest, RestOfALineContinuesInTheEmptiedBuffer) {
-  std::string first = Numbered(1000);
-  std::string second(100, 'y');
-  Buffer.Append(first.data(), first.size());
-  Buffer.Append(second.data(), second.size());
+  std::string First = Numbered(1000);
+  std::string Second(100, 'y');
+  FBuffer.Append(First.data(), First.size());
+  FBuffer.Append(Second.data(), Second.size());
   ASSERT_EQ(Boxes.size(), 1u);
-  EXPECT_EQ(Boxes[0], first + std::string(24, 'y'));
-  EXPECT_EQ(Buffer.Fill(), 76u);
-  EXPECT_EQ(std::string(Buffer.Text()), std::string(76, 'y'));
+  EXPECT_EQ(Boxes[0], First + std::string(24, 'y'));
+  EXPECT_EQ(FBuffer.Fill(), 76u);
+  EXPECT_EQ(std::string(FBuffer.Text()), std::string(76, 'y'));
 }
 
 TEST_F(MessageBoxBufferTest, LongTextArrivesInOrderWithNothingLostOrRepeated) {
-  std::string text = Numbered(3000);
-  Buffer.Append(text.data(), text.size());
-  Buffer.ShowAndEmpty();
+  std::string Text = Numbered(3000);
+  FBuffer.Append(Text.data(), Text.size());
+  FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 3u);
   EXPECT_EQ(Boxes[0].size(), 1024u);
   EXPECT_EQ(Boxes[1].size(), 1024u);
   EXPECT_EQ(Boxes[2].size(), 3000u - 2048u);
-  EXPECT_EQ(Joined(), text);
+  EXPECT_EQ(Joined(), Text);
   EXPECT_TRUE(TextWasTerminated);
 }
 
@@ -105,8 +105,8 @@ TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox)
       SCOPED_TRACE(Character.size() * 10 + Before);
       Boxes.clear();
       const std::string Text = std::string(MessageBoxBufferSize - Before, 'a') + Character + "z";
-      Buffer.Append(Text.data(), Text.size());
-      Buffer.ShowAndEmpty();
+      FBuffer.Append(Text.data(), Text.size());
+      FBuffer.ShowAndEmpty();
       ASSERT_EQ(Boxes.size(), 2u);
       EXPECT_EQ(Boxes[0], std::string(MessageBoxBufferSize - Before, 'a'));
       EXPECT_EQ(Boxes[1], Character + "z");
@@ -117,98 +117,98 @@ TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox)
 
 TEST_F(MessageBoxBufferTest, WholeCharacterAtTheBufferEndStaysInItsBox) {
   const std::string Text = std::string(MessageBoxBufferSize - 3, 'a') + "\xE6\x97\xA5" + "z";
-  Buffer.Append(Text.data(), Text.size());
-  Buffer.ShowAndEmpty();
+  FBuffer.Append(Text.data(), Text.size());
+  FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 2u);
   EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
   EXPECT_EQ(Boxes[1], "z");
   // Bytes that are no UTF-8 are split where the buffer ends.
   Boxes.clear();
   const std::string Raw = std::string(MessageBoxBufferSize - 1, 'a') + "\xFF\xFE";
-  Buffer.Append(Raw.data(), Raw.size());
-  Buffer.ShowAndEmpty();
+  FBuffer.Append(Raw.data(), Raw.size());
+  FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 2u);
   EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
   EXPECT_EQ(Boxes[1], "\xFE");
 }
 
 TEST_F(MessageBoxBufferTest, ManyLinesAcrossSeveralBoxes) {
-  std::string all;
-  for (int i = 0; i < 300; ++i) {
-    std::string line = "line " + std::to_string(i) + "\r\n";
-    Buffer.Append(line.data(), line.size());
-    all += line;
+  std::string All;
+  for (int I = 0; I < 300; ++I) {
+    std::string Line = "line " + std::to_string(I) + "\r\n";
+    FBuffer.Append(Line.data(), Line.size());
+    All += Line;
   }
-  Buffer.ShowAndEmpty();
+  FBuffer.ShowAndEmpty();
   ASSERT_GE(Boxes.size(), 3u);
-  for (size_t i = 0; i + 1 < Boxes.size(); ++i) EXPECT_EQ(Boxes[i].size(), 1024u);
-  EXPECT_EQ(Joined(), all);
+  for (size_t I = 0; I + 1 < Boxes.size(); ++I) EXPECT_EQ(Boxes[I].size(), 1024u);
+  EXPECT_EQ(Joined(), All);
 }
 
 TEST_F(MessageBoxBufferTest, ChannelAppendsOnlyCompleteLines) {
-  TMessageBoxChannel channel(Buffer);
-  channel.Write("abc");
-  EXPECT_EQ(Buffer.Fill(), 0u);
-  channel.Write("def\r\nghi");
-  EXPECT_STREQ(Buffer.Text(), "abcdef\r\n");
-  channel.Flush();
-  EXPECT_STREQ(Buffer.Text(), "abcdef\r\nghi");
+  TMessageBoxChannel Channel(FBuffer);
+  Channel.Write("abc");
+  EXPECT_EQ(FBuffer.Fill(), 0u);
+  Channel.Write("def\r\nghi");
+  EXPECT_STREQ(FBuffer.Text(), "abcdef\r\n");
+  Channel.Flush();
+  EXPECT_STREQ(FBuffer.Text(), "abcdef\r\nghi");
   EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(MessageBoxBufferTest, ClosingAChannelShowsItsText) {
-  TMessageBoxChannel channel(Buffer);
-  channel.Write("one\r\ntwo");
-  channel.Close();
+  TMessageBoxChannel Channel(FBuffer);
+  Channel.Write("one\r\ntwo");
+  Channel.Close();
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], "one\r\ntwo");
-  EXPECT_FALSE(channel.IsOpen());
-  channel.Write("late\r\n");  // ignored once closed
-  channel.Close();
-  EXPECT_EQ(Buffer.Fill(), 0u);
+  EXPECT_FALSE(Channel.IsOpen());
+  Channel.Write("late\r\n");  // ignored once closed
+  Channel.Close();
+  EXPECT_EQ(FBuffer.Fill(), 0u);
   EXPECT_EQ(Boxes.size(), 1u);
-  channel.Reopen();
-  channel.Write("again\n");
-  EXPECT_STREQ(Buffer.Text(), "again\n");
+  Channel.Reopen();
+  Channel.Write("again\n");
+  EXPECT_STREQ(FBuffer.Text(), "again\n");
 }
 
 TEST_F(MessageBoxBufferTest, ClosingAnEmptyChannelShowsNothing) {
-  TMessageBoxChannel channel(Buffer);
-  channel.Close();
+  TMessageBoxChannel Channel(FBuffer);
+  Channel.Close();
   EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(MessageBoxBufferTest, TwoChannelsShareOneBufferLineByLine) {
-  TMessageBoxChannel out(Buffer);
-  TMessageBoxChannel err(Buffer);
-  out.Write("o1\n");
-  err.Write("e1\n");
-  out.Write("o2 begins ");
-  err.Write("e2\n");  // a line of the other channel does not split o2
-  out.Write("and ends\n");
-  EXPECT_STREQ(Buffer.Text(), "o1\ne1\ne2\no2 begins and ends\n");
-  err.Close();  // shows the shared text
+  TMessageBoxChannel Out(FBuffer);
+  TMessageBoxChannel Err(FBuffer);
+  Out.Write("o1\n");
+  Err.Write("e1\n");
+  Out.Write("o2 begins ");
+  Err.Write("e2\n");  // a line of the other channel does not split o2
+  Out.Write("and ends\n");
+  EXPECT_STREQ(FBuffer.Text(), "o1\ne1\ne2\no2 begins and ends\n");
+  Err.Close();  // shows the shared text
   ASSERT_EQ(Boxes.size(), 1u);
-  out.Close();  // nothing left
+  Out.Close();  // nothing left
   EXPECT_EQ(Boxes.size(), 1u);
 }
 
 TEST_F(MessageBoxBufferTest, LongLineThroughAChannel) {
-  TMessageBoxChannel channel(Buffer);
-  std::string line = Numbered(2500) + "\r\n";
-  channel.Write(line);
+  TMessageBoxChannel Channel(FBuffer);
+  std::string Line = Numbered(2500) + "\r\n";
+  Channel.Write(Line);
   EXPECT_EQ(Boxes.size(), 2u);
-  channel.Close();
+  Channel.Close();
   ASSERT_EQ(Boxes.size(), 3u);
-  EXPECT_EQ(Joined(), line);
+  EXPECT_EQ(Joined(), Line);
 }
 
 TEST(SharedMessageBoxBuffer, SinkReplacesThePlatformBox) {
   Boxes.clear();
   SetMessageBoxSink(RecordBox);
-  TMessageBoxBuffer& shared = SharedMessageBoxBuffer();
-  shared.Append("shared\r\n", 8);
-  shared.ShowAndEmpty();
+  TMessageBoxBuffer& Shared = SharedMessageBoxBuffer();
+  Shared.Append("shared\r\n", 8);
+  Shared.ShowAndEmpty();
   SetMessageBoxSink(nullptr);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], "shared\r\n");

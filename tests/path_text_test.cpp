@@ -171,19 +171,19 @@ TEST(CleanPath, NamesOutsideAsciiSurvive) {
 // Device names
 
 TEST(DeviceNames, WindowsFormsInAnyCaseWithExtensionsAndTrailingDotsOrSpaces) {
-  for (const char* name :
+  for (const char* Name :
        {"CON", "con", "Prn", "aux", "NUL", "nul.txt", "Com1.tar.gz", "COM0", "com9", "LPT0", "lpt5.x",
         "CONIN$", "conout$", "Conout$.log", "nul.", "nul...", "nul   ", "nul . .", "con .txt", "nul:x",
         "COM\xc2\xb9", "lpt\xc2\xb2.txt", "com\xc2\xb3"}) {
-    EXPECT_TRUE(HasWindowsDeviceForm(name)) << name;
+    EXPECT_TRUE(HasWindowsDeviceForm(Name)) << Name;
   }
 }
 
 TEST(DeviceNames, OtherNamesAreNotDevices) {
-  for (const char* name : {"", "CO", "console", "nul_", "xnul", "nulx.txt", "com", "com10", "lpt",
+  for (const char* Name : {"", "CO", "console", "nul_", "xnul", "nulx.txt", "com", "com10", "lpt",
                            "comx", "conin", "conout", "con$", "COM\xc2\xb4", "COM\xc2", "LPT\xc2\xb9\xc2\xb9",
                            ".nul", "a.nul", "cons.txt"}) {
-    EXPECT_FALSE(HasWindowsDeviceForm(name)) << name;
+    EXPECT_FALSE(HasWindowsDeviceForm(Name)) << Name;
   }
 }
 

@@ -20,16 +20,16 @@
 namespace {
 
 bool WriteText(const char* File, const std::string& Text) {
-  FILE* f = std::fopen(File, "wb");
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(Text.data(), 1, Text.size(), f) == Text.size();
-  return std::fclose(f) == 0 && ok;
+  FILE* F = std::fopen(File, "wb");
+  if (F == nullptr) return false;
+  bool Ok = std::fwrite(Text.data(), 1, Text.size(), F) == Text.size();
+  return std::fclose(F) == 0 && Ok;
 }
 
 void CopyInput() {
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0) std::fwrite(buf, 1, n, stdout);
+  char Buf[4096];
+  size_t N;
+  while ((N = std::fread(Buf, 1, sizeof Buf, stdin)) > 0) std::fwrite(Buf, 1, N, stdout);
   std::fflush(stdout);
 }
 
@@ -37,36 +37,36 @@ void CopyInput() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return 100;
-  std::string cmd = argv[1];
-  if (cmd == "exit" && argc == 3) return std::atoi(argv[2]);
-  if (cmd == "args" && argc >= 3) {
-    std::string text;
-    for (int i = 3; i < argc; ++i) text += std::string("[") + argv[i] + "]\n";
-    return WriteText(argv[2], text) ? 0 : 101;
+  std::string Cmd = argv[1];
+  if (Cmd == "exit" && argc == 3) return std::atoi(argv[2]);
+  if (Cmd == "args" && argc >= 3) {
+    std::string Text;
+    for (int I = 3; I < argc; ++I) Text += std::string("[") + argv[I] + "]\n";
+    return WriteText(argv[2], Text) ? 0 : 101;
   }
-  if (cmd == "cwd" && argc == 3) {
+  if (Cmd == "cwd" && argc == 3) {
     return WriteText(argv[2], std::filesystem::current_path().string()) ? 0 : 101;
   }
-  if (cmd == "env" && argc == 4) {
-    const char* v = std::getenv(argv[2]);
-    return WriteText(argv[3], v != nullptr ? v : "(unset)") ? 0 : 101;
+  if (Cmd == "env" && argc == 4) {
+    const char* V = std::getenv(argv[2]);
+    return WriteText(argv[3], V != nullptr ? V : "(unset)") ? 0 : 101;
   }
-  if (cmd == "sleep" && argc == 3) {
+  if (Cmd == "sleep" && argc == 3) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
     return 0;
   }
-  if (cmd == "echo" && argc == 2) {
+  if (Cmd == "echo" && argc == 2) {
     CopyInput();
     return 0;
   }
-  if (cmd == "echoerr" && argc == 2) {
+  if (Cmd == "echoerr" && argc == 2) {
     CopyInput();
     std::fputs("[err]", stderr);
     std::fflush(stderr);
     return 0;
   }
-  if (cmd == "waitfile" && argc == 4) {
-    for (int i = 0; i < 6000; ++i) {
+  if (Cmd == "waitfile" && argc == 4) {
+    for (int I = 0; I < 6000; ++I) {
       if (std::filesystem::exists(argv[2])) return WriteText(argv[3], "done") ? 0 : 101;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -16,47 +16,47 @@ using qbtest::WriteFile;
 
 namespace {
 
-const std::string kChild = QB_PROCESS_CHILD;
+const std::string Child = QB_PROCESS_CHILD;
 
 // What differs between the two platforms' process creation.
 #ifdef _WIN32
-constexpr uint32_t kTerminatedExitCode = 7;  // the code given to Terminate
-constexpr int kNotExecutableError = 193;     // ERROR_BAD_EXE_FORMAT
-constexpr int kNotAProgramError = 193;       // ERROR_BAD_EXE_FORMAT
-constexpr int kBadFolderError = 267;         // ERROR_DIRECTORY
-const char* const kEmptyParameterLines = "[first]\n[a b]\n[last]\n";  // only a space is left
+constexpr uint32_t TerminatedExitCode = 7;  // the code given to Terminate
+constexpr int NotExecutableError = 193;     // ERROR_BAD_EXE_FORMAT
+constexpr int NotAProgramError = 193;       // ERROR_BAD_EXE_FORMAT
+constexpr int BadFolderError = 267;         // ERROR_DIRECTORY
+const char* const EmptyParameterLines = "[first]\n[a b]\n[last]\n";  // only a space is left
 void SetVariable(const char* Assignment) { _putenv(Assignment); }
 #else
-constexpr uint32_t kTerminatedExitCode = 128 + 9;  // ended by SIGKILL
-constexpr int kNotExecutableError = 13;            // EACCES
-constexpr int kNotAProgramError = 8;               // ENOEXEC
-constexpr int kBadFolderError = 2;                 // ENOENT
-const char* const kEmptyParameterLines = "[first]\n[a b]\n[]\n[last]\n";
+constexpr uint32_t TerminatedExitCode = 128 + 9;  // ended by SIGKILL
+constexpr int NotExecutableError = 13;            // EACCES
+constexpr int NotAProgramError = 8;               // ENOEXEC
+constexpr int BadFolderError = 2;                 // ENOENT
+const char* const EmptyParameterLines = "[first]\n[a b]\n[]\n[last]\n";
 void SetVariable(const char* Assignment) { putenv(const_cast<char*>(Assignment)); }
 #endif
 
 // A scratch folder of its own for each test.
 class ProcessTest : public ::testing::Test {
  protected:
-  std::string PathOf(const std::string& Name) const { return Scratch.Path(Name); }
+  std::string PathOf(const std::string& Name) const { return FScratch.Path(Name); }
   static std::string ReadAll(TStream& S) {
-    std::string out;
-    char buf[256];
-    int32_t n;
-    while ((n = S.Read(buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    return out;
+    std::string Out;
+    char Buf[256];
+    int32_t N;
+    while ((N = S.Read(Buf, sizeof Buf)) > 0) Out.append(Buf, static_cast<size_t>(N));
+    return Out;
   }
   // The failure message Execute raised, or "" when it raised none.
   static std::string ExecuteFailure(TProcess& P) {
     try {
       P.Execute();
-    } catch (const EProcess& e) {
-      return e.Message();
+    } catch (const EProcess& E) {
+      return E.Message();
     }
     return "";
   }
-  qbtest::TScratchFolder Scratch;
-  const fsys::path& Dir = Scratch.Root();
+  qbtest::TScratchFolder FScratch;
+  const fsys::path& FDir = FScratch.Root();
 };
 
 // --- Quoting, command lines and word cutting -----------------------------
@@ -72,47 +72,47 @@ TEST(ProcessQuoting, QuotesOnlyWordsWithASpaceAndNoDoubleQuote) {
 }
 
 TEST(ProcessCommandLine, LauncherPathWithEmptyParameterEndsInOneSpace) {
-  TProcess p;
-  p.Parameters.push_back("");
-  p.Executable = "\"C:\\Users\\A B\\Temp\\quintabel5\\quintabel.exe\"";
-  EXPECT_EQ(p.BuildCommandLine(), "\"C:\\Users\\A B\\Temp\\quintabel5\\quintabel.exe\" ");
-  EXPECT_EQ(p.ModuleName(), "");
+  TProcess P;
+  P.Parameters.push_back("");
+  P.Executable = "\"C:\\Users\\A B\\Temp\\quintabel5\\quintabel.exe\"";
+  EXPECT_EQ(P.BuildCommandLine(), "\"C:\\Users\\A B\\Temp\\quintabel5\\quintabel.exe\" ");
+  EXPECT_EQ(P.ModuleName(), "");
 }
 
 TEST(ProcessCommandLine, ParametersAreQuotedOneByOne) {
-  TProcess p;
-  p.Executable = "C:\\Program Files\\q.exe";
-  p.Parameters = {"one", "two words", "has \"quote\" inside", ""};
-  EXPECT_EQ(p.BuildCommandLine(),
+  TProcess P;
+  P.Executable = "C:\\Program Files\\q.exe";
+  P.Parameters = {"one", "two words", "has \"quote\" inside", ""};
+  EXPECT_EQ(P.BuildCommandLine(),
             "\"C:\\Program Files\\q.exe\" one \"two words\" has \"quote\" inside ");
 }
 
 TEST(ProcessCommandLine, CommandLineIsHandedOverUnchanged) {
-  TProcess p;
-  p.SetCommandLine("prog  'x y'   \"z w\"");
-  p.Executable = "other";
-  p.Parameters = {"ignored"};
-  EXPECT_EQ(p.BuildCommandLine(), "prog  'x y'   \"z w\"");
-  EXPECT_EQ(p.ModuleName(), "");
-  p.ApplicationName = "C:\\app.exe";
-  EXPECT_EQ(p.ModuleName(), "C:\\app.exe");
-  EXPECT_EQ(p.BuildCommandLine(), "prog  'x y'   \"z w\"");
+  TProcess P;
+  P.SetCommandLine("prog  'x y'   \"z w\"");
+  P.Executable = "other";
+  P.Parameters = {"ignored"};
+  EXPECT_EQ(P.BuildCommandLine(), "prog  'x y'   \"z w\"");
+  EXPECT_EQ(P.ModuleName(), "");
+  P.ApplicationName = "C:\\app.exe";
+  EXPECT_EQ(P.ModuleName(), "C:\\app.exe");
+  EXPECT_EQ(P.BuildCommandLine(), "prog  'x y'   \"z w\"");
 }
 
 TEST(ProcessCommandLine, ApplicationNameWithEmptyCommandLine) {
-  TProcess p;
-  p.ApplicationName = "C:\\app.exe";
-  p.Executable = "x";
-  EXPECT_EQ(p.BuildCommandLine(), "");
+  TProcess P;
+  P.ApplicationName = "C:\\app.exe";
+  P.Executable = "x";
+  EXPECT_EQ(P.BuildCommandLine(), "");
 }
 
 TEST(ProcessSplit, QuotedStretchesLoseTheirEnclosingQuotes) {
-  TProcess p;
-  p.SetCommandLine("prog 'single quoted' \"double quoted\"");
-  EXPECT_EQ(p.Executable, "prog");
-  ASSERT_EQ(p.Parameters.size(), 2u);
-  EXPECT_EQ(p.Parameters[0], "single quoted");
-  EXPECT_EQ(p.Parameters[1], "double quoted");
+  TProcess P;
+  P.SetCommandLine("prog 'single quoted' \"double quoted\"");
+  EXPECT_EQ(P.Executable, "prog");
+  ASSERT_EQ(P.Parameters.size(), 2u);
+  EXPECT_EQ(P.Parameters[0], "single quoted");
+  EXPECT_EQ(P.Parameters[1], "double quoted");
 }
 
 TEST(ProcessSplit, StretchAfterOtherCharactersKeepsItsQuotes) {
@@ -140,550 +140,550 @@ TEST(ProcessSplit, UnclosedQuoteRunsToTheEnd) {
 }
 
 TEST(ProcessSplit, NoWordKeepsExecutableAndClearsParameters) {
-  TProcess p;
-  p.Executable = "keep";
-  p.Parameters = {"old"};
-  p.SetCommandLine("  '' \"");
-  EXPECT_EQ(p.Executable, "keep");
-  EXPECT_TRUE(p.Parameters.empty());
-  EXPECT_EQ(p.CommandLine(), "  '' \"");
+  TProcess P;
+  P.Executable = "keep";
+  P.Parameters = {"old"};
+  P.SetCommandLine("  '' \"");
+  EXPECT_EQ(P.Executable, "keep");
+  EXPECT_TRUE(P.Parameters.empty());
+  EXPECT_EQ(P.CommandLine(), "  '' \"");
 }
 
 TEST(ProcessSplit, SameTextIsNotSplitAgainAndLoadingOnlyStores) {
-  TProcess p;
-  p.SetCommandLine("a b");
-  p.Parameters = {"changed"};
-  p.SetCommandLine("a b");
-  EXPECT_EQ(p.Parameters, (TStringList{"changed"}));
-  p.Loading = true;
-  p.SetCommandLine("c d");
-  EXPECT_EQ(p.CommandLine(), "c d");
-  EXPECT_EQ(p.Executable, "a");
-  EXPECT_EQ(p.Parameters, (TStringList{"changed"}));
+  TProcess P;
+  P.SetCommandLine("a b");
+  P.Parameters = {"changed"};
+  P.SetCommandLine("a b");
+  EXPECT_EQ(P.Parameters, (TStringList{"changed"}));
+  P.Loading = true;
+  P.SetCommandLine("c d");
+  EXPECT_EQ(P.CommandLine(), "c d");
+  EXPECT_EQ(P.Executable, "a");
+  EXPECT_EQ(P.Parameters, (TStringList{"changed"}));
 }
 
 // --- Property rules and start-up flags -------------------------------------
 
 TEST(ProcessProperties, RunSuspendedRemovesWaitOnExit) {
-  TProcess p;
-  p.SetOptions({poRunSuspended, poWaitOnExit});
-  EXPECT_EQ(p.Options(), TProcessOptions{poRunSuspended});
-  p.SetOptions(p.Options() + poWaitOnExit);
-  EXPECT_FALSE(p.Options().Contains(poWaitOnExit));
-  p.SetOptions({poWaitOnExit});
-  EXPECT_TRUE(p.Options().Contains(poWaitOnExit));
+  TProcess P;
+  P.SetOptions({poRunSuspended, poWaitOnExit});
+  EXPECT_EQ(P.Options(), TProcessOptions{poRunSuspended});
+  P.SetOptions(P.Options() + poWaitOnExit);
+  EXPECT_FALSE(P.Options().Contains(poWaitOnExit));
+  P.SetOptions({poWaitOnExit});
+  EXPECT_TRUE(P.Options().Contains(poWaitOnExit));
 }
 
 TEST(ProcessProperties, NewConsoleRemovesNoConsole) {
-  TProcess p;
-  p.SetOptions({poNoConsole, poNewConsole, poUsePipes});
-  EXPECT_EQ(p.Options(), (TProcessOptions{poNewConsole, poUsePipes}));
-  p.SetOptions({poNoConsole});
-  EXPECT_EQ(p.Options(), TProcessOptions{poNoConsole});
+  TProcess P;
+  P.SetOptions({poNoConsole, poNewConsole, poUsePipes});
+  EXPECT_EQ(P.Options(), (TProcessOptions{poNewConsole, poUsePipes}));
+  P.SetOptions({poNoConsole});
+  EXPECT_EQ(P.Options(), TProcessOptions{poNoConsole});
 }
 
 TEST(ProcessProperties, WindowFieldsAddStartupOptions) {
-  TProcess p;
-  p.SetWindowLeft(0);
-  p.SetWindowWidth(0);
-  EXPECT_TRUE(p.StartupOptions.Empty());
-  p.SetWindowTop(5);
-  EXPECT_EQ(p.StartupOptions, TStartupOptions{suoUsePosition});
-  p.SetWindowHeight(7);
-  EXPECT_EQ(p.StartupOptions, (TStartupOptions{suoUsePosition, suoUseSize}));
-  p.SetWindowRows(25);
-  EXPECT_TRUE(p.StartupOptions.Contains(suoUseCountChars));
-  p.SetWindowTop(0);
-  EXPECT_EQ(p.WindowTop(), 0u);
-  EXPECT_TRUE(p.StartupOptions.Contains(suoUsePosition));
+  TProcess P;
+  P.SetWindowLeft(0);
+  P.SetWindowWidth(0);
+  EXPECT_TRUE(P.StartupOptions.Empty());
+  P.SetWindowTop(5);
+  EXPECT_EQ(P.StartupOptions, TStartupOptions{suoUsePosition});
+  P.SetWindowHeight(7);
+  EXPECT_EQ(P.StartupOptions, (TStartupOptions{suoUsePosition, suoUseSize}));
+  P.SetWindowRows(25);
+  EXPECT_TRUE(P.StartupOptions.Contains(suoUseCountChars));
+  P.SetWindowTop(0);
+  EXPECT_EQ(P.WindowTop(), 0u);
+  EXPECT_TRUE(P.StartupOptions.Contains(suoUsePosition));
 
-  TProcess q;
-  q.SetWindowLeft(1);
-  EXPECT_EQ(q.StartupOptions, TStartupOptions{suoUsePosition});
-  TProcess r;
-  r.SetWindowWidth(1);
-  EXPECT_EQ(r.StartupOptions, TStartupOptions{suoUseSize});
-  TProcess s;
-  s.SetWindowColumns(80);
-  EXPECT_EQ(s.StartupOptions, TStartupOptions{suoUseCountChars});
-  EXPECT_EQ(s.WindowColumns(), 80u);
+  TProcess Q;
+  Q.SetWindowLeft(1);
+  EXPECT_EQ(Q.StartupOptions, TStartupOptions{suoUsePosition});
+  TProcess R;
+  R.SetWindowWidth(1);
+  EXPECT_EQ(R.StartupOptions, TStartupOptions{suoUseSize});
+  TProcess S;
+  S.SetWindowColumns(80);
+  EXPECT_EQ(S.StartupOptions, TStartupOptions{suoUseCountChars});
+  EXPECT_EQ(S.WindowColumns(), 80u);
 }
 
 TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
-  TProcess p;
-  EXPECT_EQ(p.StartupFlags(), 0u);
-  p.StartupOptions = {suoUseShowWindow, suoUseSize, suoUsePosition, suoUseCountChars,
+  TProcess P;
+  EXPECT_EQ(P.StartupFlags(), 0u);
+  P.StartupOptions = {suoUseShowWindow, suoUseSize, suoUsePosition, suoUseCountChars,
                       suoUseFillAttribute};
   // swoNone clears the show-window flag whatever StartupOptions says.
-  EXPECT_EQ(p.StartupFlags(), 0x1Eu);
-  p.ShowWindow = swoHIDE;
-  EXPECT_EQ(p.StartupFlags(), 0x1Fu);
-  TProcess q;
-  q.FillAttribute = 0x1F;
-  q.SetOptions({poUsePipes});
-  EXPECT_EQ(q.StartupFlags(), 0x110u);
-  q.ShowWindow = swoShowNormal;
-  EXPECT_EQ(q.StartupFlags(), 0x111u);
+  EXPECT_EQ(P.StartupFlags(), 0x1Eu);
+  P.ShowWindow = swoHIDE;
+  EXPECT_EQ(P.StartupFlags(), 0x1Fu);
+  TProcess Q;
+  Q.FillAttribute = 0x1F;
+  Q.SetOptions({poUsePipes});
+  EXPECT_EQ(Q.StartupFlags(), 0x110u);
+  Q.ShowWindow = swoShowNormal;
+  EXPECT_EQ(Q.StartupFlags(), 0x111u);
 }
 
 // --- Starting real children --------------------------------------------
 
 TEST_F(ProcessTest, EmptyCommandLineRaisesAndStartsNothing) {
-  TProcess p;
-  p.Parameters = {"x"};
-  EXPECT_EQ(ExecuteFailure(p), "Cannot execute empty command-line");
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ProcessID(), 0u);
-  EXPECT_EQ(p.ProcessHandle(), 0);
+  TProcess P;
+  P.Parameters = {"x"};
+  EXPECT_EQ(ExecuteFailure(P), "Cannot execute empty command-line");
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.ProcessID(), 0u);
+  EXPECT_EQ(P.ProcessHandle(), 0);
 }
 
 TEST_F(ProcessTest, WaitOnExitReturnsAfterTheChildWithItsExitCode) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"args", PathOf("out.txt"), "x"};
-  p.SetOptions(p.Options() + poWaitOnExit);
-  p.Execute();
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"args", PathOf("out.txt"), "x"};
+  P.SetOptions(P.Options() + poWaitOnExit);
+  P.Execute();
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("out.txt")), "[x]\n");
-  EXPECT_NE(p.ProcessID(), 0u);
-  EXPECT_NE(p.ProcessHandle(), 0);
+  EXPECT_NE(P.ProcessID(), 0u);
+  EXPECT_NE(P.ProcessHandle(), 0);
 }
 
 TEST_F(ProcessTest, WaitForExitReadsTheExitCode) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "42"};
-  p.Execute();
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_FALSE(p.Running());
-  EXPECT_FALSE(p.Active());
-  EXPECT_EQ(p.ExitCode(), 42u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "42"};
+  P.Execute();
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_FALSE(P.Running());
+  EXPECT_FALSE(P.Active());
+  EXPECT_EQ(P.ExitCode(), 42u);
   // A second wait on an ended child returns at once and keeps the code.
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_EQ(p.ExitCode(), 42u);
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_EQ(P.ExitCode(), 42u);
 }
 
 TEST_F(ProcessTest, WaitWithoutChildFails) {
-  TProcess p;
-  EXPECT_FALSE(p.WaitForExit());
-  EXPECT_FALSE(p.Terminate(1));
-  EXPECT_EQ(p.Suspend(), -1);
-  EXPECT_EQ(p.Resume(), -1);
+  TProcess P;
+  EXPECT_FALSE(P.WaitForExit());
+  EXPECT_FALSE(P.Terminate(1));
+  EXPECT_EQ(P.Suspend(), -1);
+  EXPECT_EQ(P.Resume(), -1);
 }
 
 TEST_F(ProcessTest, MissingProgramRaisesWithTheCommandLineAndCode) {
-  TProcess p;
-  p.Executable = PathOf("no such program.exe");
-  p.Parameters = {"a b", ""};
-  EXPECT_EQ(ExecuteFailure(p),
+  TProcess P;
+  P.Executable = PathOf("no such program.exe");
+  P.Parameters = {"a b", ""};
+  EXPECT_EQ(ExecuteFailure(P),
             "Failed to execute \"" + PathOf("no such program.exe") + "\" \"a b\"  : 2");
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ProcessHandle(), 0);
-  EXPECT_EQ(p.ProcessID(), 0u);
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.ProcessHandle(), 0);
+  EXPECT_EQ(P.ProcessID(), 0u);
 }
 
 TEST_F(ProcessTest, MissingProgramWithPipesAndEnvironmentRaises) {
-  TProcess p;
-  p.Executable = PathOf("missing.exe");
-  p.Environment = {"A=1"};
-  p.SetOptions({poUsePipes});
-  EXPECT_EQ(ExecuteFailure(p), "Failed to execute " + PathOf("missing.exe") + " : 2");
-  EXPECT_EQ(p.InputPipe(), nullptr);
-  EXPECT_EQ(p.OutputPipe(), nullptr);
+  TProcess P;
+  P.Executable = PathOf("missing.exe");
+  P.Environment = {"A=1"};
+  P.SetOptions({poUsePipes});
+  EXPECT_EQ(ExecuteFailure(P), "Failed to execute " + PathOf("missing.exe") + " : 2");
+  EXPECT_EQ(P.InputPipe(), nullptr);
+  EXPECT_EQ(P.OutputPipe(), nullptr);
 }
 
 TEST_F(ProcessTest, NonExecutableFileRaises) {
   WriteFile(PathOf("data.exe"), "not a program");
-  TProcess p;
-  p.Executable = PathOf("data.exe");
-  EXPECT_EQ(ExecuteFailure(p),
-            FormatText("Failed to execute %s : %d", PathOf("data.exe"), kNotExecutableError));
-  EXPECT_FALSE(p.Running());
+  TProcess P;
+  P.Executable = PathOf("data.exe");
+  EXPECT_EQ(ExecuteFailure(P),
+            FormatText("Failed to execute %s : %d", PathOf("data.exe"), NotExecutableError));
+  EXPECT_FALSE(P.Running());
 }
 
 TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
   WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
-  TProcess p;
-  p.Executable = PathOf("junk.exe");
-  EXPECT_EQ(ExecuteFailure(p),
-            FormatText("Failed to execute %s : %d", PathOf("junk.exe"), kNotAProgramError));
-  EXPECT_FALSE(p.Running());
+  TProcess P;
+  P.Executable = PathOf("junk.exe");
+  EXPECT_EQ(ExecuteFailure(P),
+            FormatText("Failed to execute %s : %d", PathOf("junk.exe"), NotAProgramError));
+  EXPECT_FALSE(P.Running());
 }
 
 TEST_F(ProcessTest, SuspendedStartOfANonProgramIsReported) {
   WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
-  TProcess p;
-  p.Executable = PathOf("junk.exe");
-  p.SetOptions({poRunSuspended});
+  TProcess P;
+  P.Executable = PathOf("junk.exe");
+  P.SetOptions({poRunSuspended});
   // Loading the program may fail at creation or, where the child loads it
   // only when resumed, at Resume: either way the failure is raised.
-  std::string msg = ExecuteFailure(p);
-  if (msg.empty()) {
+  std::string Msg = ExecuteFailure(P);
+  if (Msg.empty()) {
     try {
-      p.Resume();
-    } catch (const EProcess& e) {
-      msg = e.Message();
+      P.Resume();
+    } catch (const EProcess& E) {
+      Msg = E.Message();
     }
   }
-  EXPECT_EQ(msg, FormatText("Failed to execute %s : %d", PathOf("junk.exe"), kNotAProgramError));
-  EXPECT_FALSE(p.Running());
+  EXPECT_EQ(Msg, FormatText("Failed to execute %s : %d", PathOf("junk.exe"), NotAProgramError));
+  EXPECT_FALSE(P.Running());
 }
 
 TEST_F(ProcessTest, SuspendedStartOfAMissingProgramRaisesAtOnce) {
-  TProcess p;
-  p.Executable = PathOf("missing.exe");
-  p.SetOptions({poRunSuspended});
-  EXPECT_EQ(ExecuteFailure(p), "Failed to execute " + PathOf("missing.exe") + " : 2");
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ProcessHandle(), 0);
+  TProcess P;
+  P.Executable = PathOf("missing.exe");
+  P.SetOptions({poRunSuspended});
+  EXPECT_EQ(ExecuteFailure(P), "Failed to execute " + PathOf("missing.exe") + " : 2");
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.ProcessHandle(), 0);
 }
 
 TEST_F(ProcessTest, QuotedPathWithSpacesStartsTheProgram) {
-  fsys::create_directories(Dir / "with space");
-  const std::string copy =
-      (Dir / "with space" / ("child copy" + fsys::path(kChild).extension().string())).string();
-  fsys::copy_file(kChild, copy);
-  TProcess p;
-  p.Executable = "\"" + copy + "\"";
-  p.Parameters = {"args", PathOf("q.txt"), "x y"};
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
+  fsys::create_directories(FDir / "with space");
+  const std::string Copy =
+      (FDir / "with space" / ("child copy" + fsys::path(Child).extension().string())).string();
+  fsys::copy_file(Child, Copy);
+  TProcess P;
+  P.Executable = "\"" + Copy + "\"";
+  P.Parameters = {"args", PathOf("q.txt"), "x y"};
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("q.txt")), "[x y]\n");
 
-  TProcess unquoted;  // quoted by QuoteIfNeeded where a command line is built
-  unquoted.Executable = copy;
-  unquoted.Parameters = {"exit", "9"};
-  unquoted.SetOptions({poWaitOnExit});
-  unquoted.Execute();
-  EXPECT_EQ(unquoted.ExitCode(), 9u);
+  TProcess Unquoted;  // quoted by QuoteIfNeeded where a command line is built
+  Unquoted.Executable = Copy;
+  Unquoted.Parameters = {"exit", "9"};
+  Unquoted.SetOptions({poWaitOnExit});
+  Unquoted.Execute();
+  EXPECT_EQ(Unquoted.ExitCode(), 9u);
 }
 
 TEST_F(ProcessTest, ProgramAndFolderWithNonAsciiNamesStart) {
   // Paths are UTF-8 text.
-  const fsys::path folder = Dir / fsys::u8path("dossier \xc3\xa9t\xc3\xa9");
-  fsys::create_directories(folder);
-  const fsys::path copy = folder / fsys::u8path("\xc3\xa9l\xc3\xa8ve" + fsys::path(kChild).extension().string());
-  fsys::copy_file(kChild, copy);
-  TProcess p;
-  p.Executable = "\"" + copy.u8string() + "\"";
-  p.Parameters = {"exit", "12"};
-  p.CurrentDirectory = folder.u8string();
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 12u);
+  const fsys::path Folder = FDir / fsys::u8path("dossier \xc3\xa9t\xc3\xa9");
+  fsys::create_directories(Folder);
+  const fsys::path Copy = Folder / fsys::u8path("\xc3\xa9l\xc3\xa8ve" + fsys::path(Child).extension().string());
+  fsys::copy_file(Child, Copy);
+  TProcess P;
+  P.Executable = "\"" + Copy.u8string() + "\"";
+  P.Parameters = {"exit", "12"};
+  P.CurrentDirectory = Folder.u8string();
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 12u);
 }
 
 TEST_F(ProcessTest, BadWorkingFolderRaises) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "0"};
-  p.CurrentDirectory = PathOf("no-such-folder");
-  EXPECT_EQ(ExecuteFailure(p),
-            FormatText("Failed to execute %s exit 0 : %d", kChild, kBadFolderError));
-  EXPECT_FALSE(p.Running());
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "0"};
+  P.CurrentDirectory = PathOf("no-such-folder");
+  EXPECT_EQ(ExecuteFailure(P),
+            FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
+  EXPECT_FALSE(P.Running());
 }
 
 TEST_F(ProcessTest, SuspendedStartInABadFolderRaisesAtOnce) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "0"};
-  p.CurrentDirectory = PathOf("no-such-folder");
-  p.SetOptions({poRunSuspended, poUsePipes});
-  EXPECT_EQ(ExecuteFailure(p),
-            FormatText("Failed to execute %s exit 0 : %d", kChild, kBadFolderError));
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.InputPipe(), nullptr);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "0"};
+  P.CurrentDirectory = PathOf("no-such-folder");
+  P.SetOptions({poRunSuspended, poUsePipes});
+  EXPECT_EQ(ExecuteFailure(P),
+            FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.InputPipe(), nullptr);
 }
 
 TEST_F(ProcessTest, WindowPriorityAndGroupSettingsStillStartTheChild) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "11"};
-  p.SetOptions({poWaitOnExit, poNoConsole, poNewProcessGroup, poDefaultErrorMode});
-  p.Priority = ppIdle;
-  p.ShowWindow = swoHIDE;
-  p.FillAttribute = 0x1F;
-  p.SetWindowLeft(10);
-  p.SetWindowWidth(300);
-  p.SetWindowColumns(80);
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 11u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "11"};
+  P.SetOptions({poWaitOnExit, poNoConsole, poNewProcessGroup, poDefaultErrorMode});
+  P.Priority = ppIdle;
+  P.ShowWindow = swoHIDE;
+  P.FillAttribute = 0x1F;
+  P.SetWindowLeft(10);
+  P.SetWindowWidth(300);
+  P.SetWindowColumns(80);
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 11u);
 }
 
 TEST_F(ProcessTest, ParametersReachTheChildOneArgumentEach) {
-  TProcess p;
-  p.Executable = "\"" + kChild + "\"";
-  p.Parameters = {"args", PathOf("args.txt"), "first", "a b", "", "last"};
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
-  EXPECT_EQ(ReadFile(PathOf("args.txt")), kEmptyParameterLines);
+  TProcess P;
+  P.Executable = "\"" + Child + "\"";
+  P.Parameters = {"args", PathOf("args.txt"), "first", "a b", "", "last"};
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
+  EXPECT_EQ(ReadFile(PathOf("args.txt")), EmptyParameterLines);
 }
 
 TEST_F(ProcessTest, CommandLineReachesTheChild) {
-  TProcess p;
-  p.SetCommandLine("\"" + kChild + "\" args \"" + PathOf("cl.txt") + "\" one \"two three\"");
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.SetCommandLine("\"" + Child + "\" args \"" + PathOf("cl.txt") + "\" one \"two three\"");
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("cl.txt")), "[one]\n[two three]\n");
 }
 
 TEST_F(ProcessTest, ApplicationNameIsTheProgram) {
-  TProcess p;
-  p.ApplicationName = kChild;
-  p.SetCommandLine("whatever args \"" + PathOf("an.txt") + "\" z");
-  EXPECT_EQ(p.Executable, "whatever");
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.ApplicationName = Child;
+  P.SetCommandLine("whatever args \"" + PathOf("an.txt") + "\" z");
+  EXPECT_EQ(P.Executable, "whatever");
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("an.txt")), "[z]\n");
 }
 
 TEST_F(ProcessTest, EnvironmentReachesTheChild) {
   SetVariable("QB_PROBE_INHERITED=from parent");
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"env", "QB_PROBE", PathOf("env.txt")};
-  p.Environment = {"QB_PROBE=hello world", "OTHER=1"};
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"env", "QB_PROBE", PathOf("env.txt")};
+  P.Environment = {"QB_PROBE=hello world", "OTHER=1"};
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("env.txt")), "hello world");
 
   // Only the given entries: the parent's own variables are not passed.
-  TProcess q;
-  q.Executable = kChild;
-  q.Parameters = {"env", "QB_PROBE_INHERITED", PathOf("env2.txt")};
-  q.Environment = {"QB_PROBE=x"};
-  q.SetOptions({poWaitOnExit});
-  q.Execute();
+  TProcess Q;
+  Q.Executable = Child;
+  Q.Parameters = {"env", "QB_PROBE_INHERITED", PathOf("env2.txt")};
+  Q.Environment = {"QB_PROBE=x"};
+  Q.SetOptions({poWaitOnExit});
+  Q.Execute();
   EXPECT_EQ(ReadFile(PathOf("env2.txt")), "(unset)");
 }
 
 TEST_F(ProcessTest, EmptyEnvironmentInheritsTheCallers) {
   SetVariable("QB_PROBE_INHERITED=from parent");
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"env", "QB_PROBE_INHERITED", PathOf("env.txt")};
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"env", "QB_PROBE_INHERITED", PathOf("env.txt")};
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("env.txt")), "from parent");
 }
 
 TEST_F(ProcessTest, WorkingFolderReachesTheChild) {
-  fsys::create_directories(Dir / "work dir");
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"cwd", PathOf("cwd.txt")};
-  p.CurrentDirectory = PathOf("work dir");
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 0u);
-  EXPECT_TRUE(fsys::equivalent(fsys::path(ReadFile(PathOf("cwd.txt"))), Dir / "work dir"));
+  fsys::create_directories(FDir / "work dir");
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"cwd", PathOf("cwd.txt")};
+  P.CurrentDirectory = PathOf("work dir");
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 0u);
+  EXPECT_TRUE(fsys::equivalent(fsys::path(ReadFile(PathOf("cwd.txt"))), FDir / "work dir"));
 }
 
 TEST_F(ProcessTest, SuspendedStartRunsOnlyAfterResume) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"args", PathOf("s.txt"), "ran"};
-  p.SetOptions({poRunSuspended, poWaitOnExit});
-  p.Execute();  // returns at once although poWaitOnExit was asked for
-  EXPECT_TRUE(p.Running());
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"args", PathOf("s.txt"), "ran"};
+  P.SetOptions({poRunSuspended, poWaitOnExit});
+  P.Execute();  // returns at once although poWaitOnExit was asked for
+  EXPECT_TRUE(P.Running());
   // Give a child that wrongly runs the time to write its file.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(fsys::exists(PathOf("s.txt")));
-  EXPECT_TRUE(p.Running());
-  EXPECT_EQ(p.Resume(), 1);
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_EQ(p.ExitCode(), 0u);
+  EXPECT_TRUE(P.Running());
+  EXPECT_EQ(P.Resume(), 1);
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_EQ(P.ExitCode(), 0u);
   EXPECT_EQ(ReadFile(PathOf("s.txt")), "[ran]\n");
 }
 
 TEST_F(ProcessTest, SuspendAndResumeCount) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"sleep", "30000"};
-  p.Execute();
-  EXPECT_EQ(p.Suspend(), 0);
-  EXPECT_EQ(p.Suspend(), 1);
-  EXPECT_EQ(p.Resume(), 2);
-  EXPECT_EQ(p.Resume(), 1);
-  EXPECT_EQ(p.Resume(), 0);
-  EXPECT_TRUE(p.Running());
-  EXPECT_TRUE(p.Terminate(3));
-  EXPECT_TRUE(p.WaitForExit());
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"sleep", "30000"};
+  P.Execute();
+  EXPECT_EQ(P.Suspend(), 0);
+  EXPECT_EQ(P.Suspend(), 1);
+  EXPECT_EQ(P.Resume(), 2);
+  EXPECT_EQ(P.Resume(), 1);
+  EXPECT_EQ(P.Resume(), 0);
+  EXPECT_TRUE(P.Running());
+  EXPECT_TRUE(P.Terminate(3));
+  EXPECT_TRUE(P.WaitForExit());
 }
 
 TEST_F(ProcessTest, TerminateEndsARunningChild) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"sleep", "30000"};
-  p.Execute();
-  EXPECT_TRUE(p.Running());
-  EXPECT_TRUE(p.Terminate(7));
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_FALSE(p.Running());
-  EXPECT_EQ(p.ExitCode(), kTerminatedExitCode);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"sleep", "30000"};
+  P.Execute();
+  EXPECT_TRUE(P.Running());
+  EXPECT_TRUE(P.Terminate(7));
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_FALSE(P.Running());
+  EXPECT_EQ(P.ExitCode(), TerminatedExitCode);
   // An ended child is not terminated again.
-  EXPECT_FALSE(p.Terminate(8));
-  EXPECT_EQ(p.ExitCode(), kTerminatedExitCode);
+  EXPECT_FALSE(P.Terminate(8));
+  EXPECT_EQ(P.ExitCode(), TerminatedExitCode);
 }
 
 TEST_F(ProcessTest, TerminateASuspendedChild) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"args", PathOf("never.txt")};
-  p.SetOptions({poRunSuspended});
-  p.Execute();
-  EXPECT_TRUE(p.Terminate(7));
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_EQ(p.ExitCode(), kTerminatedExitCode);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"args", PathOf("never.txt")};
+  P.SetOptions({poRunSuspended});
+  P.Execute();
+  EXPECT_TRUE(P.Terminate(7));
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_EQ(P.ExitCode(), TerminatedExitCode);
   EXPECT_FALSE(fsys::exists(PathOf("never.txt")));
 }
 
 TEST_F(ProcessTest, ActiveStartsAndEnds) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"sleep", "30000"};
-  p.SetActive(true);
-  EXPECT_TRUE(p.Active());
-  uint32_t firstId = p.ProcessID();
-  p.SetActive(true);  // already running: nothing new is started
-  EXPECT_EQ(p.ProcessID(), firstId);
-  p.SetActive(false);
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_FALSE(p.Active());
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"sleep", "30000"};
+  P.SetActive(true);
+  EXPECT_TRUE(P.Active());
+  uint32_t FirstId = P.ProcessID();
+  P.SetActive(true);  // already running: nothing new is started
+  EXPECT_EQ(P.ProcessID(), FirstId);
+  P.SetActive(false);
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_FALSE(P.Active());
 }
 
 TEST_F(ProcessTest, PipesRoundTrip) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"echoerr"};
-  p.SetOptions({poUsePipes});
-  p.Execute();
-  ASSERT_NE(p.InputPipe(), nullptr);
-  ASSERT_NE(p.OutputPipe(), nullptr);
-  ASSERT_NE(p.ErrorPipe(), nullptr);
-  EXPECT_NE(p.ErrorPipe(), p.OutputPipe());
-  const std::string text = "ping through the pipe";
-  p.InputPipe()->WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
-  p.CloseInputPipe();
-  EXPECT_EQ(p.InputPipe(), nullptr);
-  EXPECT_EQ(ReadAll(*p.OutputPipe()), text);
-  EXPECT_EQ(ReadAll(*p.ErrorPipe()), "[err]");
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_EQ(p.ExitCode(), 0u);
-  EXPECT_EQ(p.OutputPipe()->Seek(0, soBeginning), -1);
-  p.CloseErrorPipe();
-  p.CloseOutputPipe();
-  EXPECT_EQ(p.ErrorPipe(), nullptr);
-  EXPECT_EQ(p.OutputPipe(), nullptr);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"echoerr"};
+  P.SetOptions({poUsePipes});
+  P.Execute();
+  ASSERT_NE(P.InputPipe(), nullptr);
+  ASSERT_NE(P.OutputPipe(), nullptr);
+  ASSERT_NE(P.ErrorPipe(), nullptr);
+  EXPECT_NE(P.ErrorPipe(), P.OutputPipe());
+  const std::string Text = "ping through the pipe";
+  P.InputPipe()->WriteBuffer(Text.data(), static_cast<int32_t>(Text.size()));
+  P.CloseInputPipe();
+  EXPECT_EQ(P.InputPipe(), nullptr);
+  EXPECT_EQ(ReadAll(*P.OutputPipe()), Text);
+  EXPECT_EQ(ReadAll(*P.ErrorPipe()), "[err]");
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_EQ(P.ExitCode(), 0u);
+  EXPECT_EQ(P.OutputPipe()->Seek(0, soBeginning), -1);
+  P.CloseErrorPipe();
+  P.CloseOutputPipe();
+  EXPECT_EQ(P.ErrorPipe(), nullptr);
+  EXPECT_EQ(P.OutputPipe(), nullptr);
 }
 
 TEST_F(ProcessTest, StderrIntoTheOutputPipe) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"echoerr"};
-  p.SetOptions({poUsePipes, poStderrToOutPut});
-  p.Execute();
-  ASSERT_NE(p.OutputPipe(), nullptr);
-  EXPECT_EQ(p.ErrorPipe(), p.OutputPipe());
-  p.InputPipe()->WriteBuffer("abc", 3);
-  p.CloseInputPipe();
-  EXPECT_EQ(ReadAll(*p.OutputPipe()), "abc[err]");
-  EXPECT_TRUE(p.WaitForExit());
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"echoerr"};
+  P.SetOptions({poUsePipes, poStderrToOutPut});
+  P.Execute();
+  ASSERT_NE(P.OutputPipe(), nullptr);
+  EXPECT_EQ(P.ErrorPipe(), P.OutputPipe());
+  P.InputPipe()->WriteBuffer("abc", 3);
+  P.CloseInputPipe();
+  EXPECT_EQ(ReadAll(*P.OutputPipe()), "abc[err]");
+  EXPECT_TRUE(P.WaitForExit());
   // Closing the error pipe leaves the shared output stream alone.
-  p.CloseErrorPipe();
-  EXPECT_EQ(p.ErrorPipe(), nullptr);
-  ASSERT_NE(p.OutputPipe(), nullptr);
-  EXPECT_EQ(p.OutputPipe()->Read(nullptr, 0), 0);
+  P.CloseErrorPipe();
+  EXPECT_EQ(P.ErrorPipe(), nullptr);
+  ASSERT_NE(P.OutputPipe(), nullptr);
+  EXPECT_EQ(P.OutputPipe()->Read(nullptr, 0), 0);
 }
 
 TEST_F(ProcessTest, PipesWithoutInheritedHandlesAndSuspendedStart) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"echo"};
-  p.InheritHandles = false;
-  p.SetOptions({poUsePipes, poStderrToOutPut, poRunSuspended});
-  p.Execute();
-  ASSERT_NE(p.InputPipe(), nullptr);
-  p.InputPipe()->WriteBuffer("early", 5);  // waits in the pipe meanwhile
-  EXPECT_EQ(p.Resume(), 1);
-  p.CloseInputPipe();
-  EXPECT_EQ(ReadAll(*p.OutputPipe()), "early");
-  EXPECT_TRUE(p.WaitForExit());
-  EXPECT_EQ(p.ExitCode(), 0u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"echo"};
+  P.InheritHandles = false;
+  P.SetOptions({poUsePipes, poStderrToOutPut, poRunSuspended});
+  P.Execute();
+  ASSERT_NE(P.InputPipe(), nullptr);
+  P.InputPipe()->WriteBuffer("early", 5);  // waits in the pipe meanwhile
+  EXPECT_EQ(P.Resume(), 1);
+  P.CloseInputPipe();
+  EXPECT_EQ(ReadAll(*P.OutputPipe()), "early");
+  EXPECT_TRUE(P.WaitForExit());
+  EXPECT_EQ(P.ExitCode(), 0u);
 }
 
 TEST_F(ProcessTest, WriteToAnEndedChildFailsWithoutEndingTheCaller) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "0"};
-  p.SetOptions({poUsePipes, poWaitOnExit});
-  p.Execute();
-  EXPECT_FALSE(p.Running());
-  ASSERT_NE(p.InputPipe(), nullptr);
-  EXPECT_EQ(p.InputPipe()->Write("x", 1), 0);
-  EXPECT_THROW(p.InputPipe()->WriteBuffer("xy", 2), EWriteError);
-  EXPECT_EQ(ReadAll(*p.OutputPipe()), "");
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "0"};
+  P.SetOptions({poUsePipes, poWaitOnExit});
+  P.Execute();
+  EXPECT_FALSE(P.Running());
+  ASSERT_NE(P.InputPipe(), nullptr);
+  EXPECT_EQ(P.InputPipe()->Write("x", 1), 0);
+  EXPECT_THROW(P.InputPipe()->WriteBuffer("xy", 2), EWriteError);
+  EXPECT_EQ(ReadAll(*P.OutputPipe()), "");
 }
 
 TEST_F(ProcessTest, LargeTransferThroughThePipes) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"echo"};
-  p.SetOptions({poUsePipes});
-  p.PipeBufferSize = 1 << 20;
-  p.Execute();
-  std::string data;
-  for (int i = 0; i < 20000; ++i) data += "line " + std::to_string(i) + "; ";
+  TProcess Proc;
+  Proc.Executable = Child;
+  Proc.Parameters = {"echo"};
+  Proc.SetOptions({poUsePipes});
+  Proc.PipeBufferSize = 1 << 20;
+  Proc.Execute();
+  std::string Data;
+  for (int I = 0; I < 20000; ++I) Data += "line " + std::to_string(I) + "; ";
   // Write and read on two threads: each pipe holds only part of the data.
-  std::thread writer([&] {
-    p.InputPipe()->WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
-    p.CloseInputPipe();
+  std::thread Writer([&] {
+    Proc.InputPipe()->WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
+    Proc.CloseInputPipe();
   });
-  std::string back = ReadAll(*p.OutputPipe());
-  writer.join();
-  EXPECT_EQ(back.size(), data.size());
-  EXPECT_TRUE(back == data);
-  EXPECT_TRUE(p.WaitForExit());
+  std::string Back = ReadAll(*Proc.OutputPipe());
+  Writer.join();
+  EXPECT_EQ(Back.size(), Data.size());
+  EXPECT_TRUE(Back == Data);
+  EXPECT_TRUE(Proc.WaitForExit());
 }
 
 TEST_F(ProcessTest, DestroyingTheObjectLeavesTheChildRunning) {
-  const std::string go = PathOf("go"), done = PathOf("done");
+  const std::string Go = PathOf("go"), Done = PathOf("done");
   {
-    TProcess p;
-    p.Executable = kChild;
-    p.Parameters = {"waitfile", go, done};
-    p.Execute();
-    EXPECT_TRUE(p.Running());
+    TProcess P;
+    P.Executable = Child;
+    P.Parameters = {"waitfile", Go, Done};
+    P.Execute();
+    EXPECT_TRUE(P.Running());
   }
-  WriteFile(go, "go");
+  WriteFile(Go, "go");
   // The child answers only while it still runs.
-  bool seen = false;
-  for (int i = 0; i < 3000 && !seen; ++i) {
-    seen = fsys::exists(done);
-    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool Seen = false;
+  for (int I = 0; I < 3000 && !Seen; ++I) {
+    Seen = fsys::exists(Done);
+    if (!Seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_TRUE(seen);
+  EXPECT_TRUE(Seen);
 }
 
 TEST_F(ProcessTest, ASecondExecuteStartsAFreshChild) {
-  TProcess p;
-  p.Executable = kChild;
-  p.Parameters = {"exit", "3"};
-  p.SetOptions({poWaitOnExit});
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 3u);
-  p.Parameters = {"exit", "4"};
-  p.Execute();
-  EXPECT_EQ(p.ExitCode(), 4u);
+  TProcess P;
+  P.Executable = Child;
+  P.Parameters = {"exit", "3"};
+  P.SetOptions({poWaitOnExit});
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 3u);
+  P.Parameters = {"exit", "4"};
+  P.Execute();
+  EXPECT_EQ(P.ExitCode(), 4u);
 }
 
 }  // namespace

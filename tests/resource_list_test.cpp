@@ -30,7 +30,7 @@ std::string ValueOf(const TLResource& Entry) {
   return std::string(reinterpret_cast<const char*>(Entry.Value), Entry.Length);
 }
 
-const std::string kData = "value bytes";
+const std::string Data = "value bytes";
 
 }  // namespace
 
@@ -66,8 +66,8 @@ TEST(ResourceListAdd, OnePieceIsHeldWhereItLies) {
 
 TEST(ResourceListAdd, TypeNameInAsciiUpperCaseAndNameAsGiven) {
   TLResourceList List;
-  List.Add("MixedCase", "zip", {Piece(kData)});
-  List.Add("other", "z\xC3\xA9p-9_x", {Piece(kData)});
+  List.Add("MixedCase", "zip", {Piece(Data)});
+  List.Add("other", "z\xC3\xA9p-9_x", {Piece(Data)});
   ASSERT_NE(List.Find("mixedcase"), nullptr);
   EXPECT_EQ(List.Find("mixedcase")->Name, "MixedCase");
   EXPECT_EQ(List.Find("mixedcase")->TypeName, "ZIP");
@@ -96,8 +96,8 @@ TEST(ResourceNameOrder, FoldsOnlyAsciiLowerCaseLettersThenComparesLengths) {
 TEST(ResourceListFind, BundleNameInCapitalsFindsItAndNothingElseDoes) {
   TLResourceList List;
   EXPECT_EQ(List.Find("quintabelprincipal"), nullptr);
-  List.Add("quintabelprincipal", "ZIP", {Piece(kData)});
-  List.Add("another", "ZIP", {Piece(kData)});
+  List.Add("quintabelprincipal", "ZIP", {Piece(Data)});
+  List.Add("another", "ZIP", {Piece(Data)});
   const TLResource* Entry = List.Find("QUINTABELPRINCIPAL");
   ASSERT_NE(Entry, nullptr);
   EXPECT_EQ(Entry->Name, "quintabelprincipal");
@@ -125,10 +125,10 @@ TEST(ResourceListFind, FindsEveryOneOfManyEntries) {
   TLResourceList List;
   std::vector<std::string> Names;
   std::mt19937 Random(7);
-  for (int i = 0; i < 500; ++i) Names.push_back("res" + std::to_string(Random() % 100000) + "_" + std::to_string(i));
-  for (size_t i = 0; i < Names.size(); ++i) {
-    List.Add(Names[i], "T", {Piece(Names[i])});  // Names outlives List
-    if (i % 97 == 0) List.Find(Names[0]);          // sorted in several rounds
+  for (int I = 0; I < 500; ++I) Names.push_back("res" + std::to_string(Random() % 100000) + "_" + std::to_string(I));
+  for (size_t I = 0; I < Names.size(); ++I) {
+    List.Add(Names[I], "T", {Piece(Names[I])});  // Names outlives List
+    if (I % 97 == 0) List.Find(Names[0]);          // sorted in several rounds
   }
   for (const std::string& Name : Names) {
     const TLResource* Entry = List.Find(Name);
@@ -208,13 +208,13 @@ TEST(ResourceListWrite, UnknownNameRaisesResNotFoundAndLeavesThePathAlone) {
   TScratchFolder Scratch;
   WriteFile(Scratch.Path("kept.bin"), "earlier content");
   TLResourceList List;
-  List.Add("known", "ZIP", {Piece(kData)});
+  List.Add("known", "ZIP", {Piece(Data)});
   try {
     List.WriteResourceToFile("x", Scratch.Path("kept.bin"));
     FAIL() << "no failure raised";
-  } catch (const EResNotFound& e) {
-    EXPECT_STREQ(e.ClassName(), "EResNotFound");
-    EXPECT_EQ(e.Message(), "Resource \"x\" not found");
+  } catch (const EResNotFound& E) {
+    EXPECT_STREQ(E.ClassName(), "EResNotFound");
+    EXPECT_EQ(E.Message(), "Resource \"x\" not found");
   }
   EXPECT_EQ(ReadFile(Scratch.Path("kept.bin")), "earlier content");
   EXPECT_THROW(List.WriteResourceToFile("x", Scratch.Path("absent.bin")), EResNotFound);
@@ -224,14 +224,14 @@ TEST(ResourceListWrite, UnknownNameRaisesResNotFoundAndLeavesThePathAlone) {
 TEST(ResourceListWrite, FileThatCannotBeCreatedRaisesFCreateError) {
   TScratchFolder Scratch;
   TLResourceList List;
-  List.Add("r", "ZIP", {Piece(kData)});
+  List.Add("r", "ZIP", {Piece(Data)});
   const std::string Path = Scratch.Path("missing-folder/out.zip");
   try {
     List.WriteResourceToFile("r", Path);
     FAIL() << "no failure raised";
-  } catch (const EFCreateError& e) {
-    EXPECT_STREQ(e.ClassName(), "EFCreateError");
-    EXPECT_EQ(e.Message(), "Unable to create file \"" + Path + "\"");
+  } catch (const EFCreateError& E) {
+    EXPECT_STREQ(E.ClassName(), "EFCreateError");
+    EXPECT_EQ(E.Message(), "Unable to create file \"" + Path + "\"");
   }
 }
 
@@ -239,12 +239,12 @@ TEST(ResourceListWrite, ShortWriteRaisesWriteError) {
   // A device that refuses every write, as a full disk does.
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   TLResourceList List;
-  List.Add("r", "ZIP", {Piece(kData)});
+  List.Add("r", "ZIP", {Piece(Data)});
   try {
     List.WriteResourceToFile("r", "/dev/full");
     FAIL() << "no failure raised";
-  } catch (const EWriteError& e) {
-    EXPECT_EQ(e.Message(), "Stream write error");
+  } catch (const EWriteError& E) {
+    EXPECT_EQ(E.Message(), "Stream write error");
   }
 }
 
@@ -255,12 +255,12 @@ TEST(ResourceRegistry, IsCreatedAndDestroyedOncePerProcess) {
   EXPECT_THROW(Resources(), Exception);
   CreateResourceRegistry();
   TLResourceList& Registry = Resources();
-  Registry.Add("quintabelprincipal", "zip", {Piece(kData)});
+  Registry.Add("quintabelprincipal", "zip", {Piece(Data)});
   CreateResourceRegistry();  // a second call keeps the registry and its entries
   EXPECT_EQ(&Resources(), &Registry);
   TScratchFolder Scratch;
   WriteResourceToFile("quintabelprincipal", Scratch.Path("bundle.zip"));
-  EXPECT_EQ(ReadFile(Scratch.Path("bundle.zip")), kData);
+  EXPECT_EQ(ReadFile(Scratch.Path("bundle.zip")), Data);
   DestroyResourceRegistry();
   EXPECT_THROW(Resources(), Exception);
   EXPECT_THROW(WriteResourceToFile("quintabelprincipal", Scratch.Path("again.zip")), Exception);

@@ -22,49 +22,49 @@ namespace {
 // under test).
 const void* ModuleOf(const void* Address) {
 #ifdef _WIN32
-  MEMORY_BASIC_INFORMATION info;
-  if (VirtualQuery(Address, &info, sizeof info) == 0) return nullptr;
-  return info.AllocationBase;
+  MEMORY_BASIC_INFORMATION Info;
+  if (VirtualQuery(Address, &Info, sizeof Info) == 0) return nullptr;
+  return Info.AllocationBase;
 #else
-  Dl_info info;
-  if (dladdr(Address, &info) == 0) return nullptr;
-  return info.dli_fbase;
+  Dl_info Info;
+  if (dladdr(Address, &Info) == 0) return nullptr;
+  return Info.dli_fbase;
 #endif
 }
 
 const void* OwnModule() { return ModuleOf(reinterpret_cast<const void*>(&ModuleOf)); }
 
 __attribute__((noinline)) std::vector<void*> Innermost(int Depth) {
-  std::vector<void*> frames;
+  std::vector<void*> Frames;
   if (Depth > 0) {
-    frames = Innermost(Depth - 1);
+    Frames = Innermost(Depth - 1);
   } else {
-    CaptureStack(frames, 0, 60);
+    CaptureStack(Frames, 0, 60);
   }
   asm volatile("");  // keeps the recursion from becoming a loop
-  return frames;
+  return Frames;
 }
 
 }  // namespace
 
 TEST(StackCapture, KeepsOnlyFramesOfTheOwnImage) {
-  const std::vector<void*> frames = Innermost(5);
+  const std::vector<void*> Frames = Innermost(5);
   // The five nested calls, the test body and GoogleTest's frames above it.
-  ASSERT_GE(frames.size(), 6u);
-  for (void* frame : frames) {
-    EXPECT_NE(frame, nullptr);
-    EXPECT_EQ(ModuleOf(frame), OwnModule()) << "frame " << frame << " lies in another module";
+  ASSERT_GE(Frames.size(), 6u);
+  for (void* Frame : Frames) {
+    EXPECT_NE(Frame, nullptr);
+    EXPECT_EQ(ModuleOf(Frame), OwnModule()) << "frame " << Frame << " lies in another module";
   }
 }
 
 TEST(StackCapture, StopsAtMaxFramesFromTheInnermost) {
-  std::vector<void*> all, three;
-  CaptureStack(all, 0, 16);
-  CaptureStack(three, 0, 3);
-  ASSERT_EQ(three.size(), 3u);
+  std::vector<void*> All, Three;
+  CaptureStack(All, 0, 16);
+  CaptureStack(Three, 0, 3);
+  ASSERT_EQ(Three.size(), 3u);
   // Two captures from different lines share every frame but the first.
-  EXPECT_EQ(three[1], all[1]);
-  EXPECT_EQ(three[2], all[2]);
+  EXPECT_EQ(Three[1], All[1]);
+  EXPECT_EQ(Three[2], All[2]);
 }
 
 TEST(StackCapture, OwnImageIsTheExecutableAlone) {
@@ -73,19 +73,19 @@ TEST(StackCapture, OwnImageIsTheExecutableAlone) {
   // An address in a system module: a kernel32 function, or the C library's
   // standard output record.
 #ifdef _WIN32
-  const void* libraryFunction =
+  const void* LibraryFunction =
       reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount"));
 #else
-  const void* libraryFunction = static_cast<const void*>(stdout);
+  const void* LibraryFunction = static_cast<const void*>(stdout);
 #endif
-  ASSERT_NE(libraryFunction, nullptr);
-  EXPECT_NE(ModuleOf(libraryFunction), OwnModule());
-  EXPECT_FALSE(InOwnImage(libraryFunction));
-  uintptr_t addresses[] = {0, reinterpret_cast<uintptr_t>(&OwnModule), reinterpret_cast<uintptr_t>(libraryFunction),
+  ASSERT_NE(LibraryFunction, nullptr);
+  EXPECT_NE(ModuleOf(LibraryFunction), OwnModule());
+  EXPECT_FALSE(InOwnImage(LibraryFunction));
+  uintptr_t Addresses[] = {0, reinterpret_cast<uintptr_t>(&OwnModule), reinterpret_cast<uintptr_t>(LibraryFunction),
                            reinterpret_cast<uintptr_t>(&ModuleOf)};
-  ASSERT_EQ(KeepOwnFrames(addresses, 4), 2u);
-  EXPECT_EQ(addresses[0], reinterpret_cast<uintptr_t>(&OwnModule));
-  EXPECT_EQ(addresses[1], reinterpret_cast<uintptr_t>(&ModuleOf));
+  ASSERT_EQ(KeepOwnFrames(Addresses, 4), 2u);
+  EXPECT_EQ(Addresses[0], reinterpret_cast<uintptr_t>(&OwnModule));
+  EXPECT_EQ(Addresses[1], reinterpret_cast<uintptr_t>(&ModuleOf));
 }
 
 TEST(StackCapture, FailureRecordOfARaisedFailureEndsInTheOwnImage) {
@@ -94,6 +94,6 @@ TEST(StackCapture, FailureRecordOfARaisedFailureEndsInTheOwnImage) {
   } catch (const Exception& Failure) {
     ASSERT_FALSE(Failure.Record().Frames.empty());
     EXPECT_EQ(ModuleOf(Failure.Record().RaiseAddress), OwnModule());
-    for (void* frame : Failure.Record().Frames) EXPECT_EQ(ModuleOf(frame), OwnModule());
+    for (void* Frame : Failure.Record().Frames) EXPECT_EQ(ModuleOf(Frame), OwnModule());
   }
 }

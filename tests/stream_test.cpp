@@ -17,51 +17,51 @@ TEST(FormatText, FillsPlaceholdersInOrder) {
 TEST(Exception, ClassNamesFollowTheHierarchy) {
   try {
     throw EWriteError("Stream write error");
-  } catch (const EFilerError& e) {
-    EXPECT_STREQ(e.ClassName(), "EWriteError");
-    EXPECT_EQ(e.Message(), "Stream write error");
-    EXPECT_NE(e.Record().RaiseAddress, nullptr);
+  } catch (const EFilerError& E) {
+    EXPECT_STREQ(E.ClassName(), "EWriteError");
+    EXPECT_EQ(E.Message(), "Stream write error");
+    EXPECT_NE(E.Record().RaiseAddress, nullptr);
   }
-  EInOutError io("Cannot create empty directory", 3);
-  EXPECT_EQ(io.ErrorCode, 3);
-  EXPECT_STREQ(io.ClassName(), "EInOutError");
+  EInOutError Io("Cannot create empty directory", 3);
+  EXPECT_EQ(Io.ErrorCode, 3);
+  EXPECT_STREQ(Io.ClassName(), "EInOutError");
   EXPECT_TRUE(dynamic_cast<const EStreamError*>(static_cast<const Exception*>(
                   &static_cast<const Exception&>(Edecompressionerror("data error")))) != nullptr);
 }
 
 TEST(MemoryStream, ReadWriteSeekAndExactCounts) {
-  TMemoryStream m;
-  m.WriteBuffer("hello world", 11);
-  EXPECT_EQ(m.Size(), 11);
-  EXPECT_EQ(m.Position(), 11);
-  EXPECT_EQ(m.Seek(-5, soEnd), 6);
-  char buf[8] = {};
-  m.ReadBuffer(buf, 5);
-  EXPECT_EQ(std::string(buf, 5), "world");
-  EXPECT_EQ(m.Read(buf, 4), 0);
-  EXPECT_THROW(m.ReadBuffer(buf, 1), EReadError);
-  m.SetPosition(0);
+  TMemoryStream M;
+  M.WriteBuffer("hello world", 11);
+  EXPECT_EQ(M.Size(), 11);
+  EXPECT_EQ(M.Position(), 11);
+  EXPECT_EQ(M.Seek(-5, soEnd), 6);
+  char Buf[8] = {};
+  M.ReadBuffer(Buf, 5);
+  EXPECT_EQ(std::string(Buf, 5), "world");
+  EXPECT_EQ(M.Read(Buf, 4), 0);
+  EXPECT_THROW(M.ReadBuffer(Buf, 1), EReadError);
+  M.SetPosition(0);
   try {
-    m.ReadBuffer(buf, 12);
+    M.ReadBuffer(Buf, 12);
     FAIL();
-  } catch (const EReadError& e) {
-    EXPECT_EQ(e.Message(), "Stream read error");
+  } catch (const EReadError& E) {
+    EXPECT_EQ(E.Message(), "Stream read error");
   }
-  EXPECT_TRUE(m.SetSize(3));
-  EXPECT_EQ(m.Size(), 3);
+  EXPECT_TRUE(M.SetSize(3));
+  EXPECT_EQ(M.Size(), 3);
 }
 
 TEST(MemoryStream, CopyFromWholeSourceAndCounted) {
-  TMemoryStream src, dst;
-  std::string big(300000, 'x');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
-  src.WriteBuffer(big.data(), static_cast<int32_t>(big.size()));
-  EXPECT_EQ(dst.CopyFrom(src, 0), 300000);
-  EXPECT_EQ(std::memcmp(dst.Memory(), big.data(), big.size()), 0);
-  src.SetPosition(10);
-  TMemoryStream part;
-  EXPECT_EQ(part.CopyFrom(src, 5), 5);
-  EXPECT_EQ(std::memcmp(part.Memory(), big.data() + 10, 5), 0);
-  src.SetPosition(299999);
-  EXPECT_THROW(part.CopyFrom(src, 2), EReadError);
+  TMemoryStream Src, Dst;
+  std::string Big(300000, 'x');
+  for (size_t I = 0; I < Big.size(); ++I) Big[I] = static_cast<char>(I * 7);
+  Src.WriteBuffer(Big.data(), static_cast<int32_t>(Big.size()));
+  EXPECT_EQ(Dst.CopyFrom(Src, 0), 300000);
+  EXPECT_EQ(std::memcmp(Dst.Memory(), Big.data(), Big.size()), 0);
+  Src.SetPosition(10);
+  TMemoryStream Part;
+  EXPECT_EQ(Part.CopyFrom(Src, 5), 5);
+  EXPECT_EQ(std::memcmp(Part.Memory(), Big.data() + 10, 5), 0);
+  Src.SetPosition(299999);
+  EXPECT_THROW(Part.CopyFrom(Src, 2), EReadError);
 }

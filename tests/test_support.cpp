@@ -65,12 +65,12 @@ TScratchFolder::TScratchFolder() {
   // Parameterised tests carry "/" in their names; keep the folder flat.
   for (char& C : Name)
     if (C == '/' || C == '\\') C = '_';
-  Root_ = TemporaryFolder() / Name;
-  fsys::create_directories(Root_);
+  FRoot = TemporaryFolder() / Name;
+  fsys::create_directories(FRoot);
 }
 
 TScratchFolder::~TScratchFolder() {
-  const std::string Inside = Utf8Of(Root_ / "");
+  const std::string Inside = Utf8Of(FRoot / "");
   std::vector<std::string>& Links = MadeLinks();
   for (auto It = Links.begin(); It != Links.end();) {
     if (It->compare(0, Inside.size(), Inside) == 0) {
@@ -80,12 +80,12 @@ TScratchFolder::~TScratchFolder() {
       ++It;
     }
   }
-  RestoreOwnerRights(Root_);
-  RemoveTree(Root_);
+  RestoreOwnerRights(FRoot);
+  RemoveTree(FRoot);
 }
 
 std::string TScratchFolder::Folder(const std::string& Name) const {
-  const fsys::path Made = Root_ / U8(Name);
+  const fsys::path Made = FRoot / U8(Name);
   fsys::create_directories(Made);
   return Utf8Of(Made) + std::string(1, fsys::path::preferred_separator);
 }
@@ -93,11 +93,11 @@ std::string TScratchFolder::Folder(const std::string& Name) const {
 std::string PatternBytes(size_t N, unsigned Seed) {
   std::string Bytes(N, '\0');
   uint32_t X = 2463534242u ^ Seed;
-  for (size_t i = 0; i < N; ++i) {
+  for (size_t I = 0; I < N; ++I) {
     X ^= X << 13;
     X ^= X >> 17;
     X ^= X << 5;
-    Bytes[i] = static_cast<char>(X & 0xFF);
+    Bytes[I] = static_cast<char>(X & 0xFF);
   }
   return Bytes;
 }
@@ -106,15 +106,15 @@ TEnvironmentGuard::TEnvironmentGuard(std::initializer_list<const char*> Names) {
   for (const char* Name : Names) {
     TSaved Saved{Name, false, std::string()};
     Saved.Set = GetEnv(Name, Saved.Value);
-    Saved_.push_back(Saved);
+    FSaved.push_back(Saved);
   }
 }
 
 TEnvironmentGuard::~TEnvironmentGuard() {
   // Names are case-blind on Windows: every saved name goes first, then the
   // saved values come back.
-  for (const TSaved& Saved : Saved_) UnsetEnv(Saved.Name);
-  for (const TSaved& Saved : Saved_)
+  for (const TSaved& Saved : FSaved) UnsetEnv(Saved.Name);
+  for (const TSaved& Saved : FSaved)
     if (Saved.Set) SetEnv(Saved.Name, Saved.Value);
 }
 

@@ -28,13 +28,13 @@ inline std::string Utf8Of(const fsys::path& Path) { return Path.u8string(); }
 // A path handed to the kit: UTF-8 text or a std::filesystem path.
 class TPathArg {
  public:
-  TPathArg(const fsys::path& Path) : Path_(Path) {}
-  TPathArg(const std::string& Utf8) : Path_(fsys::u8path(Utf8)) {}
-  TPathArg(const char* Utf8) : Path_(fsys::u8path(Utf8)) {}
-  const fsys::path& Path() const { return Path_; }
+  TPathArg(const fsys::path& Path) : FPath(Path) {}
+  TPathArg(const std::string& Utf8) : FPath(fsys::u8path(Utf8)) {}
+  TPathArg(const char* Utf8) : FPath(fsys::u8path(Utf8)) {}
+  const fsys::path& Path() const { return FPath; }
 
  private:
-  fsys::path Path_;
+  fsys::path FPath;
 };
 
 // Bytes handed to WriteFile: text or a byte vector. Only valid during the
@@ -42,16 +42,16 @@ class TPathArg {
 class TBytesArg {
  public:
   TBytesArg() = default;
-  TBytesArg(const std::string& Text) : Data_(Text.data()), Size_(Text.size()) {}
-  TBytesArg(const char* Text) : Data_(Text), Size_(std::strlen(Text)) {}
+  TBytesArg(const std::string& Text) : FData(Text.data()), FSize(Text.size()) {}
+  TBytesArg(const char* Text) : FData(Text), FSize(std::strlen(Text)) {}
   TBytesArg(const std::vector<unsigned char>& Bytes)
-      : Data_(reinterpret_cast<const char*>(Bytes.data())), Size_(Bytes.size()) {}
-  const char* Data() const { return Data_; }
-  size_t Size() const { return Size_; }
+      : FData(reinterpret_cast<const char*>(Bytes.data())), FSize(Bytes.size()) {}
+  const char* Data() const { return FData; }
+  size_t Size() const { return FSize; }
 
  private:
-  const char* Data_ = "";
-  size_t Size_ = 0;
+  const char* FData = "";
+  size_t FSize = 0;
 };
 
 // The whole content of a file; "<missing>" when it cannot be opened.
@@ -70,16 +70,16 @@ class TScratchFolder {
   TScratchFolder(const TScratchFolder&) = delete;
   TScratchFolder& operator=(const TScratchFolder&) = delete;
 
-  const fsys::path& Root() const { return Root_; }
+  const fsys::path& Root() const { return FRoot; }
   // The UTF-8 path of Name (which may contain "/") inside the folder; an
   // empty name gives the folder itself with a trailing separator.
-  std::string Path(const std::string& Name) const { return Utf8Of(Root_ / U8(Name)); }
+  std::string Path(const std::string& Name) const { return Utf8Of(FRoot / U8(Name)); }
   // The folder Name inside the scratch folder, created with its parents; its
   // UTF-8 path with a trailing separator.
   std::string Folder(const std::string& Name) const;
 
  private:
-  fsys::path Root_;
+  fsys::path FRoot;
 };
 
 // Deterministic content of N bytes that does not repeat.
@@ -106,7 +106,7 @@ class TEnvironmentGuard {
     bool Set;
     std::string Value;
   };
-  std::vector<TSaved> Saved_;
+  std::vector<TSaved> FSaved;
 };
 
 // Runs Body with the environment replaced by exactly Entries (each

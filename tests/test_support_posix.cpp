@@ -143,7 +143,7 @@ std::string CurrentFolder() {
 bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name) {
   // Relative to the folder just made, so no path is ever longer than a name.
   int Fd = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  for (int i = 0; Fd >= 0 && i < Levels; ++i) {
+  for (int I = 0; Fd >= 0 && I < Levels; ++I) {
     if (mkdirat(Fd, Name.c_str(), 0755) != 0) {
       close(Fd);
       return false;
@@ -245,8 +245,8 @@ bool TakeText(const std::string& In, size_t& At, std::string& Text) {
 
 std::string Encode(const ::testing::TestPartResultArray& Results) {
   std::string Out;
-  for (int i = 0; i < Results.size(); ++i) {
-    const ::testing::TestPartResult& R = Results.GetTestPartResult(i);
+  for (int I = 0; I < Results.size(); ++I) {
+    const ::testing::TestPartResult& R = Results.GetTestPartResult(I);
     PutText(Out, std::to_string(static_cast<int>(R.type())));
     PutText(Out, std::to_string(R.line_number()));
     PutText(Out, R.file_name() ? R.file_name() : "");
@@ -278,7 +278,7 @@ std::string RunAs(uint32_t Uid, uint32_t Gid, const std::function<void()>& Body,
     }
   }
   Failed = false;
-  for (int i = 0; i < Results.size(); ++i) Failed = Failed || Results.GetTestPartResult(i).failed();
+  for (int I = 0; I < Results.size(); ++I) Failed = Failed || Results.GetTestPartResult(I).failed();
   return Encode(Results);
 }
 

@@ -33,7 +33,7 @@ std::vector<testing::TestPartResult> ResultsOf(const std::function<void()>& Stat
     Statement();
   }
   std::vector<testing::TestPartResult> All;
-  for (int i = 0; i < Results.size(); ++i) All.push_back(Results.GetTestPartResult(i));
+  for (int I = 0; I < Results.size(); ++I) All.push_back(Results.GetTestPartResult(I));
   return All;
 }
 

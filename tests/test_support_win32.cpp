@@ -96,7 +96,7 @@ static bool RunUnixProgram(const std::wstring& Program, const std::wstring& Argu
 
 // Waits up to five seconds for the entry Path to be listed (or not).
 static bool AwaitListed(const std::wstring& Path, bool Listed) {
-  for (int i = 0; i < 500; ++i) {
+  for (int I = 0; I < 500; ++I) {
     if (EntryListed(Path) == Listed) return true;
     Sleep(10);
   }
@@ -269,7 +269,7 @@ bool ModTimeOf(const std::string& Path, TLocalTime& Time) {
 bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name) {
   // The "\\?\" form takes paths up to 32,767 characters.
   std::wstring Path = L"\\\\?\\" + Utf8ToWide(Root);
-  for (int i = 0; i < Levels; ++i) {
+  for (int I = 0; I < Levels; ++I) {
     Path += L"\\" + Utf8ToWide(Name);
     if (!CreateDirectoryW(Path.c_str(), nullptr)) return false;
   }

@@ -11,16 +11,16 @@
 int main() {
   int Count = 0;
   wchar_t** Words = CommandLineToArgvW(GetCommandLineW(), &Count);
-  int i = 1;
-  for (; i < Count && std::wstring(Words[i]) != L"--"; ++i) {
-    const std::wstring Setting = Words[i];
+  int I = 1;
+  for (; I < Count && std::wstring(Words[I]) != L"--"; ++I) {
+    const std::wstring Setting = Words[I];
     const size_t Equals = Setting.find(L'=');
     if (Equals == std::wstring::npos) return 2;
     SetEnvironmentVariableW(Setting.substr(0, Equals).c_str(), Setting.substr(Equals + 1).c_str());
   }
-  if (i + 1 >= Count) return 2;
+  if (I + 1 >= Count) return 2;
   std::wstring CommandLine;
-  for (int j = i + 1; j < Count; ++j) CommandLine += (j > i + 1 ? L" \"" : L"\"") + std::wstring(Words[j]) + L"\"";
+  for (int J = I + 1; J < Count; ++J) CommandLine += (J > I + 1 ? L" \"" : L"\"") + std::wstring(Words[J]) + L"\"";
   STARTUPINFOW Startup = {};
   Startup.cb = sizeof Startup;
   PROCESS_INFORMATION Process;

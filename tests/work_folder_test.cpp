@@ -37,18 +37,18 @@ std::set<std::string> Names(const fs::path& Folder) {
 
 class WorkFolder : public ::testing::Test {
  protected:
-  std::string Folder(const std::string& Name) const { return (Root / Name).u8string() + std::string(1, PathSeparator); }
+  std::string Folder(const std::string& Name) const { return (FRoot / Name).u8string() + std::string(1, PathSeparator); }
 
-  qbtest::TScratchFolder Scratch;
-  const fs::path& Root = Scratch.Root();
+  qbtest::TScratchFolder FScratch;
+  const fs::path& FRoot = FScratch.Root();
 };
 
 // ---- the temporary folder ----
 
 TEST_F(WorkFolder, TempFolderComesFromTempWhenSet) {
   qbtest::TEnvironmentGuard Saved{"TEMP", "TMP"};
-  qbtest::SetEnv("TEMP", Root.u8string());
-  EXPECT_EQ(RunTempFolder(), Root.u8string() + PathSeparator);
+  qbtest::SetEnv("TEMP", FRoot.u8string());
+  EXPECT_EQ(RunTempFolder(), FRoot.u8string() + PathSeparator);
 }
 
 TEST_F(WorkFolder, RelativeOrMissingTempGivesThePlatformFolderNeverTheCurrentOne) {
@@ -115,26 +115,26 @@ void ExpectUnsafe(const std::string& Work) {
 }
 
 TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
-  WriteFile(Root / "file", "x");
+  WriteFile(FRoot / "file", "x");
   ExpectUnsafe(Folder("file"));
   EXPECT_THROW(CreateWorkFolder(Folder("file")), EInOutError);
-  EXPECT_EQ(ReadFile(Root / "file"), "x");
+  EXPECT_EQ(ReadFile(FRoot / "file"), "x");
 
-  fs::create_directories(Root / "target");
+  fs::create_directories(FRoot / "target");
   std::string Why;
-  if (qbtest::MakeFolderLink((Root / "target").u8string(), (Root / "link").u8string(), Why)) {
+  if (qbtest::MakeFolderLink((FRoot / "target").u8string(), (FRoot / "link").u8string(), Why)) {
     ExpectUnsafe(Folder("link"));
     EXPECT_THROW(CreateWorkFolder(Folder("link")), EInOutError);
-    EXPECT_TRUE(Names(Root / "target").empty());
+    EXPECT_TRUE(Names(FRoot / "target").empty());
   }
 
   if (PermissionBitsApply()) {
-    fs::create_directories(Root / "work");
-    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::group_write, fs::perm_options::replace);
+    fs::create_directories(FRoot / "work");
+    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::group_write, fs::perm_options::replace);
     ExpectUnsafe(Folder("work"));
-    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::others_write, fs::perm_options::replace);
+    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::others_write, fs::perm_options::replace);
     ExpectUnsafe(Folder("work"));
-    fs::permissions(Root / "work", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec,
+    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec,
                     fs::perm_options::replace);
     EXPECT_NO_THROW(CheckWorkFolder(Folder("work")));
   }
@@ -142,7 +142,7 @@ TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
 
 TEST_F(WorkFolder, FolderOfAnotherUserIsRefused) {
   std::string Why;
-  if (!GiveToAnotherUser((Root / "foreign").u8string(), Why)) GTEST_SKIP() << Why;
+  if (!GiveToAnotherUser((FRoot / "foreign").u8string(), Why)) GTEST_SKIP() << Why;
   ExpectUnsafe(Folder("foreign"));
 }
 
@@ -170,11 +170,11 @@ TEST_F(WorkFolder, RunLockInAMissingFolderFails) {
   TRunLock Lock;
   EXPECT_NE(Lock.Acquire(Folder("absent")), 0);
   EXPECT_FALSE(Lock.Held());
-  EXPECT_FALSE(fs::exists(Root / "absent"));
+  EXPECT_FALSE(fs::exists(FRoot / "absent"));
 }
 
 TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
-  const std::string Gate = (Root / "gate.lock").u8string();
+  const std::string Gate = (FRoot / "gate.lock").u8string();
   TGateLock First, Second;
   ASSERT_EQ(First.Acquire(Gate, 0), 0);
   EXPECT_TRUE(fs::exists(fs::u8path(Gate)));
@@ -191,7 +191,7 @@ TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
 }
 
 TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
-  const std::string Gate = (Root / "gate.lock").u8string();
+  const std::string Gate = (FRoot / "gate.lock").u8string();
   TGateLock First;
   ASSERT_EQ(First.Acquire(Gate, 0), 0);
   std::thread Releaser([&First] {
@@ -210,12 +210,12 @@ TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
 
 TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
   std::string Why;
-  const std::string Gate = (Root / "gate.lock").u8string();
-  if (qbtest::MakeFileLink((Root / "elsewhere").u8string(), Gate, Why)) {
-    WriteFile(Root / "elsewhere", "someone's");
+  const std::string Gate = (FRoot / "gate.lock").u8string();
+  if (qbtest::MakeFileLink((FRoot / "elsewhere").u8string(), Gate, Why)) {
+    WriteFile(FRoot / "elsewhere", "someone's");
     TGateLock Lock;
     EXPECT_NE(Lock.Acquire(Gate, 0), 0);
-    EXPECT_EQ(ReadFile(Root / "elsewhere"), "someone's");
+    EXPECT_EQ(ReadFile(FRoot / "elsewhere"), "someone's");
     fs::remove(fs::u8path(Gate));
   }
   WriteFile(fs::u8path(Gate), "");
@@ -278,7 +278,7 @@ TEST(BundleIdentity, ChangesWithAnyEntryAndStaysForTheSameBytes) {
     Zip[Central + 16] = Byte;
     const uint32_t Offset = static_cast<uint32_t>(Central);
     Zip += std::string("PK\x05\x06", 4) + std::string(8, '\0') + std::string(4, '\0');
-    for (int i = 0; i < 4; ++i) Zip += static_cast<char>((Offset >> (8 * i)) & 0xFF);
+    for (int I = 0; I < 4; ++I) Zip += static_cast<char>((Offset >> (8 * I)) & 0xFF);
     Zip += std::string(2, '\0');
     return Zip;
   };

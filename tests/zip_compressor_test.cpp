@@ -21,107 +21,107 @@ Bytes Contents(TMemoryStream& S) { return Bytes(S.Memory(), S.Memory() + S.Size(
 // Accepts at most Limit bytes in total, then takes only part of each write.
 class TShortOutput : public TStream {
  public:
-  explicit TShortOutput(int64_t Limit) : Limit_(Limit) {}
+  explicit TShortOutput(int64_t Limit) : FLimit(Limit) {}
   int32_t Read(void*, int32_t) override { return 0; }
   int32_t Write(const void*, int32_t Count) override {
-    int64_t room = Limit_ - Written;
-    int32_t n = Count <= room ? Count : static_cast<int32_t>(room > 0 ? room : 0);
-    Written += n;
-    return n;
+    int64_t Room = FLimit - Written;
+    int32_t N = Count <= Room ? Count : static_cast<int32_t>(Room > 0 ? Room : 0);
+    Written += N;
+    return N;
   }
   int64_t Seek(int64_t, TSeekOrigin) override { return Written; }
   bool SetSize(int64_t) override { return false; }
   int64_t Written = 0;
 
  private:
-  int64_t Limit_;
+  int64_t FLimit;
 };
 
 }  // namespace
 
 TEST(TDeflater, EncodesRawDeflateWithTheZipCrc) {
-  for (const Bytes& input : {TextBytes(100000), RandomBytes(50000, 7), Bytes{'a'}}) {
-    TMemoryStream in, out;
-    Load(in, input);
-    TDeflater d(&in, &out, 16384);
-    EXPECT_EQ(d.MethodId(), 8);
-    EXPECT_EQ(d.CompressionLevel, clDefault);
-    d.Compress();
-    EXPECT_EQ(d.Crc32(), ZlibCrc(input));
-    EXPECT_EQ(d.BytesRead(), static_cast<int64_t>(input.size()));
-    Bytes encoded = Contents(out);
-    EXPECT_EQ(RawInflate(encoded.data(), encoded.size(), input.size()), input);
+  for (const Bytes& Input : {TextBytes(100000), RandomBytes(50000, 7), Bytes{'a'}}) {
+    TMemoryStream In, Out;
+    Load(In, Input);
+    TDeflater D(&In, &Out, 16384);
+    EXPECT_EQ(D.MethodId(), 8);
+    EXPECT_EQ(D.CompressionLevel, clDefault);
+    D.Compress();
+    EXPECT_EQ(D.Crc32(), ZlibCrc(Input));
+    EXPECT_EQ(D.BytesRead(), static_cast<int64_t>(Input.size()));
+    Bytes Encoded = Contents(Out);
+    EXPECT_EQ(RawInflate(Encoded.data(), Encoded.size(), Input.size()), Input);
   }
 }
 
 TEST(TDeflater, EmptyInputGivesTheTwoByteStreamAndCrcZero) {
-  TMemoryStream in, out;
-  TDeflater d(&in, &out, 16384);
-  d.Compress();
-  EXPECT_EQ(d.Crc32(), 0u);
-  EXPECT_EQ(Contents(out), (Bytes{0x03, 0x00}));
+  TMemoryStream In, Out;
+  TDeflater D(&In, &Out, 16384);
+  D.Compress();
+  EXPECT_EQ(D.Crc32(), 0u);
+  EXPECT_EQ(Contents(Out), (Bytes{0x03, 0x00}));
 }
 
 TEST(TDeflater, CrcOfTheNineDigits) {
-  TMemoryStream in, out;
-  Load(in, Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'});
-  TDeflater d(&in, &out, 16384);
-  d.Compress();
-  EXPECT_EQ(d.Crc32(), 0xCBF43926u);
+  TMemoryStream In, Out;
+  Load(In, Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  TDeflater D(&In, &Out, 16384);
+  D.Compress();
+  EXPECT_EQ(D.Crc32(), 0xCBF43926u);
 }
 
 TEST(TDeflater, ReadsFromTheCurrentPosition) {
-  TMemoryStream in, out;
-  Bytes text = TextBytes(1000);
-  Load(in, text);
-  in.SetPosition(400);
-  TDeflater d(&in, &out, 16384);
-  d.Compress();
-  Bytes rest(text.begin() + 400, text.end());
-  EXPECT_EQ(d.BytesRead(), 600);
-  EXPECT_EQ(d.Crc32(), ZlibCrc(rest));
-  Bytes encoded = Contents(out);
-  EXPECT_EQ(RawInflate(encoded.data(), encoded.size(), rest.size()), rest);
+  TMemoryStream In, Out;
+  Bytes Text = TextBytes(1000);
+  Load(In, Text);
+  In.SetPosition(400);
+  TDeflater D(&In, &Out, 16384);
+  D.Compress();
+  Bytes Rest(Text.begin() + 400, Text.end());
+  EXPECT_EQ(D.BytesRead(), 600);
+  EXPECT_EQ(D.Crc32(), ZlibCrc(Rest));
+  Bytes Encoded = Contents(Out);
+  EXPECT_EQ(RawInflate(Encoded.data(), Encoded.size(), Rest.size()), Rest);
 }
 
 TEST(TDeflater, ShortWriteOfAFullBlockIsAWriteError) {
   // Random data fills several full 16,384-byte output blocks; the output
   // refuses part of the second one.
-  TMemoryStream in;
-  Load(in, RandomBytes(200000, 8));
-  TShortOutput out(20000);
-  TDeflater d(&in, &out, 16384);
+  TMemoryStream In;
+  Load(In, RandomBytes(200000, 8));
+  TShortOutput Out(20000);
+  TDeflater D(&In, &Out, 16384);
   try {
-    d.Compress();
+    D.Compress();
     FAIL() << "no failure raised";
-  } catch (const EWriteError& e) {
-    EXPECT_EQ(e.Message(), "Stream write error");
+  } catch (const EWriteError& E) {
+    EXPECT_EQ(E.Message(), "Stream write error");
   }
-  EXPECT_EQ(out.Written, 20000);
+  EXPECT_EQ(Out.Written, 20000);
 }
 
 TEST(TDeflater, ShortWriteOfTheLastBlockIsAWriteError) {
-  TMemoryStream in;
-  Load(in, TextBytes(100));
-  TShortOutput out(3);
-  TDeflater d(&in, &out, 16384);
-  EXPECT_THROW(d.Compress(), EWriteError);
+  TMemoryStream In;
+  Load(In, TextBytes(100));
+  TShortOutput Out(3);
+  TDeflater D(&In, &Out, 16384);
+  EXPECT_THROW(D.Compress(), EWriteError);
 }
 
 TEST(TDeflater, OtherLevelsStillDecode) {
-  Bytes text = TextBytes(40000);
-  size_t none = 0, best = 0;
-  for (TCompressionLevel level : {clNone, clFastest, clMax}) {
-    TMemoryStream in, out;
-    Load(in, text);
-    TDeflater d(&in, &out, 4096);
-    d.CompressionLevel = level;
-    d.Compress();
-    Bytes encoded = Contents(out);
-    EXPECT_EQ(RawInflate(encoded.data(), encoded.size(), text.size()), text);
-    if (level == clNone) none = encoded.size();
-    if (level == clMax) best = encoded.size();
+  Bytes Text = TextBytes(40000);
+  size_t None = 0, Best = 0;
+  for (TCompressionLevel Level : {clNone, clFastest, clMax}) {
+    TMemoryStream In, Out;
+    Load(In, Text);
+    TDeflater D(&In, &Out, 4096);
+    D.CompressionLevel = Level;
+    D.Compress();
+    Bytes Encoded = Contents(Out);
+    EXPECT_EQ(RawInflate(Encoded.data(), Encoded.size(), Text.size()), Text);
+    if (Level == clNone) None = Encoded.size();
+    if (Level == clMax) Best = Encoded.size();
   }
-  EXPECT_GT(none, text.size());
-  EXPECT_LT(best, text.size() / 4);
+  EXPECT_GT(None, Text.size());
+  EXPECT_LT(Best, Text.size() / 4);
 }

@@ -14,15 +14,15 @@
 namespace {
 
 std::vector<uint8_t> Contents(TMemoryStream& S) {
-  const int64_t n = S.Size();
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + n);
+  const int64_t N = S.Size();
+  return std::vector<uint8_t>(S.Memory(), S.Memory() + N);
 }
 
 TMemoryStream StreamOf(const std::vector<uint8_t>& Bytes) {
-  TMemoryStream s;
-  s.WriteBuffer(Bytes.data(), static_cast<int32_t>(Bytes.size()));
-  s.SetPosition(0);
-  return s;
+  TMemoryStream S;
+  S.WriteBuffer(Bytes.data(), static_cast<int32_t>(Bytes.size()));
+  S.SetPosition(0);
+  return S;
 }
 
 uint32_t Le32(const std::vector<uint8_t>& B, size_t At) {
@@ -33,19 +33,19 @@ uint16_t Le16(const std::vector<uint8_t>& B, size_t At) {
 }
 
 TLocalFileHeader SampleLocal() {
-  TLocalFileHeader h{};
-  h.Signature = LocalFileHeaderSignature;
-  h.VersionNeeded = 0x0A14;
-  h.Flags = 0x0809;
-  h.Method = 8;
-  h.ModTime = 0x6DEF;
-  h.ModDate = 0x3CCF;
-  h.Crc32 = 0xCBF43926;
-  h.CompressedSize = 0x01020304;
-  h.UncompressedSize = 0xA0B0C0D0;
-  h.NameLength = 0x0107;
-  h.ExtraLength = 0x0203;
-  return h;
+  TLocalFileHeader H{};
+  H.Signature = LocalFileHeaderSignature;
+  H.VersionNeeded = 0x0A14;
+  H.Flags = 0x0809;
+  H.Method = 8;
+  H.ModTime = 0x6DEF;
+  H.ModDate = 0x3CCF;
+  H.Crc32 = 0xCBF43926;
+  H.CompressedSize = 0x01020304;
+  H.UncompressedSize = 0xA0B0C0D0;
+  H.NameLength = 0x0107;
+  H.ExtraLength = 0x0203;
+  return H;
 }
 
 }  // namespace
@@ -54,200 +54,200 @@ TLocalFileHeader SampleLocal() {
 // Records
 
 TEST(ZipRecords, LocalHeaderIsThirtyLittleEndianBytes) {
-  TMemoryStream s;
-  WriteLocalHeader(s, SampleLocal());
-  const auto b = Contents(s);
-  ASSERT_EQ(b.size(), 30u);
-  EXPECT_EQ(b[0], 'P');
-  EXPECT_EQ(b[1], 'K');
-  EXPECT_EQ(b[2], 3);
-  EXPECT_EQ(b[3], 4);
-  EXPECT_EQ(Le16(b, 4), 0x0A14);
-  EXPECT_EQ(Le16(b, 6), 0x0809);
-  EXPECT_EQ(Le16(b, 8), 8);
-  EXPECT_EQ(Le16(b, 10), 0x6DEF);
-  EXPECT_EQ(Le16(b, 12), 0x3CCF);
-  EXPECT_EQ(Le32(b, 14), 0xCBF43926u);
-  EXPECT_EQ(Le32(b, 18), 0x01020304u);
-  EXPECT_EQ(Le32(b, 22), 0xA0B0C0D0u);
-  EXPECT_EQ(Le16(b, 26), 0x0107);
-  EXPECT_EQ(Le16(b, 28), 0x0203);
+  TMemoryStream S;
+  WriteLocalHeader(S, SampleLocal());
+  const auto B = Contents(S);
+  ASSERT_EQ(B.size(), 30u);
+  EXPECT_EQ(B[0], 'P');
+  EXPECT_EQ(B[1], 'K');
+  EXPECT_EQ(B[2], 3);
+  EXPECT_EQ(B[3], 4);
+  EXPECT_EQ(Le16(B, 4), 0x0A14);
+  EXPECT_EQ(Le16(B, 6), 0x0809);
+  EXPECT_EQ(Le16(B, 8), 8);
+  EXPECT_EQ(Le16(B, 10), 0x6DEF);
+  EXPECT_EQ(Le16(B, 12), 0x3CCF);
+  EXPECT_EQ(Le32(B, 14), 0xCBF43926u);
+  EXPECT_EQ(Le32(B, 18), 0x01020304u);
+  EXPECT_EQ(Le32(B, 22), 0xA0B0C0D0u);
+  EXPECT_EQ(Le16(B, 26), 0x0107);
+  EXPECT_EQ(Le16(B, 28), 0x0203);
 }
 
 TEST(ZipRecords, LocalHeaderReadsBackEveryField) {
-  TMemoryStream s;
-  const TLocalFileHeader in = SampleLocal();
-  WriteLocalHeader(s, in);
-  s.SetPosition(0);
-  TLocalFileHeader out{};
-  ReadLocalHeader(s, out);
-  EXPECT_EQ(s.Position(), 30);
-  EXPECT_EQ(out.Signature, in.Signature);
-  EXPECT_EQ(out.VersionNeeded, in.VersionNeeded);
-  EXPECT_EQ(out.Flags, in.Flags);
-  EXPECT_EQ(out.Method, in.Method);
-  EXPECT_EQ(out.ModTime, in.ModTime);
-  EXPECT_EQ(out.ModDate, in.ModDate);
-  EXPECT_EQ(out.Crc32, in.Crc32);
-  EXPECT_EQ(out.CompressedSize, in.CompressedSize);
-  EXPECT_EQ(out.UncompressedSize, in.UncompressedSize);
-  EXPECT_EQ(out.NameLength, in.NameLength);
-  EXPECT_EQ(out.ExtraLength, in.ExtraLength);
+  TMemoryStream S;
+  const TLocalFileHeader In = SampleLocal();
+  WriteLocalHeader(S, In);
+  S.SetPosition(0);
+  TLocalFileHeader Out{};
+  ReadLocalHeader(S, Out);
+  EXPECT_EQ(S.Position(), 30);
+  EXPECT_EQ(Out.Signature, In.Signature);
+  EXPECT_EQ(Out.VersionNeeded, In.VersionNeeded);
+  EXPECT_EQ(Out.Flags, In.Flags);
+  EXPECT_EQ(Out.Method, In.Method);
+  EXPECT_EQ(Out.ModTime, In.ModTime);
+  EXPECT_EQ(Out.ModDate, In.ModDate);
+  EXPECT_EQ(Out.Crc32, In.Crc32);
+  EXPECT_EQ(Out.CompressedSize, In.CompressedSize);
+  EXPECT_EQ(Out.UncompressedSize, In.UncompressedSize);
+  EXPECT_EQ(Out.NameLength, In.NameLength);
+  EXPECT_EQ(Out.ExtraLength, In.ExtraLength);
 }
 
 TEST(ZipRecords, CentralHeaderLayout) {
-  TCentralFileHeader h{};
-  h.Signature = CentralFileHeaderSignature;
-  h.VersionMadeBy = 0x031E;
-  h.VersionNeeded = 10;
-  h.Flags = 0x0800;
-  h.Method = 8;
-  h.ModTime = 0x1234;
-  h.ModDate = 0x5678;
-  h.Crc32 = 0x11223344;
-  h.CompressedSize = 0x55667788;
-  h.UncompressedSize = 0x99AABBCC;
-  h.NameLength = 0x0DEF;
-  h.ExtraLength = 0x0102;
-  h.CommentLength = 0x0304;
-  h.DiskStart = 0x0506;
-  h.InternalAttributes = 0x0708;
-  h.ExternalAttributes = 0x81ED0020;
-  h.LocalHeaderOffset = 0x7FFFFFFE;
-  TMemoryStream s;
-  WriteCentralHeader(s, h);
-  const auto b = Contents(s);
-  ASSERT_EQ(b.size(), 46u);
-  EXPECT_EQ(Le32(b, 0), 0x02014B50u);
-  EXPECT_EQ(Le16(b, 4), 0x031E);
-  EXPECT_EQ(Le16(b, 6), 10);
-  EXPECT_EQ(Le16(b, 8), 0x0800);
-  EXPECT_EQ(Le16(b, 10), 8);
-  EXPECT_EQ(Le16(b, 12), 0x1234);
-  EXPECT_EQ(Le16(b, 14), 0x5678);
-  EXPECT_EQ(Le32(b, 16), 0x11223344u);
-  EXPECT_EQ(Le32(b, 20), 0x55667788u);
-  EXPECT_EQ(Le32(b, 24), 0x99AABBCCu);
-  EXPECT_EQ(Le16(b, 28), 0x0DEF);
-  EXPECT_EQ(Le16(b, 30), 0x0102);
-  EXPECT_EQ(Le16(b, 32), 0x0304);
-  EXPECT_EQ(Le16(b, 34), 0x0506);
-  EXPECT_EQ(Le16(b, 36), 0x0708);
-  EXPECT_EQ(Le32(b, 38), 0x81ED0020u);
-  EXPECT_EQ(Le32(b, 42), 0x7FFFFFFEu);
+  TCentralFileHeader H{};
+  H.Signature = CentralFileHeaderSignature;
+  H.VersionMadeBy = 0x031E;
+  H.VersionNeeded = 10;
+  H.Flags = 0x0800;
+  H.Method = 8;
+  H.ModTime = 0x1234;
+  H.ModDate = 0x5678;
+  H.Crc32 = 0x11223344;
+  H.CompressedSize = 0x55667788;
+  H.UncompressedSize = 0x99AABBCC;
+  H.NameLength = 0x0DEF;
+  H.ExtraLength = 0x0102;
+  H.CommentLength = 0x0304;
+  H.DiskStart = 0x0506;
+  H.InternalAttributes = 0x0708;
+  H.ExternalAttributes = 0x81ED0020;
+  H.LocalHeaderOffset = 0x7FFFFFFE;
+  TMemoryStream S;
+  WriteCentralHeader(S, H);
+  const auto B = Contents(S);
+  ASSERT_EQ(B.size(), 46u);
+  EXPECT_EQ(Le32(B, 0), 0x02014B50u);
+  EXPECT_EQ(Le16(B, 4), 0x031E);
+  EXPECT_EQ(Le16(B, 6), 10);
+  EXPECT_EQ(Le16(B, 8), 0x0800);
+  EXPECT_EQ(Le16(B, 10), 8);
+  EXPECT_EQ(Le16(B, 12), 0x1234);
+  EXPECT_EQ(Le16(B, 14), 0x5678);
+  EXPECT_EQ(Le32(B, 16), 0x11223344u);
+  EXPECT_EQ(Le32(B, 20), 0x55667788u);
+  EXPECT_EQ(Le32(B, 24), 0x99AABBCCu);
+  EXPECT_EQ(Le16(B, 28), 0x0DEF);
+  EXPECT_EQ(Le16(B, 30), 0x0102);
+  EXPECT_EQ(Le16(B, 32), 0x0304);
+  EXPECT_EQ(Le16(B, 34), 0x0506);
+  EXPECT_EQ(Le16(B, 36), 0x0708);
+  EXPECT_EQ(Le32(B, 38), 0x81ED0020u);
+  EXPECT_EQ(Le32(B, 42), 0x7FFFFFFEu);
 
-  s.SetPosition(0);
-  TCentralFileHeader r{};
-  ReadCentralHeader(s, r);
-  EXPECT_EQ(r.VersionMadeBy, h.VersionMadeBy);
-  EXPECT_EQ(r.CommentLength, h.CommentLength);
-  EXPECT_EQ(r.DiskStart, h.DiskStart);
-  EXPECT_EQ(r.InternalAttributes, h.InternalAttributes);
-  EXPECT_EQ(r.ExternalAttributes, h.ExternalAttributes);
-  EXPECT_EQ(r.LocalHeaderOffset, h.LocalHeaderOffset);
-  EXPECT_EQ(r.UncompressedSize, h.UncompressedSize);
-  EXPECT_EQ(r.ExtraLength, h.ExtraLength);
+  S.SetPosition(0);
+  TCentralFileHeader R{};
+  ReadCentralHeader(S, R);
+  EXPECT_EQ(R.VersionMadeBy, H.VersionMadeBy);
+  EXPECT_EQ(R.CommentLength, H.CommentLength);
+  EXPECT_EQ(R.DiskStart, H.DiskStart);
+  EXPECT_EQ(R.InternalAttributes, H.InternalAttributes);
+  EXPECT_EQ(R.ExternalAttributes, H.ExternalAttributes);
+  EXPECT_EQ(R.LocalHeaderOffset, H.LocalHeaderOffset);
+  EXPECT_EQ(R.UncompressedSize, H.UncompressedSize);
+  EXPECT_EQ(R.ExtraLength, H.ExtraLength);
 }
 
 TEST(ZipRecords, CentralFieldsCopiedFromLocalHeaderAgreeByteForByte) {
-  const TLocalFileHeader l = SampleLocal();
-  TCentralFileHeader c{};
-  c.Signature = CentralFileHeaderSignature;
-  c.VersionMadeBy = 10;
-  c.VersionNeeded = l.VersionNeeded;
-  c.Flags = l.Flags;
-  c.Method = l.Method;
-  c.ModTime = l.ModTime;
-  c.ModDate = l.ModDate;
-  c.Crc32 = l.Crc32;
-  c.CompressedSize = l.CompressedSize;
-  c.UncompressedSize = l.UncompressedSize;
-  c.NameLength = l.NameLength;
-  c.ExtraLength = l.ExtraLength;
-  TMemoryStream ls, cs;
-  WriteLocalHeader(ls, l);
-  WriteCentralHeader(cs, c);
-  const auto lb = Contents(ls), cb = Contents(cs);
-  EXPECT_TRUE(std::equal(lb.begin() + 4, lb.begin() + 30, cb.begin() + 6));
+  const TLocalFileHeader L = SampleLocal();
+  TCentralFileHeader C{};
+  C.Signature = CentralFileHeaderSignature;
+  C.VersionMadeBy = 10;
+  C.VersionNeeded = L.VersionNeeded;
+  C.Flags = L.Flags;
+  C.Method = L.Method;
+  C.ModTime = L.ModTime;
+  C.ModDate = L.ModDate;
+  C.Crc32 = L.Crc32;
+  C.CompressedSize = L.CompressedSize;
+  C.UncompressedSize = L.UncompressedSize;
+  C.NameLength = L.NameLength;
+  C.ExtraLength = L.ExtraLength;
+  TMemoryStream Ls, Cs;
+  WriteLocalHeader(Ls, L);
+  WriteCentralHeader(Cs, C);
+  const auto Lb = Contents(Ls), Cb = Contents(Cs);
+  EXPECT_TRUE(std::equal(Lb.begin() + 4, Lb.begin() + 30, Cb.begin() + 6));
 }
 
 TEST(ZipRecords, EndRecordLayout) {
-  TEndOfCentralDir e{};
-  e.Signature = EndOfCentralDirSignature;
-  e.ThisDisk = 1;
-  e.CentralDirDisk = 2;
-  e.EntriesThisDisk = 0xFFFF;
-  e.TotalEntries = 0x1234;
-  e.CentralDirSize = 0xDEADBEEF;
-  e.CentralDirOffset = 0x00C0FFEE;
-  e.CommentLength = 0x0A0B;
-  TMemoryStream s;
-  WriteEndOfCentralDir(s, e);
-  const auto b = Contents(s);
-  ASSERT_EQ(b.size(), 22u);
-  EXPECT_EQ(Le32(b, 0), 0x06054B50u);
-  EXPECT_EQ(Le16(b, 4), 1);
-  EXPECT_EQ(Le16(b, 6), 2);
-  EXPECT_EQ(Le16(b, 8), 0xFFFF);
-  EXPECT_EQ(Le16(b, 10), 0x1234);
-  EXPECT_EQ(Le32(b, 12), 0xDEADBEEFu);
-  EXPECT_EQ(Le32(b, 16), 0x00C0FFEEu);
-  EXPECT_EQ(Le16(b, 20), 0x0A0B);
-  s.SetPosition(0);
-  TEndOfCentralDir r{};
-  ReadEndOfCentralDir(s, r);
-  EXPECT_EQ(r.EntriesThisDisk, 0xFFFF);
-  EXPECT_EQ(r.TotalEntries, 0x1234);
-  EXPECT_EQ(r.CentralDirSize, 0xDEADBEEFu);
-  EXPECT_EQ(r.CentralDirOffset, 0x00C0FFEEu);
-  EXPECT_EQ(r.CommentLength, 0x0A0B);
+  TEndOfCentralDir E{};
+  E.Signature = EndOfCentralDirSignature;
+  E.ThisDisk = 1;
+  E.CentralDirDisk = 2;
+  E.EntriesThisDisk = 0xFFFF;
+  E.TotalEntries = 0x1234;
+  E.CentralDirSize = 0xDEADBEEF;
+  E.CentralDirOffset = 0x00C0FFEE;
+  E.CommentLength = 0x0A0B;
+  TMemoryStream S;
+  WriteEndOfCentralDir(S, E);
+  const auto B = Contents(S);
+  ASSERT_EQ(B.size(), 22u);
+  EXPECT_EQ(Le32(B, 0), 0x06054B50u);
+  EXPECT_EQ(Le16(B, 4), 1);
+  EXPECT_EQ(Le16(B, 6), 2);
+  EXPECT_EQ(Le16(B, 8), 0xFFFF);
+  EXPECT_EQ(Le16(B, 10), 0x1234);
+  EXPECT_EQ(Le32(B, 12), 0xDEADBEEFu);
+  EXPECT_EQ(Le32(B, 16), 0x00C0FFEEu);
+  EXPECT_EQ(Le16(B, 20), 0x0A0B);
+  S.SetPosition(0);
+  TEndOfCentralDir R{};
+  ReadEndOfCentralDir(S, R);
+  EXPECT_EQ(R.EntriesThisDisk, 0xFFFF);
+  EXPECT_EQ(R.TotalEntries, 0x1234);
+  EXPECT_EQ(R.CentralDirSize, 0xDEADBEEFu);
+  EXPECT_EQ(R.CentralDirOffset, 0x00C0FFEEu);
+  EXPECT_EQ(R.CommentLength, 0x0A0B);
 }
 
 TEST(ZipRecords, ShortInputRaisesReadError) {
-  std::vector<uint8_t> bytes(29, 0);
-  TMemoryStream s = StreamOf(bytes);
-  TLocalFileHeader h{};
+  std::vector<uint8_t> Bytes(29, 0);
+  TMemoryStream S = StreamOf(Bytes);
+  TLocalFileHeader H{};
   try {
-    ReadLocalHeader(s, h);
+    ReadLocalHeader(S, H);
     FAIL() << "no failure";
-  } catch (const EReadError& e) {
-    EXPECT_EQ(e.Message(), "Stream read error");
+  } catch (const EReadError& E) {
+    EXPECT_EQ(E.Message(), "Stream read error");
   }
-  std::vector<uint8_t> c(45, 0), d(21, 0);
-  TMemoryStream cs = StreamOf(c), ds = StreamOf(d);
-  TCentralFileHeader ch{};
-  TEndOfCentralDir eh{};
-  EXPECT_THROW(ReadCentralHeader(cs, ch), EReadError);
-  EXPECT_THROW(ReadEndOfCentralDir(ds, eh), EReadError);
+  std::vector<uint8_t> C(45, 0), D(21, 0);
+  TMemoryStream Cs = StreamOf(C), Ds = StreamOf(D);
+  TCentralFileHeader Ch{};
+  TEndOfCentralDir Eh{};
+  EXPECT_THROW(ReadCentralHeader(Cs, Ch), EReadError);
+  EXPECT_THROW(ReadEndOfCentralDir(Ds, Eh), EReadError);
 }
 
 // ---------------------------------------------------------------------------
 // Entry list
 
 TEST(ZipFileEntries, AddCountIndexClear) {
-  TZipFileEntries list;
-  EXPECT_EQ(list.Count(), 0);
-  TZipFileEntry& a = list.Add();
-  a.DiskFileName = "a.txt";
-  TMemoryStream m;
-  TZipFileEntry& b = list.AddStreamEntry(&m, "b/b.bin");
-  EXPECT_EQ(list.Count(), 2);
-  EXPECT_EQ(&list[0], &a);
-  EXPECT_EQ(&list[1], &b);
-  EXPECT_EQ(list[1].Stream, &m);
-  EXPECT_EQ(list[1].ArchiveFileName(), "b/b.bin");
-  list.Clear();
-  EXPECT_EQ(list.Count(), 0);
+  TZipFileEntries List;
+  EXPECT_EQ(List.Count(), 0);
+  TZipFileEntry& A = List.Add();
+  A.DiskFileName = "a.txt";
+  TMemoryStream M;
+  TZipFileEntry& B = List.AddStreamEntry(&M, "b/b.bin");
+  EXPECT_EQ(List.Count(), 2);
+  EXPECT_EQ(&List[0], &A);
+  EXPECT_EQ(&List[1], &B);
+  EXPECT_EQ(List[1].Stream, &M);
+  EXPECT_EQ(List[1].ArchiveFileName(), "b/b.bin");
+  List.Clear();
+  EXPECT_EQ(List.Count(), 0);
 }
 
 TEST(ZipFileEntries, ArchiveFileNameFallsBackToDiskFileName) {
-  TZipFileEntry e;
-  e.DiskFileName = "disk.txt";
-  EXPECT_EQ(e.ArchiveFileName(), "disk.txt");
-  e.SetArchiveFileName("stored.txt");
-  EXPECT_EQ(e.ArchiveFileName(), "stored.txt");
-  e.SetArchiveFileName("");
-  EXPECT_EQ(e.ArchiveFileName(), "disk.txt");
+  TZipFileEntry E;
+  E.DiskFileName = "disk.txt";
+  EXPECT_EQ(E.ArchiveFileName(), "disk.txt");
+  E.SetArchiveFileName("stored.txt");
+  EXPECT_EQ(E.ArchiveFileName(), "stored.txt");
+  E.SetArchiveFileName("");
+  EXPECT_EQ(E.ArchiveFileName(), "disk.txt");
 }
 
 // ---------------------------------------------------------------------------
@@ -255,15 +255,15 @@ TEST(ZipFileEntries, ArchiveFileNameFallsBackToDiskFileName) {
 
 namespace {
 // 2010-06-15 is day 40344 after 1899-12-30.
-const double k20100615 = 40344.0;
+const double K20100615 = 40344.0;
 double TimeOfDay(int H, int M, int S) { return (H * 3600.0 + M * 60.0 + S) / 86400.0; }
 }  // namespace
 
 TEST(DosDateTime, ZeroEncodesAsWrappedYear) {
-  uint16_t date = 1, time = 1;
-  ToDosDateTime(0.0, date, time);
-  EXPECT_EQ(date, 0x5F9E);
-  EXPECT_EQ(time, 0x0000);
+  uint16_t Date = 1, Time = 1;
+  ToDosDateTime(0.0, Date, Time);
+  EXPECT_EQ(Date, 0x5F9E);
+  EXPECT_EQ(Time, 0x0000);
 }
 
 TEST(DosDateTime, ZeroPairDecodesTo20271230) {
@@ -272,59 +272,59 @@ TEST(DosDateTime, ZeroPairDecodesTo20271230) {
 }
 
 TEST(DosDateTime, KnownStampRoundsOddSecondDown) {
-  uint16_t date = 0, time = 0;
-  ToDosDateTime(k20100615 + TimeOfDay(13, 47, 31), date, time);
-  EXPECT_EQ(date, 0x3CCF);
-  EXPECT_EQ(time, 0x6DEF);
-  EXPECT_NEAR(FromDosDateTime(date, time), k20100615 + TimeOfDay(13, 47, 30), 1e-9);
+  uint16_t Date = 0, Time = 0;
+  ToDosDateTime(K20100615 + TimeOfDay(13, 47, 31), Date, Time);
+  EXPECT_EQ(Date, 0x3CCF);
+  EXPECT_EQ(Time, 0x6DEF);
+  EXPECT_NEAR(FromDosDateTime(Date, Time), K20100615 + TimeOfDay(13, 47, 30), 1e-9);
 }
 
 TEST(DosDateTime, MillisecondsDropped) {
-  uint16_t date = 0, time = 0;
-  ToDosDateTime(k20100615 + TimeOfDay(23, 59, 58) + 0.9 / 86400.0, date, time);
-  EXPECT_EQ(date, 0x3CCF);
-  EXPECT_EQ(time, (58 / 2) + 59 * 32 + 23 * 2048);
+  uint16_t Date = 0, Time = 0;
+  ToDosDateTime(K20100615 + TimeOfDay(23, 59, 58) + 0.9 / 86400.0, Date, Time);
+  EXPECT_EQ(Date, 0x3CCF);
+  EXPECT_EQ(Time, (58 / 2) + 59 * 32 + 23 * 2048);
 }
 
 TEST(DosDateTime, RoundTripOverManyDates) {
-  std::mt19937 gen(7);
+  std::mt19937 Gen(7);
   // 1980-01-01 (day 29221) to 2107-12-31 (day 75971).
-  std::uniform_int_distribution<int> day(29221, 75971), sec(0, 86399);
-  for (int i = 0; i < 2000; ++i) {
-    const int d = day(gen);
-    const int s = sec(gen) & ~1;
-    const double dt = d + s / 86400.0;
-    uint16_t date = 0, time = 0;
-    ToDosDateTime(dt, date, time);
-    ASSERT_NEAR(FromDosDateTime(date, time), dt, 1e-8) << d << " " << s;
+  std::uniform_int_distribution<int> Day(29221, 75971), Sec(0, 86399);
+  for (int I = 0; I < 2000; ++I) {
+    const int D = Day(Gen);
+    const int S = Sec(Gen) & ~1;
+    const double Dt = D + S / 86400.0;
+    uint16_t Date = 0, Time = 0;
+    ToDosDateTime(Dt, Date, Time);
+    ASSERT_NEAR(FromDosDateTime(Date, Time), Dt, 1e-8) << D << " " << S;
   }
 }
 
 TEST(DosDateTime, ValuesWithoutCalendarDateEncodeAsZero) {
-  for (double v : {1e300, -1e300, std::nan("")}) {
-    uint16_t date = 1, time = 1;
-    ToDosDateTime(v, date, time);
-    EXPECT_EQ(date, 0x5F9E);
-    EXPECT_EQ(time, 0);
+  for (double V : {1e300, -1e300, std::nan("")}) {
+    uint16_t Date = 1, Time = 1;
+    ToDosDateTime(V, Date, Time);
+    EXPECT_EQ(Date, 0x5F9E);
+    EXPECT_EQ(Time, 0);
   }
   // 9999-12-31 23:59:58 still has its own date (year 9999 wraps in 16 bits).
-  uint16_t date = 0, time = 0;
-  ToDosDateTime(2958465.0 + 86398.0 / 86400.0, date, time);
-  EXPECT_EQ(date, static_cast<uint16_t>(31 + 12 * 32 + (9999 - 1980) * 512));
-  EXPECT_EQ(time, 29 + 59 * 32 + 23 * 2048);
+  uint16_t Date = 0, Time = 0;
+  ToDosDateTime(2958465.0 + 86398.0 / 86400.0, Date, Time);
+  EXPECT_EQ(Date, static_cast<uint16_t>(31 + 12 * 32 + (9999 - 1980) * 512));
+  EXPECT_EQ(Time, 29 + 59 * 32 + 23 * 2048);
 }
 
 TEST(DosDateTime, LeapDay) {
-  uint16_t date = 0, time = 0;
-  ToDosDateTime(36585.5, date, time);  // 2000-02-29 12:00
-  EXPECT_EQ(date, 29 + 2 * 32 + 20 * 512);
-  EXPECT_EQ(time, 12 * 2048);
+  uint16_t Date = 0, Time = 0;
+  ToDosDateTime(36585.5, Date, Time);  // 2000-02-29 12:00
+  EXPECT_EQ(Date, 29 + 2 * 32 + 20 * 512);
+  EXPECT_EQ(Time, 12 * 2048);
   // 2001-02-29 does not exist.
   try {
     FromDosDateTime(29 + 2 * 32 + 21 * 512, 0);
     FAIL() << "no failure";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "2001-2-29 is not a valid date specification");
+  } catch (const EConvertError& E) {
+    EXPECT_EQ(E.Message(), "2001-2-29 is not a valid date specification");
   }
 }
 
@@ -332,9 +332,9 @@ TEST(DosDateTime, DateZeroFails) {
   try {
     FromDosDateTime(0, 0);
     FAIL() << "no failure";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.ClassName(), "EConvertError");
-    EXPECT_EQ(e.Message(), "1980-0-0 is not a valid date specification");
+  } catch (const EConvertError& E) {
+    EXPECT_STREQ(E.ClassName(), "EConvertError");
+    EXPECT_EQ(E.Message(), "1980-0-0 is not a valid date specification");
   }
 }
 
@@ -346,14 +346,14 @@ TEST(DosDateTime, InvalidTimesFail) {
   try {
     FromDosDateTime(0x3CCF, 60 << 5);  // minute 60
     FAIL() << "no failure";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "0:60:0.0 is not a valid time specification");
+  } catch (const EConvertError& E) {
+    EXPECT_EQ(E.Message(), "0:60:0.0 is not a valid time specification");
   }
   try {
     FromDosDateTime(0x3CCF, 30 | (5 << 5) | (1 << 11));  // 60 seconds
     FAIL() << "no failure";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "1:5:60.0 is not a valid time specification");
+  } catch (const EConvertError& E) {
+    EXPECT_EQ(E.Message(), "1:5:60.0 is not a valid time specification");
   }
   EXPECT_THROW(FromDosDateTime(0x3CCF, 31), EConvertError);        // 62 seconds
   EXPECT_THROW(FromDosDateTime(0x3CCF, 24 << 11), EConvertError);  // hour 24
@@ -365,25 +365,25 @@ TEST(DosDateTime, TimeCheckedBeforeDate) {
   try {
     FromDosDateTime(0, 31);
     FAIL() << "no failure";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "0:0:62.0 is not a valid time specification");
+  } catch (const EConvertError& E) {
+    EXPECT_EQ(E.Message(), "0:0:62.0 is not a valid time specification");
   }
 }
 
 TEST(DosDateTime, TryGivesTheSameValueOrFalseWithoutRaising) {
-  double value = -1;
-  EXPECT_TRUE(TryFromDosDateTime(0x3CCF, 0x6DEF, value));
-  EXPECT_DOUBLE_EQ(value, FromDosDateTime(0x3CCF, 0x6DEF));
-  EXPECT_TRUE(TryFromDosDateTime(0x5F9E, 0, value));
-  EXPECT_DOUBLE_EQ(value, 46751.0);
+  double Value = -1;
+  EXPECT_TRUE(TryFromDosDateTime(0x3CCF, 0x6DEF, Value));
+  EXPECT_DOUBLE_EQ(Value, FromDosDateTime(0x3CCF, 0x6DEF));
+  EXPECT_TRUE(TryFromDosDateTime(0x5F9E, 0, Value));
+  EXPECT_DOUBLE_EQ(Value, 46751.0);
   // Invalid dates and times: the value is left as it was.
-  value = 7;
+  Value = 7;
   for (auto [date, time] : std::vector<std::pair<uint16_t, uint16_t>>{
            {0, 0}, {1 + 13 * 32, 0}, {29 + 2 * 32 + 21 * 512, 0}, {0x3CCF, 31}, {0x3CCF, 24 << 11}}) {
-    EXPECT_FALSE(TryFromDosDateTime(date, time, value)) << date << " " << time;
+    EXPECT_FALSE(TryFromDosDateTime(date, time, Value)) << date << " " << time;
     EXPECT_THROW(FromDosDateTime(date, time), EConvertError);
   }
-  EXPECT_EQ(value, 7);
+  EXPECT_EQ(Value, 7);
 }
 
 // ---------------------------------------------------------------------------
@@ -398,34 +398,34 @@ uint32_t Crc(const void* Data, size_t Length) {
 TEST(Crc32, KnownValues) {
   EXPECT_EQ(Crc("", 0), 0u);
   EXPECT_EQ(Crc("123456789", 9), 0xCBF43926u);
-  uint32_t c = 0xFFFFFFFFu;
-  for (char ch : std::string("123456789")) c = UpdateCrc32(c, static_cast<uint8_t>(ch));
-  EXPECT_EQ(~c, 0xCBF43926u);
+  uint32_t C = 0xFFFFFFFFu;
+  for (char Ch : std::string("123456789")) C = UpdateCrc32(C, static_cast<uint8_t>(Ch));
+  EXPECT_EQ(~C, 0xCBF43926u);
 }
 
 TEST(Crc32, EqualsZlibOnRandomData) {
-  std::mt19937 gen(12345);
-  std::vector<uint8_t> data(70000);
-  for (auto& b : data) b = static_cast<uint8_t>(gen());
+  std::mt19937 Gen(12345);
+  std::vector<uint8_t> Data(70000);
+  for (auto& B : Data) B = static_cast<uint8_t>(Gen());
   // Every length up to 40 at every alignment up to 8, then larger blocks.
-  for (size_t off = 0; off < 8; ++off)
-    for (size_t len = 0; len <= 40; ++len)
-      ASSERT_EQ(Crc(data.data() + off, len),
-                crc32(0, data.data() + off, static_cast<uInt>(len)))
-          << off << "+" << len;
-  for (size_t len : {1000u, 4093u, 16384u, 65537u, 69990u})
-    EXPECT_EQ(Crc(data.data() + 3, len), crc32(0, data.data() + 3, static_cast<uInt>(len)));
+  for (size_t Off = 0; Off < 8; ++Off)
+    for (size_t Len = 0; Len <= 40; ++Len)
+      ASSERT_EQ(Crc(Data.data() + Off, Len),
+                crc32(0, Data.data() + Off, static_cast<uInt>(Len)))
+          << Off << "+" << Len;
+  for (size_t Len : {1000u, 4093u, 16384u, 65537u, 69990u})
+    EXPECT_EQ(Crc(Data.data() + 3, Len), crc32(0, Data.data() + 3, static_cast<uInt>(Len)));
 }
 
 TEST(Crc32, BytewiseEqualsBlockAndRunsChain) {
-  std::mt19937 gen(99);
-  std::vector<uint8_t> data(5000);
-  for (auto& b : data) b = static_cast<uint8_t>(gen());
-  uint32_t bytewise = 0xFFFFFFFFu;
-  for (uint8_t b : data) bytewise = UpdateCrc32(bytewise, b);
-  uint32_t chained = 0xFFFFFFFFu;
-  chained = UpdateCrc32(chained, data.data(), 1234);
-  chained = UpdateCrc32(chained, data.data() + 1234, data.size() - 1234);
-  EXPECT_EQ(bytewise, chained);
-  EXPECT_EQ(~bytewise, crc32(0, data.data(), static_cast<uInt>(data.size())));
+  std::mt19937 Gen(99);
+  std::vector<uint8_t> Data(5000);
+  for (auto& B : Data) B = static_cast<uint8_t>(Gen());
+  uint32_t Bytewise = 0xFFFFFFFFu;
+  for (uint8_t B : Data) Bytewise = UpdateCrc32(Bytewise, B);
+  uint32_t Chained = 0xFFFFFFFFu;
+  Chained = UpdateCrc32(Chained, Data.data(), 1234);
+  Chained = UpdateCrc32(Chained, Data.data() + 1234, Data.size() - 1234);
+  EXPECT_EQ(Bytewise, Chained);
+  EXPECT_EQ(~Bytewise, crc32(0, Data.data(), static_cast<uInt>(Data.size())));
 }

@@ -17,9 +17,9 @@ using namespace zipw;
 namespace {
 
 std::string Quote(const std::string& S) {
-  std::string q = "'";
-  for (char c : S) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+  std::string Q = "'";
+  for (char C : S) Q += C == '\'' ? std::string("'\\''") : std::string(1, C);
+  return Q + "'";
 }
 
 bool HaveTool(const std::string& Tool) {
@@ -27,50 +27,50 @@ bool HaveTool(const std::string& Tool) {
 }
 
 int RunShell(const std::string& Command) {
-  int rc = std::system((Command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  int Rc = std::system((Command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(Rc) ? WEXITSTATUS(Rc) : -1;
 }
 
 std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
-  std::map<std::string, Bytes> files;
-  for (const auto& e : stdfs::recursive_directory_iterator(Folder))
-    if (e.is_regular_file())
-      files[stdfs::relative(e.path(), Folder).string()] = B(ReadFile(e.path()));
-  return files;
+  std::map<std::string, Bytes> Files;
+  for (const auto& E : stdfs::recursive_directory_iterator(Folder))
+    if (E.is_regular_file())
+      Files[stdfs::relative(E.path(), Folder).string()] = B(ReadFile(E.path()));
+  return Files;
 }
 
 // Relative names of the folders under Folder, each with a final "/".
 std::set<std::string> Subfolders(const stdfs::path& Folder) {
-  std::set<std::string> folders;
-  for (const auto& e : stdfs::recursive_directory_iterator(Folder))
-    if (e.is_directory()) folders.insert(stdfs::relative(e.path(), Folder).string() + "/");
-  return folders;
+  std::set<std::string> Folders;
+  for (const auto& E : stdfs::recursive_directory_iterator(Folder))
+    if (E.is_directory()) Folders.insert(stdfs::relative(E.path(), Folder).string() + "/");
+  return Folders;
 }
 
 // Relative name -> permission bits of everything under Folder.
 std::map<std::string, unsigned> Modes(const stdfs::path& Folder) {
-  std::map<std::string, unsigned> modes;
-  for (const auto& e : stdfs::recursive_directory_iterator(Folder)) {
-    struct stat st {};
-    if (stat(e.path().c_str(), &st) == 0)
-      modes[stdfs::relative(e.path(), Folder).string()] = st.st_mode & 07777;
+  std::map<std::string, unsigned> Modes;
+  for (const auto& E : stdfs::recursive_directory_iterator(Folder)) {
+    struct stat St {};
+    if (stat(E.path().c_str(), &St) == 0)
+      Modes[stdfs::relative(E.path(), Folder).string()] = St.st_mode & 07777;
   }
-  return modes;
+  return Modes;
 }
 
 // The standard output of a shell command, and its exit code.
 std::string Output(const std::string& Command, int& Code) {
-  std::string out;
-  FILE* p = popen((Command + " 2>&1").c_str(), "r");
-  if (p == nullptr) {
+  std::string Out;
+  FILE* P = popen((Command + " 2>&1").c_str(), "r");
+  if (P == nullptr) {
     Code = -1;
-    return out;
+    return Out;
   }
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int rc = pclose(p);
-  Code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+  char Buf[4096];
+  for (size_t N; (N = fread(Buf, 1, sizeof Buf, P)) > 0;) Out.append(Buf, N);
+  const int Rc = pclose(P);
+  Code = WIFEXITED(Rc) ? WEXITSTATUS(Rc) : -1;
+  return Out;
 }
 
 struct TTool {
@@ -82,8 +82,8 @@ struct TTool {
 void PrintTo(const TTool& Tool, std::ostream* Out) { *Out << Tool.Program; }
 
 std::string Fill(std::string T, const std::string& Archive, const std::string& Folder) {
-  for (size_t p; (p = T.find("%a")) != std::string::npos;) T.replace(p, 2, Quote(Archive));
-  for (size_t p; (p = T.find("%d")) != std::string::npos;) T.replace(p, 2, Quote(Folder));
+  for (size_t P; (P = T.find("%a")) != std::string::npos;) T.replace(P, 2, Quote(Archive));
+  for (size_t P; (P = T.find("%d")) != std::string::npos;) T.replace(P, 2, Quote(Folder));
   return T;
 }
 
@@ -92,22 +92,22 @@ class ZipToolsRead : public ::testing::TestWithParam<TTool> {
   // Packs Files (names with "/" between folders) and the folders Empty,
   // and checks the tool's test and extraction.
   void Check(const std::map<std::string, Bytes>& Files, const std::set<std::string>& Empty = {}) {
-    const TTool& tool = GetParam();
-    if (!HaveTool(tool.Program)) GTEST_SKIP() << tool.Program << " is not installed";
-    TScratchFolder s;
-    std::string in = s.Folder("in");
-    for (const std::string& folder : Empty) s.Folder("in/" + folder);
+    const TTool& Tool = GetParam();
+    if (!HaveTool(Tool.Program)) GTEST_SKIP() << Tool.Program << " is not installed";
+    TScratchFolder S;
+    std::string In = S.Folder("in");
+    for (const std::string& Folder : Empty) S.Folder("in/" + Folder);
     for (const auto& [name, data] : Files) {
-      stdfs::create_directories((s.Root() / "in" / name).parent_path());
-      WriteFile(in + name, data);
+      stdfs::create_directories((S.Root() / "in" / name).parent_path());
+      WriteFile(In + name, data);
     }
-    std::string archive = s.Path("packed.zip");
-    PackFolder(in, archive);
-    EXPECT_EQ(RunShell(Fill(tool.Test, archive, "")), 0) << tool.Test;
-    std::string out = s.Folder("out");
-    EXPECT_EQ(RunShell(Fill(tool.Extract, archive, s.Path("out"))), 0) << tool.Extract;
-    EXPECT_EQ(FolderContents(s.Root() / "out"), Files);
-    EXPECT_EQ(Subfolders(s.Root() / "out"), Subfolders(s.Root() / "in"));
+    std::string Archive = S.Path("packed.zip");
+    PackFolder(In, Archive);
+    EXPECT_EQ(RunShell(Fill(Tool.Test, Archive, "")), 0) << Tool.Test;
+    std::string Out = S.Folder("out");
+    EXPECT_EQ(RunShell(Fill(Tool.Extract, Archive, S.Path("out"))), 0) << Tool.Extract;
+    EXPECT_EQ(FolderContents(S.Root() / "out"), Files);
+    EXPECT_EQ(Subfolders(S.Root() / "out"), Subfolders(S.Root() / "in"));
   }
 };
 
@@ -152,54 +152,54 @@ INSTANTIATE_TEST_SUITE_P(
 // Python's zipfile extract them: the UTF-8 names, and the tools' own
 // defaults under the umask (no bits invented by the archive).
 TEST(ZipToolsNames, UnzipAndPythonGiveUtf8NamesAndUmaskModes) {
-  const mode_t oldMask = umask(022);
-  TScratchFolder s;
-  std::string in = s.Folder("in");
-  s.Folder("in/vide");
-  s.Folder("in/\xc3\xbc");
-  WriteFile(in + "caf\xc3\xa9.txt", TextBytes(10));
-  WriteFile(in + "\xc3\xbc/\xc3\x9f.txt", TextBytes(20));
-  WriteFile(in + "plain.txt", TextBytes(30));
-  std::string archive = s.Path("packed.zip");
-  PackFolder(in, archive);
-  const std::map<std::string, unsigned> want = {{"caf\xc3\xa9.txt", 0644}, {"\xc3\xbc", 0755},
+  const mode_t OldMask = umask(022);
+  TScratchFolder S;
+  std::string In = S.Folder("in");
+  S.Folder("in/vide");
+  S.Folder("in/\xc3\xbc");
+  WriteFile(In + "caf\xc3\xa9.txt", TextBytes(10));
+  WriteFile(In + "\xc3\xbc/\xc3\x9f.txt", TextBytes(20));
+  WriteFile(In + "plain.txt", TextBytes(30));
+  std::string Archive = S.Path("packed.zip");
+  PackFolder(In, Archive);
+  const std::map<std::string, unsigned> Want = {{"caf\xc3\xa9.txt", 0644}, {"\xc3\xbc", 0755},
                                                 {"\xc3\xbc/\xc3\x9f.txt", 0644}, {"plain.txt", 0644},
                                                 {"vide", 0755}};
   struct TExtractor {
     const char* Program;
     const char* Command;
   };
-  for (const TExtractor& tool : {TExtractor{"unzip", "unzip -q -o %a -d %d"},
+  for (const TExtractor& Tool : {TExtractor{"unzip", "unzip -q -o %a -d %d"},
                                  TExtractor{"python3", "python3 -m zipfile -e %a %d"}}) {
-    SCOPED_TRACE(tool.Program);
-    if (!HaveTool(tool.Program)) continue;
-    const std::string out = s.Path(std::string("out_") + tool.Program);
-    EXPECT_EQ(RunShell(Fill(tool.Command, archive, out)), 0);
-    EXPECT_EQ(Modes(out), want);
+    SCOPED_TRACE(Tool.Program);
+    if (!HaveTool(Tool.Program)) continue;
+    const std::string Out = S.Path(std::string("out_") + Tool.Program);
+    EXPECT_EQ(RunShell(Fill(Tool.Command, Archive, Out)), 0);
+    EXPECT_EQ(Modes(Out), Want);
   }
-  umask(oldMask);
+  umask(OldMask);
 }
 
 TEST(ZipToolsNames, EmptyFolderGivesAnArchiveTheToolsReadAsEmpty) {
-  TScratchFolder s;
-  std::string archive = s.Path("empty.zip");
-  PackFolder(s.Folder("in"), archive);
-  int code = 0;
+  TScratchFolder S;
+  std::string Archive = S.Path("empty.zip");
+  PackFolder(S.Folder("in"), Archive);
+  int Code = 0;
   if (HaveTool("unzip")) {
-    const std::string out = Output("unzip -l " + Quote(archive), code);
-    EXPECT_NE(out.find("zipfile is empty"), std::string::npos) << out;
-    EXPECT_LE(code, 1) << out;  // 1: a warning, the archive is sound
+    const std::string Out = Output("unzip -l " + Quote(Archive), Code);
+    EXPECT_NE(Out.find("zipfile is empty"), std::string::npos) << Out;
+    EXPECT_LE(Code, 1) << Out;  // 1: a warning, the archive is sound
   }
   if (HaveTool("python3")) {
-    const std::string out = Output(
+    const std::string Out = Output(
         "python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
-            Quote(archive),
-        code);
-    EXPECT_EQ(out, "0\n");
-    EXPECT_EQ(code, 0);
+            Quote(Archive),
+        Code);
+    EXPECT_EQ(Out, "0\n");
+    EXPECT_EQ(Code, 0);
   }
   if (HaveTool("bsdtar")) {
-    EXPECT_EQ(Output("bsdtar -tf " + Quote(archive), code), "");
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Output("bsdtar -tf " + Quote(Archive), Code), "");
+    EXPECT_EQ(Code, 0);
   }
 }

@@ -21,10 +21,10 @@ class TCountingStream : public TMemoryStream {
 };
 
 std::vector<unsigned char> Pattern(size_t N) {
-  std::vector<unsigned char> v(N);
-  std::mt19937 gen(3);
-  for (auto& c : v) c = static_cast<unsigned char>(gen());
-  return v;
+  std::vector<unsigned char> V(N);
+  std::mt19937 Gen(3);
+  for (auto& C : V) C = static_cast<unsigned char>(Gen());
+  return V;
 }
 
 void Fill(TMemoryStream& S, const std::vector<unsigned char>& Data) {
@@ -35,86 +35,86 @@ void Fill(TMemoryStream& S, const std::vector<unsigned char>& Data) {
 }  // namespace
 
 TEST(ReadBuffer, BehavesLikeTheSourceUnderRandomSeeksAndReads) {
-  const auto data = Pattern(300000);
-  TMemoryStream direct, source;
-  Fill(direct, data);
-  Fill(source, data);
-  TReadBuffer view(source, 4096);
-  std::mt19937 gen(11);
-  std::vector<unsigned char> a(200000), b(200000);
-  for (int i = 0; i < 3000; ++i) {
-    const int op = static_cast<int>(gen() % 4);
-    if (op == 0) {
-      const int64_t pos = gen() % 310000;
-      ASSERT_EQ(view.Seek(pos, soBeginning), direct.Seek(pos, soBeginning));
-    } else if (op == 1) {
-      const int64_t delta = static_cast<int64_t>(gen() % 20000) - 10000;
-      if (direct.Position() + delta < 0) continue;
-      ASSERT_EQ(view.Seek(delta, soCurrent), direct.Seek(delta, soCurrent));
-    } else if (op == 2) {
-      const int64_t back = gen() % 5000;
-      ASSERT_EQ(view.Seek(-back, soEnd), direct.Seek(-back, soEnd));
+  const auto Data = Pattern(300000);
+  TMemoryStream Direct, Source;
+  Fill(Direct, Data);
+  Fill(Source, Data);
+  TReadBuffer View(Source, 4096);
+  std::mt19937 Gen(11);
+  std::vector<unsigned char> A(200000), B(200000);
+  for (int I = 0; I < 3000; ++I) {
+    const int Op = static_cast<int>(Gen() % 4);
+    if (Op == 0) {
+      const int64_t Pos = Gen() % 310000;
+      ASSERT_EQ(View.Seek(Pos, soBeginning), Direct.Seek(Pos, soBeginning));
+    } else if (Op == 1) {
+      const int64_t Delta = static_cast<int64_t>(Gen() % 20000) - 10000;
+      if (Direct.Position() + Delta < 0) continue;
+      ASSERT_EQ(View.Seek(Delta, soCurrent), Direct.Seek(Delta, soCurrent));
+    } else if (Op == 2) {
+      const int64_t Back = Gen() % 5000;
+      ASSERT_EQ(View.Seek(-Back, soEnd), Direct.Seek(-Back, soEnd));
     } else {
       // Mostly small reads, sometimes larger than the buffer.
-      const int32_t n = static_cast<int32_t>(gen() % 8 == 0 ? gen() % 200000 : gen() % 100);
-      const int32_t ra = view.Read(a.data(), n);
-      const int32_t rb = direct.Read(b.data(), n);
-      ASSERT_EQ(ra, rb) << i;
-      ASSERT_TRUE(std::equal(a.begin(), a.begin() + ra, b.begin())) << i;
+      const int32_t N = static_cast<int32_t>(Gen() % 8 == 0 ? Gen() % 200000 : Gen() % 100);
+      const int32_t Ra = View.Read(A.data(), N);
+      const int32_t Rb = Direct.Read(B.data(), N);
+      ASSERT_EQ(Ra, Rb) << I;
+      ASSERT_TRUE(std::equal(A.begin(), A.begin() + Ra, B.begin())) << I;
     }
-    ASSERT_EQ(view.Position(), direct.Position()) << i;
+    ASSERT_EQ(View.Position(), Direct.Position()) << I;
   }
-  EXPECT_EQ(view.Size(), 300000);
+  EXPECT_EQ(View.Size(), 300000);
 }
 
 TEST(ReadBuffer, SmallSequentialReadsBecomeFewSourceReads) {
-  TCountingStream source;
-  Fill(source, Pattern(100000));
-  TReadBuffer view(source, 65536);
-  unsigned char rec[46];
-  int records = 0;
-  while (view.Read(rec, sizeof rec) == static_cast<int32_t>(sizeof rec)) ++records;
-  EXPECT_EQ(records, 100000 / 46);
-  EXPECT_LE(source.Reads, 4);  // two full buffers, a short one and the end
+  TCountingStream Source;
+  Fill(Source, Pattern(100000));
+  TReadBuffer View(Source, 65536);
+  unsigned char Rec[46];
+  int Records = 0;
+  while (View.Read(Rec, sizeof Rec) == static_cast<int32_t>(sizeof Rec)) ++Records;
+  EXPECT_EQ(Records, 100000 / 46);
+  EXPECT_LE(Source.Reads, 4);  // two full buffers, a short one and the end
 }
 
 TEST(ReadBuffer, SeekWithinBufferDoesNotReread) {
-  TCountingStream source;
-  Fill(source, Pattern(10000));
-  TReadBuffer view(source, 65536);
-  unsigned char b[10];
-  view.ReadBuffer(b, 10);
-  view.Seek(5000, soBeginning);
-  view.ReadBuffer(b, 10);
-  view.Seek(20, soBeginning);
-  view.ReadBuffer(b, 10);
-  EXPECT_EQ(source.Reads, 1);
-  EXPECT_EQ(b[0], Pattern(10000)[20]);
+  TCountingStream Source;
+  Fill(Source, Pattern(10000));
+  TReadBuffer View(Source, 65536);
+  unsigned char B[10];
+  View.ReadBuffer(B, 10);
+  View.Seek(5000, soBeginning);
+  View.ReadBuffer(B, 10);
+  View.Seek(20, soBeginning);
+  View.ReadBuffer(B, 10);
+  EXPECT_EQ(Source.Reads, 1);
+  EXPECT_EQ(B[0], Pattern(10000)[20]);
 }
 
 TEST(ReadBuffer, EndAndBadSeeks) {
-  TMemoryStream source;
-  Fill(source, Pattern(100));
-  TReadBuffer view(source, 16);
-  unsigned char b[200];
-  EXPECT_EQ(view.Seek(-1, soBeginning), -1);
-  EXPECT_EQ(view.Seek(90, soBeginning), 90);
-  EXPECT_EQ(view.Read(b, 200), 10);
-  EXPECT_EQ(view.Read(b, 1), 0);
-  EXPECT_EQ(view.Seek(1000, soBeginning), 1000);  // past the end: reads give nothing
-  EXPECT_EQ(view.Read(b, 5), 0);
-  EXPECT_THROW(view.ReadBuffer(b, 5), EReadError);
-  EXPECT_EQ(view.Write(b, 5), 0);
-  EXPECT_FALSE(view.SetSize(0));
+  TMemoryStream Source;
+  Fill(Source, Pattern(100));
+  TReadBuffer View(Source, 16);
+  unsigned char B[200];
+  EXPECT_EQ(View.Seek(-1, soBeginning), -1);
+  EXPECT_EQ(View.Seek(90, soBeginning), 90);
+  EXPECT_EQ(View.Read(B, 200), 10);
+  EXPECT_EQ(View.Read(B, 1), 0);
+  EXPECT_EQ(View.Seek(1000, soBeginning), 1000);  // past the end: reads give nothing
+  EXPECT_EQ(View.Read(B, 5), 0);
+  EXPECT_THROW(View.ReadBuffer(B, 5), EReadError);
+  EXPECT_EQ(View.Write(B, 5), 0);
+  EXPECT_FALSE(View.SetSize(0));
 }
 
 TEST(ReadBuffer, StartsAtTheSourcePosition) {
-  TMemoryStream source;
-  Fill(source, Pattern(100));
-  source.SetPosition(40);
-  TReadBuffer view(source, 16);
-  EXPECT_EQ(view.Position(), 40);
-  unsigned char b;
-  view.ReadBuffer(&b, 1);
-  EXPECT_EQ(b, Pattern(100)[40]);
+  TMemoryStream Source;
+  Fill(Source, Pattern(100));
+  Source.SetPosition(40);
+  TReadBuffer View(Source, 16);
+  EXPECT_EQ(View.Position(), 40);
+  unsigned char B;
+  View.ReadBuffer(&B, 1);
+  EXPECT_EQ(B, Pattern(100)[40]);
 }

@@ -32,32 +32,32 @@ using Bytes = std::vector<unsigned char>;
 inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
 
 inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
-  std::mt19937 gen(Seed);
-  Bytes b(Count);
-  for (auto& c : b) c = static_cast<unsigned char>(gen());
-  return b;
+  std::mt19937 Gen(Seed);
+  Bytes B(Count);
+  for (auto& C : B) C = static_cast<unsigned char>(Gen());
+  return B;
 }
 
 inline Bytes TextBytes(size_t Count) {
-  std::string s;
-  for (size_t i = 0; s.size() < Count; ++i) s += "line " + std::to_string(i * 7 % 1000) + " of text\n";
-  s.resize(Count);
-  return B(s);
+  std::string S;
+  for (size_t I = 0; S.size() < Count; ++I) S += "line " + std::to_string(I * 7 % 1000) + " of text\n";
+  S.resize(Count);
+  return B(S);
 }
 
 inline Bytes RawDeflate(const Bytes& In) {
-  z_stream z;
-  std::memset(&z, 0, sizeof z);
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 16);
-  z.next_in = const_cast<Bytef*>(In.data());
-  z.avail_in = static_cast<uInt>(In.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  z_stream Z;
+  std::memset(&Z, 0, sizeof Z);
+  deflateInit2(&Z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  Bytes Out(deflateBound(&Z, static_cast<uLong>(In.size())) + 16);
+  Z.next_in = const_cast<Bytef*>(In.data());
+  Z.avail_in = static_cast<uInt>(In.size());
+  Z.next_out = Out.data();
+  Z.avail_out = static_cast<uInt>(Out.size());
+  deflate(&Z, Z_FINISH);
+  Out.resize(Z.total_out);
+  deflateEnd(&Z);
+  return Out;
 }
 
 inline uint32_t Crc(const Bytes& Data) {
@@ -86,89 +86,89 @@ struct TEntrySpec {
 
 // An archive laid out byte by byte with the record writers.
 inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& ArchiveComment = {}) {
-  TMemoryStream s;
-  std::vector<TCentralFileHeader> central;
-  for (const TEntrySpec& e : Entries) {
-    const Bytes payload = e.Payload ? *e.Payload : e.Method == 8 ? RawDeflate(e.Data) : e.Data;
-    const uint32_t declared = e.DeclaredSize ? *e.DeclaredSize : static_cast<uint32_t>(e.Data.size());
-    TLocalFileHeader h{};
-    h.Signature = LocalFileHeaderSignature;
-    h.VersionNeeded = e.Method == 8 ? 20 : 10;
-    h.Flags = static_cast<uint16_t>(e.Flags | (e.DataDescriptor ? zfDataDescriptor : 0));
-    h.Method = e.Method;
-    h.ModTime = e.ModTime;
-    h.ModDate = e.ModDate;
-    const uint32_t crc = Crc(e.Data) ^ (e.WrongCrc ? 0x5A5A5A5Au : 0u);
-    h.Crc32 = e.DataDescriptor ? 0 : crc;
-    h.CompressedSize = e.DataDescriptor ? 0 : static_cast<uint32_t>(payload.size());
-    h.UncompressedSize = e.DataDescriptor ? 0 : declared;
-    h.NameLength = static_cast<uint16_t>(e.Name.size());
-    h.ExtraLength = static_cast<uint16_t>(e.LocalExtra.size());
-    const uint32_t offset = static_cast<uint32_t>(s.Position());
-    WriteLocalHeader(s, h);
-    s.WriteBuffer(e.Name.data(), static_cast<int32_t>(e.Name.size()));
-    if (!e.LocalExtra.empty()) s.WriteBuffer(e.LocalExtra.data(), static_cast<int32_t>(e.LocalExtra.size()));
-    if (!payload.empty()) s.WriteBuffer(payload.data(), static_cast<int32_t>(payload.size()));
-    if (e.DataDescriptor) {
-      const uint32_t d[4] = {0x08074B50u, crc, static_cast<uint32_t>(payload.size()), declared};
-      for (uint32_t v : d) {
-        const unsigned char le[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                     static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-        s.WriteBuffer(le, 4);
+  TMemoryStream S;
+  std::vector<TCentralFileHeader> Central;
+  for (const TEntrySpec& E : Entries) {
+    const Bytes Payload = E.Payload ? *E.Payload : E.Method == 8 ? RawDeflate(E.Data) : E.Data;
+    const uint32_t Declared = E.DeclaredSize ? *E.DeclaredSize : static_cast<uint32_t>(E.Data.size());
+    TLocalFileHeader H{};
+    H.Signature = LocalFileHeaderSignature;
+    H.VersionNeeded = E.Method == 8 ? 20 : 10;
+    H.Flags = static_cast<uint16_t>(E.Flags | (E.DataDescriptor ? zfDataDescriptor : 0));
+    H.Method = E.Method;
+    H.ModTime = E.ModTime;
+    H.ModDate = E.ModDate;
+    const uint32_t EntryCrc = Crc(E.Data) ^ (E.WrongCrc ? 0x5A5A5A5Au : 0u);
+    H.Crc32 = E.DataDescriptor ? 0 : EntryCrc;
+    H.CompressedSize = E.DataDescriptor ? 0 : static_cast<uint32_t>(Payload.size());
+    H.UncompressedSize = E.DataDescriptor ? 0 : Declared;
+    H.NameLength = static_cast<uint16_t>(E.Name.size());
+    H.ExtraLength = static_cast<uint16_t>(E.LocalExtra.size());
+    const uint32_t Offset = static_cast<uint32_t>(S.Position());
+    WriteLocalHeader(S, H);
+    S.WriteBuffer(E.Name.data(), static_cast<int32_t>(E.Name.size()));
+    if (!E.LocalExtra.empty()) S.WriteBuffer(E.LocalExtra.data(), static_cast<int32_t>(E.LocalExtra.size()));
+    if (!Payload.empty()) S.WriteBuffer(Payload.data(), static_cast<int32_t>(Payload.size()));
+    if (E.DataDescriptor) {
+      const uint32_t D[4] = {0x08074B50u, EntryCrc, static_cast<uint32_t>(Payload.size()), Declared};
+      for (uint32_t V : D) {
+        const unsigned char Le[4] = {static_cast<unsigned char>(V), static_cast<unsigned char>(V >> 8),
+                                     static_cast<unsigned char>(V >> 16), static_cast<unsigned char>(V >> 24)};
+        S.WriteBuffer(Le, 4);
       }
     }
-    TCentralFileHeader c{};
-    c.Signature = CentralFileHeaderSignature;
-    c.VersionMadeBy = e.VersionMadeBy;
-    c.VersionNeeded = h.VersionNeeded;
-    c.Flags = h.Flags;
-    c.Method = h.Method;
-    c.ModTime = h.ModTime;
-    c.ModDate = h.ModDate;
-    c.Crc32 = crc;
-    c.CompressedSize = static_cast<uint32_t>(payload.size());
-    c.UncompressedSize = declared;
-    c.ExtraLength = static_cast<uint16_t>(e.CentralExtra.size());
-    c.CommentLength = static_cast<uint16_t>(e.Comment.size());
-    c.ExternalAttributes = e.ExternalAttributes;
-    c.LocalHeaderOffset = offset;
-    central.push_back(c);
+    TCentralFileHeader C{};
+    C.Signature = CentralFileHeaderSignature;
+    C.VersionMadeBy = E.VersionMadeBy;
+    C.VersionNeeded = H.VersionNeeded;
+    C.Flags = H.Flags;
+    C.Method = H.Method;
+    C.ModTime = H.ModTime;
+    C.ModDate = H.ModDate;
+    C.Crc32 = EntryCrc;
+    C.CompressedSize = static_cast<uint32_t>(Payload.size());
+    C.UncompressedSize = Declared;
+    C.ExtraLength = static_cast<uint16_t>(E.CentralExtra.size());
+    C.CommentLength = static_cast<uint16_t>(E.Comment.size());
+    C.ExternalAttributes = E.ExternalAttributes;
+    C.LocalHeaderOffset = Offset;
+    Central.push_back(C);
   }
-  const uint32_t dirStart = static_cast<uint32_t>(s.Position());
-  for (size_t i = 0; i < Entries.size(); ++i) {
-    const TEntrySpec& e = Entries[i];
-    const std::string& name = e.CentralName.empty() ? e.Name : e.CentralName;
-    central[i].NameLength = static_cast<uint16_t>(name.size());
-    WriteCentralHeader(s, central[i]);
-    s.WriteBuffer(name.data(), static_cast<int32_t>(name.size()));
-    if (!e.CentralExtra.empty()) s.WriteBuffer(e.CentralExtra.data(), static_cast<int32_t>(e.CentralExtra.size()));
-    if (!e.Comment.empty()) s.WriteBuffer(e.Comment.data(), static_cast<int32_t>(e.Comment.size()));
+  const uint32_t DirStart = static_cast<uint32_t>(S.Position());
+  for (size_t I = 0; I < Entries.size(); ++I) {
+    const TEntrySpec& E = Entries[I];
+    const std::string& Name = E.CentralName.empty() ? E.Name : E.CentralName;
+    Central[I].NameLength = static_cast<uint16_t>(Name.size());
+    WriteCentralHeader(S, Central[I]);
+    S.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
+    if (!E.CentralExtra.empty()) S.WriteBuffer(E.CentralExtra.data(), static_cast<int32_t>(E.CentralExtra.size()));
+    if (!E.Comment.empty()) S.WriteBuffer(E.Comment.data(), static_cast<int32_t>(E.Comment.size()));
   }
-  TEndOfCentralDir end{};
-  end.Signature = EndOfCentralDirSignature;
-  end.EntriesThisDisk = end.TotalEntries = static_cast<uint16_t>(Entries.size());
-  end.CentralDirSize = static_cast<uint32_t>(s.Position()) - dirStart;
-  end.CentralDirOffset = dirStart;
-  end.CommentLength = static_cast<uint16_t>(ArchiveComment.size());
-  WriteEndOfCentralDir(s, end);
-  if (!ArchiveComment.empty()) s.WriteBuffer(ArchiveComment.data(), static_cast<int32_t>(ArchiveComment.size()));
-  return Bytes(s.Memory(), s.Memory() + s.Size());
+  TEndOfCentralDir End{};
+  End.Signature = EndOfCentralDirSignature;
+  End.EntriesThisDisk = End.TotalEntries = static_cast<uint16_t>(Entries.size());
+  End.CentralDirSize = static_cast<uint32_t>(S.Position()) - DirStart;
+  End.CentralDirOffset = DirStart;
+  End.CommentLength = static_cast<uint16_t>(ArchiveComment.size());
+  WriteEndOfCentralDir(S, End);
+  if (!ArchiveComment.empty()) S.WriteBuffer(ArchiveComment.data(), static_cast<int32_t>(ArchiveComment.size()));
+  return Bytes(S.Memory(), S.Memory() + S.Size());
 }
 
 // Names of the entries directly in Folder (which ends with a separator),
 // sorted; folders get a trailing "/".
 inline std::vector<std::string> ListFolder(const std::string& Folder) {
-  std::vector<std::string> names;
-  TSearchRecord r;
-  if (FindFirstEntry(Folder + "*.*", faAnyFile, r) == 0) {
+  std::vector<std::string> Names;
+  TSearchRecord R;
+  if (FindFirstEntry(Folder + "*.*", faAnyFile, R) == 0) {
     do {
-      if (r.Name == "." || r.Name == "..") continue;
-      names.push_back(r.Name + ((r.Attributes & faDirectory) ? "/" : ""));
-    } while (FindNextEntry(r) == 0);
+      if (R.Name == "." || R.Name == "..") continue;
+      Names.push_back(R.Name + ((R.Attributes & faDirectory) ? "/" : ""));
+    } while (FindNextEntry(R) == 0);
   }
-  FindEnd(r);
-  std::sort(names.begin(), names.end());
-  return names;
+  FindEnd(R);
+  std::sort(Names.begin(), Names.end());
+  return Names;
 }
 
 }  // namespace zipr

@@ -16,18 +16,18 @@ using namespace zipw;
 namespace {
 
 std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
-  std::map<std::string, Bytes> files;
-  for (const auto& e : stdfs::directory_iterator(Folder)) files[e.path().filename().u8string()] = B(ReadFile(e.path()));
-  return files;
+  std::map<std::string, Bytes> Files;
+  for (const auto& E : stdfs::directory_iterator(Folder)) Files[E.path().filename().u8string()] = B(ReadFile(E.path()));
+  return Files;
 }
 
 void RoundTrip(const TScratchFolder& S, const std::map<std::string, Bytes>& Files) {
-  std::string in = S.Folder("in");
-  for (const auto& [name, data] : Files) WriteFile(in + name, data);
-  std::string archive = S.Path("packed.zip");
-  PackFolder(in, archive);
-  std::string out = S.Folder("out");
-  ExtractArchive(archive, out);
+  std::string In = S.Folder("in");
+  for (const auto& [name, data] : Files) WriteFile(In + name, data);
+  std::string Archive = S.Path("packed.zip");
+  PackFolder(In, Archive);
+  std::string Out = S.Folder("out");
+  ExtractArchive(Archive, Out);
   EXPECT_EQ(FolderContents(S.Root() / "out"), Files);
 }
 
@@ -37,68 +37,68 @@ using TTree = std::map<std::string, std::string>;
 
 void MakeTree(const std::string& Root, const TTree& Tree) {
   for (const auto& [name, data] : Tree) {
-    const stdfs::path path = qbtest::U8(Root + name);
-    stdfs::create_directories(name.back() == '/' ? path : path.parent_path());
-    if (name.back() != '/') WriteFile(path, data);
+    const stdfs::path Path = qbtest::U8(Root + name);
+    stdfs::create_directories(name.back() == '/' ? Path : Path.parent_path());
+    if (name.back() != '/') WriteFile(Path, data);
   }
 }
 
 TTree ReadTree(const std::string& Folder) {
-  TTree tree;
-  stdfs::path root = qbtest::U8(Folder);
-  if (!root.has_filename()) root = root.parent_path();  // a trailing separator
-  for (const auto& e : stdfs::recursive_directory_iterator(root)) {
-    const std::string name = e.path().lexically_relative(root).generic_u8string();
-    if (e.is_directory())
-      tree[name + "/"] = "";
+  TTree Tree;
+  stdfs::path Root = qbtest::U8(Folder);
+  if (!Root.has_filename()) Root = Root.parent_path();  // a trailing separator
+  for (const auto& E : stdfs::recursive_directory_iterator(Root)) {
+    const std::string Name = E.path().lexically_relative(Root).generic_u8string();
+    if (E.is_directory())
+      Tree[Name + "/"] = "";
     else
-      tree[name] = ReadFile(e.path());
+      Tree[Name] = ReadFile(E.path());
   }
-  return tree;
+  return Tree;
 }
 
 }  // namespace
 
 TEST(PackAndExtract, SubfoldersEmptyFoldersAndNamesOutsideAscii) {
-  TScratchFolder s;
-  const Bytes random = RandomBytes(30000, 13);
-  const TTree tree = {{"top.txt", "top"},
+  TScratchFolder S;
+  const Bytes Random = RandomBytes(30000, 13);
+  const TTree Tree = {{"top.txt", "top"},
                       {"sub/", ""},
                       {"sub/a.txt", std::string(5000, 'a')},
                       {"sub/deeper/", ""},
-                      {"sub/deeper/random.bin", std::string(random.begin(), random.end())},
+                      {"sub/deeper/random.bin", std::string(Random.begin(), Random.end())},
                       {"sub/empty/", ""},
                       {"caf\xc3\xa9/", ""},
                       {"caf\xc3\xa9/\xc3\xbc\xc3\x9f.txt", "utf-8"},
                       {"vide/", ""},
                       {"vide/encore/", ""}};
-  const std::string in = s.Folder("in");
-  MakeTree(in, tree);
-  PackFolder(in, s.Path("packed.zip"));
-  const std::string out = s.Folder("out");
-  ExtractArchive(s.Path("packed.zip"), out);
-  EXPECT_EQ(ReadTree(out), tree);
+  const std::string In = S.Folder("in");
+  MakeTree(In, Tree);
+  PackFolder(In, S.Path("packed.zip"));
+  const std::string Out = S.Folder("out");
+  ExtractArchive(S.Path("packed.zip"), Out);
+  EXPECT_EQ(ReadTree(Out), Tree);
 }
 
 TEST(PackAndExtract, EmptyFolder) {
-  TScratchFolder s;
-  PackFolder(s.Folder("in"), s.Path("packed.zip"));
-  const std::string out = s.Folder("out");
-  ExtractArchive(s.Path("packed.zip"), out);
-  EXPECT_TRUE(ReadTree(out).empty());
+  TScratchFolder S;
+  PackFolder(S.Folder("in"), S.Path("packed.zip"));
+  const std::string Out = S.Folder("out");
+  ExtractArchive(S.Path("packed.zip"), Out);
+  EXPECT_TRUE(ReadTree(Out).empty());
 }
 
 TEST(PackAndExtract, EmptyRandomAndTextFiles) {
-  TScratchFolder s;
-  RoundTrip(s, {{"empty", {}},
+  TScratchFolder S;
+  RoundTrip(S, {{"empty", {}},
                 {"random.bin", RandomBytes(70000, 11)},
                 {"text.txt", TextBytes(120000)},
                 {"one.byte", {'!'}}});
 }
 
 TEST(PackAndExtract, InputAboveTheInMemoryLimit) {
-  TScratchFolder s;
-  Bytes big = TextBytes(10240001 + 4096);
-  Bytes noise = RandomBytes(10240001, 12);
-  RoundTrip(s, {{"big.txt", big}, {"noise.bin", noise}, {"small.txt", TextBytes(10)}});
+  TScratchFolder S;
+  Bytes Big = TextBytes(10240001 + 4096);
+  Bytes Noise = RandomBytes(10240001, 12);
+  RoundTrip(S, {{"big.txt", Big}, {"noise.bin", Noise}, {"small.txt", TextBytes(10)}});
 }

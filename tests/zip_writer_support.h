@@ -28,22 +28,22 @@ namespace stdfs = std::filesystem;
 inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
 
 inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
-  std::mt19937 gen(Seed);
-  Bytes b(Count);
-  for (auto& c : b) c = static_cast<unsigned char>(gen());
-  return b;
+  std::mt19937 Gen(Seed);
+  Bytes B(Count);
+  for (auto& C : B) C = static_cast<unsigned char>(Gen());
+  return B;
 }
 
 // Text that compresses well: numbered lines of words.
 inline Bytes TextBytes(size_t Count) {
-  static const char* words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ",
+  static const char* Words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ",
                                 "stem ", "root ", "entry "};
-  std::string s;
-  for (size_t i = 0; s.size() < Count; ++i) {
-    s += std::to_string(i) + ": " + words[i % 8] + words[(i * 7) % 8] + words[(i / 8) % 8] + "\n";
+  std::string S;
+  for (size_t I = 0; S.size() < Count; ++I) {
+    S += std::to_string(I) + ": " + Words[I % 8] + Words[(I * 7) % 8] + Words[(I / 8) % 8] + "\n";
   }
-  s.resize(Count);
-  return Bytes(s.begin(), s.end());
+  S.resize(Count);
+  return Bytes(S.begin(), S.end());
 }
 
 inline uint16_t Get16(const Bytes& B, size_t At) {
@@ -59,18 +59,18 @@ inline uint32_t ZlibCrc(const Bytes& B) {
 
 // Decodes a raw Deflate stream; fails the test on a decoder error.
 inline Bytes RawInflate(const unsigned char* Data, size_t Size, size_t Expected) {
-  z_stream z{};
-  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
-  Bytes out(Expected + 1);
-  z.next_in = const_cast<unsigned char*>(Data);
-  z.avail_in = static_cast<uInt>(Size);
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  int rc = inflate(&z, Z_FINISH);
-  EXPECT_EQ(rc, Z_STREAM_END);
-  out.resize(z.total_out);
-  inflateEnd(&z);
-  return out;
+  z_stream Z{};
+  EXPECT_EQ(inflateInit2(&Z, -15), Z_OK);
+  Bytes Out(Expected + 1);
+  Z.next_in = const_cast<unsigned char*>(Data);
+  Z.avail_in = static_cast<uInt>(Size);
+  Z.next_out = Out.data();
+  Z.avail_out = static_cast<uInt>(Out.size());
+  int Rc = inflate(&Z, Z_FINISH);
+  EXPECT_EQ(Rc, Z_STREAM_END);
+  Out.resize(Z.total_out);
+  inflateEnd(&Z);
+  return Out;
 }
 
 // One entry as found in an archive, both records kept.
@@ -92,64 +92,64 @@ struct TParsedArchive {
 
 // Parses an archive from its end record, checking the layout as it goes.
 inline TParsedArchive ParseArchive(const Bytes& A) {
-  TParsedArchive r;
+  TParsedArchive R;
   EXPECT_GE(A.size(), 22u);
-  if (A.size() < 22) return r;
-  size_t end = A.size() - 22;
-  EXPECT_EQ(Get32(A, end), 0x06054B50u);
-  EXPECT_EQ(Get16(A, end + 4), 0);
-  EXPECT_EQ(Get16(A, end + 6), 0);
-  r.EntriesThisDisk = Get16(A, end + 8);
-  r.TotalEntries = Get16(A, end + 10);
-  r.CentralSize = Get32(A, end + 12);
-  r.CentralOffset = Get32(A, end + 16);
-  EXPECT_EQ(Get16(A, end + 20), 0);
-  EXPECT_EQ(static_cast<size_t>(r.CentralOffset) + r.CentralSize, end);
-  size_t p = r.CentralOffset;
-  for (int i = 0; i < r.EntriesThisDisk; ++i) {
-    TParsedEntry e;
-    EXPECT_EQ(Get32(A, p), 0x02014B50u);
-    e.CentralHeader.assign(A.begin() + static_cast<long>(p), A.begin() + static_cast<long>(p + 46));
-    uint16_t n = Get16(A, p + 28), m = Get16(A, p + 30), k = Get16(A, p + 32);
-    e.Name.assign(A.begin() + static_cast<long>(p + 46), A.begin() + static_cast<long>(p + 46 + n));
-    e.LocalOffset = Get32(A, p + 42);
-    p += 46 + n + m + k;
+  if (A.size() < 22) return R;
+  size_t End = A.size() - 22;
+  EXPECT_EQ(Get32(A, End), 0x06054B50u);
+  EXPECT_EQ(Get16(A, End + 4), 0);
+  EXPECT_EQ(Get16(A, End + 6), 0);
+  R.EntriesThisDisk = Get16(A, End + 8);
+  R.TotalEntries = Get16(A, End + 10);
+  R.CentralSize = Get32(A, End + 12);
+  R.CentralOffset = Get32(A, End + 16);
+  EXPECT_EQ(Get16(A, End + 20), 0);
+  EXPECT_EQ(static_cast<size_t>(R.CentralOffset) + R.CentralSize, End);
+  size_t P = R.CentralOffset;
+  for (int I = 0; I < R.EntriesThisDisk; ++I) {
+    TParsedEntry E;
+    EXPECT_EQ(Get32(A, P), 0x02014B50u);
+    E.CentralHeader.assign(A.begin() + static_cast<long>(P), A.begin() + static_cast<long>(P + 46));
+    uint16_t N = Get16(A, P + 28), M = Get16(A, P + 30), K = Get16(A, P + 32);
+    E.Name.assign(A.begin() + static_cast<long>(P + 46), A.begin() + static_cast<long>(P + 46 + N));
+    E.LocalOffset = Get32(A, P + 42);
+    P += 46 + N + M + K;
 
-    size_t l = e.LocalOffset;
-    EXPECT_EQ(Get32(A, l), 0x04034B50u);
-    e.LocalHeader.assign(A.begin() + static_cast<long>(l), A.begin() + static_cast<long>(l + 30));
-    e.Method = Get16(A, l + 8);
-    e.Crc = Get32(A, l + 14);
-    e.Compressed = Get32(A, l + 18);
-    e.Uncompressed = Get32(A, l + 22);
-    uint16_t ln = Get16(A, l + 26), lm = Get16(A, l + 28);
-    EXPECT_EQ(std::string(A.begin() + static_cast<long>(l + 30),
-                          A.begin() + static_cast<long>(l + 30 + ln)),
-              e.Name);
-    size_t data = l + 30 + ln + lm;
-    EXPECT_LE(data + e.Compressed, A.size());
-    if (data + e.Compressed > A.size()) return r;
-    if (e.Method == 0) {
-      e.Data.assign(A.begin() + static_cast<long>(data),
-                    A.begin() + static_cast<long>(data + e.Compressed));
+    size_t L = E.LocalOffset;
+    EXPECT_EQ(Get32(A, L), 0x04034B50u);
+    E.LocalHeader.assign(A.begin() + static_cast<long>(L), A.begin() + static_cast<long>(L + 30));
+    E.Method = Get16(A, L + 8);
+    E.Crc = Get32(A, L + 14);
+    E.Compressed = Get32(A, L + 18);
+    E.Uncompressed = Get32(A, L + 22);
+    uint16_t Ln = Get16(A, L + 26), Lm = Get16(A, L + 28);
+    EXPECT_EQ(std::string(A.begin() + static_cast<long>(L + 30),
+                          A.begin() + static_cast<long>(L + 30 + Ln)),
+              E.Name);
+    size_t Data = L + 30 + Ln + Lm;
+    EXPECT_LE(Data + E.Compressed, A.size());
+    if (Data + E.Compressed > A.size()) return R;
+    if (E.Method == 0) {
+      E.Data.assign(A.begin() + static_cast<long>(Data),
+                    A.begin() + static_cast<long>(Data + E.Compressed));
     } else {
-      EXPECT_EQ(e.Method, 8);
-      e.Data = RawInflate(A.data() + data, e.Compressed, e.Uncompressed);
+      EXPECT_EQ(E.Method, 8);
+      E.Data = RawInflate(A.data() + Data, E.Compressed, E.Uncompressed);
     }
-    r.Entries.push_back(std::move(e));
+    R.Entries.push_back(std::move(E));
   }
-  EXPECT_EQ(p, end);
-  return r;
+  EXPECT_EQ(P, End);
+  return R;
 }
 
 inline TParsedArchive ParseArchive(const std::string& A) { return ParseArchive(B(A)); }
 
 // The names of the files directly in a folder, sorted.
 inline std::vector<std::string> FolderNames(const stdfs::path& Folder) {
-  std::vector<std::string> names;
-  for (const auto& e : stdfs::directory_iterator(Folder)) names.push_back(e.path().filename().u8string());
-  std::sort(names.begin(), names.end());
-  return names;
+  std::vector<std::string> Names;
+  for (const auto& E : stdfs::directory_iterator(Folder)) Names.push_back(E.path().filename().u8string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
 }
 
 }  // namespace zipw

@@ -10,7 +10,7 @@
 namespace {
 
 // The encoder writes its output through a buffer of this size.
-constexpr uInt kOutputBufferSize = 16384;
+constexpr uInt OutputBufferSize = 16384;
 
 int ZlibLevel(TCompressionLevel Level) {
   switch (Level) {
@@ -30,8 +30,8 @@ int ZlibLevel(TCompressionLevel Level) {
 class TDeflateStream {
  public:
   explicit TDeflateStream(int Level) {
-    int rc = deflateInit2(&Z, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    if (rc != Z_OK) RaiseCompressionError(rc);
+    int Rc = deflateInit2(&Z, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    if (Rc != Z_OK) RaiseCompressionError(Rc);
   }
   ~TDeflateStream() { deflateEnd(&Z); }
   TDeflateStream(const TDeflateStream&) = delete;
@@ -51,44 +51,44 @@ TDeflater::TDeflater(TStream* Input, TStream* Output, uint32_t BufferSize)
 void TDeflater::Compress() {
   FCrc32 = 0xFFFFFFFFu;
   FBytesRead = 0;
-  const uint32_t inSize = FBufferSize > 0 ? FBufferSize : 16384;
-  std::vector<unsigned char> in(inSize);
-  std::vector<unsigned char> out(kOutputBufferSize);
+  const uint32_t InSize = FBufferSize > 0 ? FBufferSize : 16384;
+  std::vector<unsigned char> In(InSize);
+  std::vector<unsigned char> OutBuffer(OutputBufferSize);
 
-  TDeflateStream deflater(ZlibLevel(CompressionLevel));
-  z_stream& z = deflater.Z;
+  TDeflateStream Deflater(ZlibLevel(CompressionLevel));
+  z_stream& Z = Deflater.Z;
 
   // Runs the encoder over whatever input it holds; every full output block
   // and, when finishing, the last partial block go to the output stream
   // through WriteBuffer, so a short write is never ignored.
-  auto pump = [&](int Flush) {
+  auto Pump = [&](int Flush) {
     for (;;) {
-      z.next_out = out.data();
-      z.avail_out = kOutputBufferSize;
-      int rc = deflate(&z, Flush);
-      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) RaiseCompressionError(rc);
-      uInt produced = kOutputBufferSize - z.avail_out;
-      if (produced > 0) FOutput->WriteBuffer(out.data(), static_cast<int32_t>(produced));
+      Z.next_out = OutBuffer.data();
+      Z.avail_out = OutputBufferSize;
+      int Rc = deflate(&Z, Flush);
+      if (Rc != Z_OK && Rc != Z_STREAM_END && Rc != Z_BUF_ERROR) RaiseCompressionError(Rc);
+      uInt Produced = OutputBufferSize - Z.avail_out;
+      if (Produced > 0) FOutput->WriteBuffer(OutBuffer.data(), static_cast<int32_t>(Produced));
       if (Flush == Z_FINISH) {
-        if (rc == Z_STREAM_END) return;
-        if (rc == Z_BUF_ERROR && produced == 0) RaiseCompressionError(rc);
-      } else if (z.avail_in == 0 && z.avail_out != 0) {
+        if (Rc == Z_STREAM_END) return;
+        if (Rc == Z_BUF_ERROR && Produced == 0) RaiseCompressionError(Rc);
+      } else if (Z.avail_in == 0 && Z.avail_out != 0) {
         return;
       }
     }
   };
 
   for (;;) {
-    int32_t n = FInput->Read(in.data(), static_cast<int32_t>(inSize));
-    if (n <= 0) break;
-    FCrc32 = UpdateCrc32(FCrc32, in.data(), static_cast<size_t>(n));
-    FBytesRead += n;
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(n);
-    pump(Z_NO_FLUSH);
+    int32_t N = FInput->Read(In.data(), static_cast<int32_t>(InSize));
+    if (N <= 0) break;
+    FCrc32 = UpdateCrc32(FCrc32, In.data(), static_cast<size_t>(N));
+    FBytesRead += N;
+    Z.next_in = In.data();
+    Z.avail_in = static_cast<uInt>(N);
+    Pump(Z_NO_FLUSH);
   }
-  z.next_in = nullptr;
-  z.avail_in = 0;
-  pump(Z_FINISH);
+  Z.next_in = nullptr;
+  Z.avail_in = 0;
+  Pump(Z_FINISH);
   FCrc32 = ~FCrc32;
 }

@@ -21,8 +21,8 @@ class TInflateState {
  public:
   TInflateState() {
     std::memset(&Z, 0, sizeof Z);
-    const int rc = inflateInit2(&Z, -15);
-    if (rc != Z_OK) throw Edecompressionerror(zError(rc));
+    const int Rc = inflateInit2(&Z, -15);
+    if (Rc != Z_OK) throw Edecompressionerror(zError(Rc));
   }
   ~TInflateState() { inflateEnd(&Z); }
   TInflateState(const TInflateState&) = delete;
@@ -34,45 +34,45 @@ class TInflateState {
 
 void TInflater::Decompress() {
   FCrc32 = 0xFFFFFFFFu;
-  const uint32_t size = FBufferSize ? FBufferSize : 16384;
+  const uint32_t Size = FBufferSize ? FBufferSize : 16384;
   // One allocation for the input and the output buffer.
-  std::unique_ptr<unsigned char[]> buffers(new unsigned char[2 * static_cast<size_t>(size)]);
-  unsigned char* in = buffers.get();
-  unsigned char* out = in + size;
+  std::unique_ptr<unsigned char[]> Buffers(new unsigned char[2 * static_cast<size_t>(Size)]);
+  unsigned char* In = Buffers.get();
+  unsigned char* Out = In + Size;
 
-  TInflateState state;
-  z_stream& z = state.Z;
-  bool inputEnded = false;
-  uint32_t crc = FCrc32;
+  TInflateState State;
+  z_stream& Z = State.Z;
+  bool InputEnded = false;
+  uint32_t Crc = FCrc32;
   for (;;) {
-    if (z.avail_in == 0 && !inputEnded) {
-      const int32_t n = FInput->Read(in, static_cast<int32_t>(size));
-      if (n <= 0) {
-        inputEnded = true;
+    if (Z.avail_in == 0 && !InputEnded) {
+      const int32_t N = FInput->Read(In, static_cast<int32_t>(Size));
+      if (N <= 0) {
+        InputEnded = true;
       } else {
-        z.next_in = in;
-        z.avail_in = static_cast<uInt>(n);
+        Z.next_in = In;
+        Z.avail_in = static_cast<uInt>(N);
       }
     }
-    z.next_out = out;
-    z.avail_out = size;
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    const uint32_t produced = size - z.avail_out;
-    if (produced > 0) {
-      crc = UpdateCrc32(crc, out, produced);
-      FOutput->WriteBuffer(out, static_cast<int32_t>(produced));
+    Z.next_out = Out;
+    Z.avail_out = Size;
+    const int Rc = inflate(&Z, Z_NO_FLUSH);
+    const uint32_t Produced = Size - Z.avail_out;
+    if (Produced > 0) {
+      Crc = UpdateCrc32(Crc, Out, Produced);
+      FOutput->WriteBuffer(Out, static_cast<int32_t>(Produced));
     }
-    if (rc == Z_STREAM_END) break;
-    if (rc == Z_OK) continue;
-    if (rc == Z_BUF_ERROR) {
+    if (Rc == Z_STREAM_END) break;
+    if (Rc == Z_OK) continue;
+    if (Rc == Z_BUF_ERROR) {
       // No progress: either more input is needed or the input has run out
       // before the end of the Deflate stream.
-      if (z.avail_in == 0 && !inputEnded) continue;
+      if (Z.avail_in == 0 && !InputEnded) continue;
       throw Edecompressionerror(zError(Z_BUF_ERROR));
     }
     // Z_DATA_ERROR, Z_MEM_ERROR, Z_NEED_DICT (which raw Deflate never asks
     // for) and the rest end the entry with zlib's text for the code.
-    throw Edecompressionerror(zError(rc == Z_NEED_DICT ? Z_DATA_ERROR : rc));
+    throw Edecompressionerror(zError(Rc == Z_NEED_DICT ? Z_DATA_ERROR : Rc));
   }
-  FCrc32 = ~crc;
+  FCrc32 = ~Crc;
 }

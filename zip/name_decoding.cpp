@@ -3,45 +3,45 @@
 #include <cstdint>
 
 bool IsValidUtf8(const std::string& Bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(Bytes.data());
-  const size_t n = Bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
+  const auto* P = reinterpret_cast<const unsigned char*>(Bytes.data());
+  const size_t N = Bytes.size();
+  size_t I = 0;
+  while (I < N) {
+    const unsigned char C = P[I];
+    if (C < 0x80) {
+      ++I;
       continue;
     }
-    size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
+    size_t Len;
+    uint32_t Cp;
+    if (C >= 0xC2 && C <= 0xDF) {
+      Len = 2;
+      Cp = C & 0x1F;
+    } else if (C >= 0xE0 && C <= 0xEF) {
+      Len = 3;
+      Cp = C & 0x0F;
+    } else if (C >= 0xF0 && C <= 0xF4) {
+      Len = 4;
+      Cp = C & 0x07;
     } else {
       return false;  // continuation byte first, C0/C1 or F5..FF
     }
-    if (n - i < len) return false;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
+    if (N - I < Len) return false;
+    for (size_t K = 1; K < Len; ++K) {
+      if ((P[I + K] & 0xC0) != 0x80) return false;
+      Cp = (Cp << 6) | (P[I + K] & 0x3F);
     }
-    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return false;  // overlong
-    if (cp >= 0xD800 && cp <= 0xDFFF) return false;                          // surrogate
-    if (cp > 0x10FFFF) return false;
-    i += len;
+    if ((Len == 3 && Cp < 0x800) || (Len == 4 && Cp < 0x10000)) return false;  // overlong
+    if (Cp >= 0xD800 && Cp <= 0xDFFF) return false;                          // surrogate
+    if (Cp > 0x10FFFF) return false;
+    I += Len;
   }
   return true;
 }
 
 namespace {
 
-const uint16_t kCp437High[128] = {
+const uint16_t Cp437High[128] = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
     0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
     0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
@@ -76,10 +76,10 @@ void AppendUtf8(std::string& Out, uint32_t Cp) {
 }  // namespace
 
 std::string Cp437ToUtf8(const std::string& Bytes) {
-  std::string out;
-  out.reserve(Bytes.size() * 2);
-  for (unsigned char c : Bytes) AppendUtf8(out, c < 0x80 ? c : kCp437High[c - 0x80]);
-  return out;
+  std::string Out;
+  Out.reserve(Bytes.size() * 2);
+  for (unsigned char C : Bytes) AppendUtf8(Out, C < 0x80 ? C : Cp437High[C - 0x80]);
+  return Out;
 }
 
 std::string DecodeEntryName(const std::string& Bytes) {

@@ -12,15 +12,15 @@ TReadBuffer::TReadBuffer(TStream& Source, int32_t BufferSize)
 
 int32_t TReadBuffer::Read(void* Buffer, int32_t Count) {
   if (Count <= 0 || FPosition < 0) return 0;
-  auto* out = static_cast<unsigned char*>(Buffer);
-  int32_t done = 0;
-  while (done < Count) {
-    const int64_t offset = FPosition - FBufferStart;
-    if (offset >= 0 && offset < FLength) {
-      const int32_t n = static_cast<int32_t>(std::min<int64_t>(FLength - offset, Count - done));
-      std::memcpy(out + done, FBuffer.get() + offset, static_cast<size_t>(n));
-      done += n;
-      FPosition += n;
+  auto* Out = static_cast<unsigned char*>(Buffer);
+  int32_t Done = 0;
+  while (Done < Count) {
+    const int64_t Offset = FPosition - FBufferStart;
+    if (Offset >= 0 && Offset < FLength) {
+      const int32_t N = static_cast<int32_t>(std::min<int64_t>(FLength - Offset, Count - Done));
+      std::memcpy(Out + Done, FBuffer.get() + Offset, static_cast<size_t>(N));
+      Done += N;
+      FPosition += N;
       continue;
     }
     // Nothing buffered at the position: go to the source.
@@ -31,44 +31,44 @@ int32_t TReadBuffer::Read(void* Buffer, int32_t Count) {
       }
       FSourcePosition = FPosition;
     }
-    const int32_t want = Count - done;
-    if (want >= FCapacity) {
-      const int32_t n = FSource.Read(out + done, want);
-      if (n <= 0) break;
-      FSourcePosition += n;
-      FPosition += n;
-      done += n;
+    const int32_t Want = Count - Done;
+    if (Want >= FCapacity) {
+      const int32_t N = FSource.Read(Out + Done, Want);
+      if (N <= 0) break;
+      FSourcePosition += N;
+      FPosition += N;
+      Done += N;
       FLength = 0;
       FBufferStart = FPosition;
       continue;
     }
-    const int32_t n = FSource.Read(FBuffer.get(), FCapacity);
+    const int32_t N = FSource.Read(FBuffer.get(), FCapacity);
     FBufferStart = FPosition;
-    FLength = n > 0 ? n : 0;
-    if (n <= 0) break;
-    FSourcePosition += n;
+    FLength = N > 0 ? N : 0;
+    if (N <= 0) break;
+    FSourcePosition += N;
   }
-  return done;
+  return Done;
 }
 
 int64_t TReadBuffer::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int64_t target;
+  int64_t Target;
   switch (Origin) {
     case soBeginning:
-      target = Offset;
+      Target = Offset;
       break;
     case soCurrent:
-      target = FPosition + Offset;
+      Target = FPosition + Offset;
       break;
     default: {
-      const int64_t end = FSource.Seek(0, soEnd);
-      FSourcePosition = end;
-      if (end < 0) return -1;
-      target = end + Offset;
+      const int64_t End = FSource.Seek(0, soEnd);
+      FSourcePosition = End;
+      if (End < 0) return -1;
+      Target = End + Offset;
       break;
     }
   }
-  if (target < 0) return -1;
-  FPosition = target;  // the source follows on the next read
+  if (Target < 0) return -1;
+  FPosition = Target;  // the source follows on the next read
   return FPosition;
 }

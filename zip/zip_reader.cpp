@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr uint32_t kStoredChunk = 131072;
-constexpr uint32_t kDefaultRights = 0666;
+constexpr uint32_t StoredChunk = 131072;
+constexpr uint32_t DefaultRights = 0666;
 
 // Folder + name, where an empty folder means the current folder.
 std::string JoinFolder(const std::string& Folder, const std::string& Name) {
@@ -26,9 +26,9 @@ void SeekExactly(TStream& Stream, int64_t Position) {
 }
 
 std::string ReadName(TStream& Stream, uint16_t Length) {
-  std::string name(Length, '\0');
-  if (Length) Stream.ReadBuffer(&name[0], Length);
-  return name;
+  std::string Name(Length, '\0');
+  if (Length) Stream.ReadBuffer(&Name[0], Length);
+  return Name;
 }
 
 // Raises the failure of an entry whose data does not match its records.
@@ -80,9 +80,9 @@ class TEntryOutput : public TStream {
 // The permission bits for an extracted file: the rwx bits a Unix tool
 // recorded, else read-write for everyone (both under the umask).
 uint32_t EntryRights(const TZipFileEntry& Entry) {
-  if ((Entry.VersionMadeBy >> 8) != 3) return kDefaultRights;
-  const uint32_t bits = (Entry.ExternalAttributes >> 16) & 0777;
-  return bits ? bits : kDefaultRights;
+  if ((Entry.VersionMadeBy >> 8) != 3) return DefaultRights;
+  const uint32_t Bits = (Entry.ExternalAttributes >> 16) & 0777;
+  return Bits ? Bits : DefaultRights;
 }
 
 }  // namespace
@@ -90,25 +90,25 @@ uint32_t EntryRights(const TZipFileEntry& Entry) {
 bool EntryNameLeadsOutside(const std::string& Name) {
   if (Name.empty() || IsSeparator(Name[0])) return true;
   if (Name.find('\0') != std::string::npos) return true;
-  size_t start = 0;
-  while (start <= Name.size()) {
-    size_t end = start;
-    while (end < Name.size() && !IsSeparator(Name[end]) && Name[end] != ':') ++end;
-    int dots = 0;
-    bool onlyDotsAndSpaces = true;
-    for (size_t i = start; i < end; ++i) {
-      if (Name[i] == '.') {
-        ++dots;
-      } else if (Name[i] != ' ') {
-        onlyDotsAndSpaces = false;
+  size_t Start = 0;
+  while (Start <= Name.size()) {
+    size_t End = Start;
+    while (End < Name.size() && !IsSeparator(Name[End]) && Name[End] != ':') ++End;
+    int Dots = 0;
+    bool OnlyDotsAndSpaces = true;
+    for (size_t I = Start; I < End; ++I) {
+      if (Name[I] == '.') {
+        ++Dots;
+      } else if (Name[I] != ' ') {
+        OnlyDotsAndSpaces = false;
         break;
       }
     }
-    if (onlyDotsAndSpaces && dots >= 2) return true;
+    if (OnlyDotsAndSpaces && Dots >= 2) return true;
     // A device name ("nul.txt" on Windows) opens the device, not a file in
     // the output folder.
-    if (end > start && IsReservedName(Name.substr(start, end - start))) return true;
-    start = end + 1;
+    if (End > Start && IsReservedName(Name.substr(Start, End - Start))) return true;
+    Start = End + 1;
   }
   return false;
 }
@@ -135,55 +135,55 @@ std::unique_ptr<TDeCompressor> TUnZipper::NewDecompressor(TZipFileEntry& /*Entry
 }
 
 void TUnZipper::ReadCentralDirectory() {
-  TStream& zip = *FZipReader;
-  const std::string corrupt = FormatText("Corrupt ZIP file %s", FFileName);
-  const int64_t size = zip.Size();
-  if (size < EndOfCentralDirSize) throw EZipError(corrupt);
-  SeekExactly(zip, size - EndOfCentralDirSize);
-  ReadEndOfCentralDir(zip, FEndHeader);
-  if (FEndHeader.Signature != EndOfCentralDirSignature) throw EZipError(corrupt);
+  TStream& Zip = *FZipReader;
+  const std::string Corrupt = FormatText("Corrupt ZIP file %s", FFileName);
+  const int64_t Size = Zip.Size();
+  if (Size < EndOfCentralDirSize) throw EZipError(Corrupt);
+  SeekExactly(Zip, Size - EndOfCentralDirSize);
+  ReadEndOfCentralDir(Zip, FEndHeader);
+  if (FEndHeader.Signature != EndOfCentralDirSignature) throw EZipError(Corrupt);
 
   // A directory that cannot fit in the file is refused before any entry is
   // allocated for it.
-  const uint32_t count = FEndHeader.EntriesThisDisk;
-  const uint64_t dirEnd = static_cast<uint64_t>(FEndHeader.CentralDirOffset) +
-                          static_cast<uint64_t>(count) * CentralFileHeaderSize;
-  if (dirEnd > static_cast<uint64_t>(size)) throw EZipError(corrupt);
+  const uint32_t Count = FEndHeader.EntriesThisDisk;
+  const uint64_t DirEnd = static_cast<uint64_t>(FEndHeader.CentralDirOffset) +
+                          static_cast<uint64_t>(Count) * CentralFileHeaderSize;
+  if (DirEnd > static_cast<uint64_t>(Size)) throw EZipError(Corrupt);
 
-  SeekExactly(zip, FEndHeader.CentralDirOffset);
-  for (uint32_t i = 0; i < count; ++i) {
-    TCentralFileHeader& h = FCentralHeader;
-    ReadCentralHeader(zip, h);
-    if (h.Signature != CentralFileHeaderSignature) throw EZipError(corrupt);
-    TZipFileEntry& entry = FEntries.Add();
-    entry.HeaderPosition = static_cast<int32_t>(h.LocalHeaderOffset);
-    entry.VersionMadeBy = h.VersionMadeBy;
-    entry.ExternalAttributes = h.ExternalAttributes;
-    entry.CentralCrc32 = h.Crc32;
-    entry.CentralCompressedSize = h.CompressedSize;
-    entry.CentralUncompressedSize = h.UncompressedSize;
-    entry.SetArchiveFileName(DecodeEntryName(ReadName(zip, h.NameLength)));
-    const int64_t skip = static_cast<int64_t>(h.ExtraLength) + h.CommentLength;
-    if (skip) SeekExactly(zip, zip.Position() + skip);
+  SeekExactly(Zip, FEndHeader.CentralDirOffset);
+  for (uint32_t I = 0; I < Count; ++I) {
+    TCentralFileHeader& H = FCentralHeader;
+    ReadCentralHeader(Zip, H);
+    if (H.Signature != CentralFileHeaderSignature) throw EZipError(Corrupt);
+    TZipFileEntry& Entry = FEntries.Add();
+    Entry.HeaderPosition = static_cast<int32_t>(H.LocalHeaderOffset);
+    Entry.VersionMadeBy = H.VersionMadeBy;
+    Entry.ExternalAttributes = H.ExternalAttributes;
+    Entry.CentralCrc32 = H.Crc32;
+    Entry.CentralCompressedSize = H.CompressedSize;
+    Entry.CentralUncompressedSize = H.UncompressedSize;
+    Entry.SetArchiveFileName(DecodeEntryName(ReadName(Zip, H.NameLength)));
+    const int64_t Skip = static_cast<int64_t>(H.ExtraLength) + H.CommentLength;
+    if (Skip) SeekExactly(Zip, Zip.Position() + Skip);
   }
   // The records counted must fill the directory exactly, up to where the end
   // record says it ends, and no further record may follow: a count that
   // wrapped or was damaged would otherwise extract part of the archive and
   // report success.
-  const uint64_t claimedEnd =
+  const uint64_t ClaimedEnd =
       static_cast<uint64_t>(FEndHeader.CentralDirOffset) + FEndHeader.CentralDirSize;
-  const int64_t end = zip.Position();
-  if (end < 0 || static_cast<uint64_t>(end) != claimedEnd) throw EZipError(corrupt);
-  if (end + 4 <= size - EndOfCentralDirSize) {
-    unsigned char next[4];
-    zip.ReadBuffer(next, 4);
-    if (next[0] == 'P' && next[1] == 'K' && next[2] == 1 && next[3] == 2) throw EZipError(corrupt);
+  const int64_t End = Zip.Position();
+  if (End < 0 || static_cast<uint64_t>(End) != ClaimedEnd) throw EZipError(Corrupt);
+  if (End + 4 <= Size - EndOfCentralDirSize) {
+    unsigned char Next[4];
+    Zip.ReadBuffer(Next, 4);
+    if (Next[0] == 'P' && Next[1] == 'K' && Next[2] == 1 && Next[3] == 2) throw EZipError(Corrupt);
   }
 }
 
 void TUnZipper::ExtractAll() {
   FBusy = true;
-  TScopeExit done([this] {
+  TScopeExit Done([this] {
     FOutStream.reset();
     FZipReader.reset();
     FZipStream.reset();
@@ -194,111 +194,111 @@ void TUnZipper::ExtractAll() {
   FZipReader = std::make_unique<TReadBuffer>(*FZipStream);
   FEntries.Clear();
   ReadCentralDirectory();
-  for (int i = 0; i < FEntries.Count(); ++i) ExtractEntry(FEntries[i]);
+  for (int I = 0; I < FEntries.Count(); ++I) ExtractEntry(FEntries[I]);
 }
 
 uint32_t TUnZipper::CopyStored(uint32_t Count) {
-  if (!FCopyBuffer) FCopyBuffer.reset(new unsigned char[kStoredChunk]);
-  unsigned char* buf = FCopyBuffer.get();
-  uint32_t crc = 0xFFFFFFFFu;
+  if (!FCopyBuffer) FCopyBuffer.reset(new unsigned char[StoredChunk]);
+  unsigned char* Buf = FCopyBuffer.get();
+  uint32_t Crc = 0xFFFFFFFFu;
   while (Count > 0) {
-    const uint32_t n = std::min(Count, kStoredChunk);
-    FZipReader->ReadBuffer(buf, static_cast<int32_t>(n));
-    crc = UpdateCrc32(crc, buf, n);
-    FOutStream->WriteBuffer(buf, static_cast<int32_t>(n));
-    Count -= n;
+    const uint32_t N = std::min(Count, StoredChunk);
+    FZipReader->ReadBuffer(Buf, static_cast<int32_t>(N));
+    Crc = UpdateCrc32(Crc, Buf, N);
+    FOutStream->WriteBuffer(Buf, static_cast<int32_t>(N));
+    Count -= N;
   }
-  return ~crc;
+  return ~Crc;
 }
 
 void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
-  TStream& zip = *FZipReader;
-  TLocalFileHeader& h = FLocalHeader;
+  TStream& Zip = *FZipReader;
+  TLocalFileHeader& H = FLocalHeader;
 
   // The local header, its name and extra field; the stream is then at the
   // entry's data.
   if (Entry.HeaderPosition < 0) throw EReadError("Stream read error");
-  SeekExactly(zip, Entry.HeaderPosition);
-  ReadLocalHeader(zip, h);
-  const std::string name = DecodeEntryName(ReadName(zip, h.NameLength));
-  if (h.ExtraLength) SeekExactly(zip, zip.Position() + h.ExtraLength);
+  SeekExactly(Zip, Entry.HeaderPosition);
+  ReadLocalHeader(Zip, H);
+  const std::string Name = DecodeEntryName(ReadName(Zip, H.NameLength));
+  if (H.ExtraLength) SeekExactly(Zip, Zip.Position() + H.ExtraLength);
 
-  Entry.SetArchiveFileName(name);
-  Entry.DiskFileName = name;
-  if (EntryNameLeadsOutside(name))
-    throw EZipError(FormatText("Entry name \"%s\" leads outside the output folder", name));
-  if (h.Flags & zfEncrypted)
-    throw EZipError(FormatText("Encrypted entry %s is not supported", name));
+  Entry.SetArchiveFileName(Name);
+  Entry.DiskFileName = Name;
+  if (EntryNameLeadsOutside(Name))
+    throw EZipError(FormatText("Entry name \"%s\" leads outside the output folder", Name));
+  if (H.Flags & zfEncrypted)
+    throw EZipError(FormatText("Encrypted entry %s is not supported", Name));
 
-  uint32_t compressedSize = h.CompressedSize;
-  uint32_t uncompressedSize = h.UncompressedSize;
-  uint32_t crc = h.Crc32;
-  if (h.Flags & zfDataDescriptor) {
+  uint32_t CompressedSize = H.CompressedSize;
+  uint32_t UncompressedSize = H.UncompressedSize;
+  uint32_t Crc = H.Crc32;
+  if (H.Flags & zfDataDescriptor) {
     // Written by a streaming tool: the sizes and the CRC follow the data and
     // are repeated in the central directory.
-    if (compressedSize == 0) {
-      compressedSize = Entry.CentralCompressedSize;
-      uncompressedSize = Entry.CentralUncompressedSize;
+    if (CompressedSize == 0) {
+      CompressedSize = Entry.CentralCompressedSize;
+      UncompressedSize = Entry.CentralUncompressedSize;
     }
-    if (crc == 0) crc = Entry.CentralCrc32;
+    if (Crc == 0) Crc = Entry.CentralCrc32;
   }
-  Entry.Size = static_cast<int32_t>(uncompressedSize);
+  Entry.Size = static_cast<int32_t>(UncompressedSize);
   // An invalid or zero DOS date-time is no reason to refuse the data; the
   // entry just has no meaningful time.
-  double dateTime = 0;
-  Entry.DateTime = TryFromDosDateTime(h.ModDate, h.ModTime, dateTime) ? dateTime : 0;
-  const uint16_t method = h.Method;
+  double DateTime = 0;
+  Entry.DateTime = TryFromDosDateTime(H.ModDate, H.ModTime, DateTime) ? DateTime : 0;
+  const uint16_t Method = H.Method;
 
-  std::string outName = Entry.DiskFileName;
-  const bool isFolder = IsSeparator(outName.back());
-  if (!isFolder && outName.find(':') != std::string::npos) outName = ExtractNamePart(outName);
+  std::string OutName = Entry.DiskFileName;
+  const bool IsFolder = IsSeparator(OutName.back());
+  if (!IsFolder && OutName.find(':') != std::string::npos) OutName = ExtractNamePart(OutName);
   // "\" and "/" both separate folders in a name; paths are built with the
   // platform's own separator so files land in the folders just made.
-  std::replace_if(outName.begin(), outName.end(), IsSeparator, PathSeparator);
-  if (isFolder) {
+  std::replace_if(OutName.begin(), OutName.end(), IsSeparator, PathSeparator);
+  if (IsFolder) {
     // A folder entry: only the folders are made. Its name keeps any ":"
     // (only file names lose their drive), so with no output folder it is
     // anchored to the current folder: "C:\x\" must not name a drive's root.
-    ForceFolderPath(JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, outName));
+    ForceFolderPath(JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, OutName));
     return;
   }
-  if (method == 0 && compressedSize != uncompressedSize)
-    RaiseDamaged(name, FFileName,
-                 FormatText("stored data of %d bytes for a declared size of %d bytes", compressedSize,
-                            uncompressedSize));
-  const std::string outPath = JoinFolder(FOutputPath, outName);
+  if (Method == 0 && CompressedSize != UncompressedSize)
+    RaiseDamaged(Name, FFileName,
+                 FormatText("stored data of %d bytes for a declared size of %d bytes", CompressedSize,
+                            UncompressedSize));
+  const std::string OutPath = JoinFolder(FOutputPath, OutName);
 
-  const std::string folder = ExtractFolderPart(outPath);
-  if (folder != FLastFolder) {
-    if (!folder.empty()) ForceFolders(folder, true);
-    FLastFolder = folder;
+  const std::string Folder = ExtractFolderPart(OutPath);
+  if (Folder != FLastFolder) {
+    if (!Folder.empty()) ForceFolders(Folder, true);
+    FLastFolder = Folder;
   }
-  TScopeExit closeOutput([this] { FOutStream.reset(); });
-  FOutStream = std::make_unique<TFileStream>(outPath, fmCreate, EntryRights(Entry));
+  TScopeExit CloseOutput([this] { FOutStream.reset(); });
+  FOutStream = std::make_unique<TFileStream>(OutPath, fmCreate, EntryRights(Entry));
 
-  uint32_t actualCrc;
-  if (method == 0) {
-    actualCrc = CopyStored(compressedSize);
+  uint32_t ActualCrc;
+  if (Method == 0) {
+    ActualCrc = CopyStored(CompressedSize);
   } else {
     // The decompressor writes through a bound of the declared size: a larger
     // output stops there with a failure instead of filling the disk.
-    TEntryOutput output(*FOutStream, uncompressedSize, name, FFileName);
-    std::unique_ptr<TDeCompressor> decompressor =
-        NewDecompressor(Entry, method, FZipReader.get(), &output);
-    decompressor->Decompress();
-    if (output.Written() != uncompressedSize)
-      RaiseDamaged(name, FFileName,
-                   FormatText("%d bytes of data for a declared size of %d bytes", output.Written(),
-                              uncompressedSize));
-    actualCrc = decompressor->Crc32();
+    TEntryOutput Output(*FOutStream, UncompressedSize, Name, FFileName);
+    std::unique_ptr<TDeCompressor> Decompressor =
+        NewDecompressor(Entry, Method, FZipReader.get(), &Output);
+    Decompressor->Decompress();
+    if (Output.Written() != UncompressedSize)
+      RaiseDamaged(Name, FFileName,
+                   FormatText("%d bytes of data for a declared size of %d bytes", Output.Written(),
+                              UncompressedSize));
+    ActualCrc = Decompressor->Crc32();
   }
-  if (actualCrc != crc) RaiseDamaged(name, FFileName, "CRC-32 mismatch");
+  if (ActualCrc != Crc) RaiseDamaged(Name, FFileName, "CRC-32 mismatch");
 }
 
 void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder) {
-  const std::string folder = Folder.empty() ? Folder : IncludeTrailingSeparator(Folder);
-  TUnZipper unzipper;
-  unzipper.SetFileName(ArchiveFile);
-  unzipper.SetOutputPath(ExtractFolderPart(folder));
-  unzipper.ExtractAll();
+  const std::string Output = Folder.empty() ? Folder : IncludeTrailingSeparator(Folder);
+  TUnZipper Unzipper;
+  Unzipper.SetFileName(ArchiveFile);
+  Unzipper.SetOutputPath(ExtractFolderPart(Output));
+  Unzipper.ExtractAll();
 }

@@ -15,30 +15,30 @@
 namespace {
 
 // Fixed values of every record this writer produces.
-constexpr uint16_t kVersion = 10;
-constexpr uint32_t kExternalAttributes = 0x20;  // the DOS archive attribute
-constexpr uint32_t kFolderAttributes = 0x10;    // the DOS directory attribute
+constexpr uint16_t WriterVersion = 10;
+constexpr uint32_t FileAttributes = 0x20;  // the DOS archive attribute
+constexpr uint32_t FolderAttributes = 0x10;    // the DOS directory attribute
 // "Version made by" of an entry whose name is UTF-8 outside ASCII: host 11
 // (NTFS), version 2.0. Readers take the name as UTF-8 from the flag only when
 // the host is not MS-DOS (unzip converts names of host 0 from code page 437
 // whatever the flag says, and also those of NTFS version 5.0), and with a
 // DOS-like host the permissions of extracted files come from the reader's
 // defaults and umask, not from Unix mode bits this writer would have to invent.
-constexpr uint16_t kVersionMadeByUtf8 = (11 << 8) | 20;
+constexpr uint16_t VersionMadeByUtf8 = (11 << 8) | 20;
 // The longest name a record can hold (a 16-bit length).
-constexpr size_t kNameFieldLimit = 65535;
-constexpr int kMaxEntries = 65535;
-constexpr int64_t kLocalHeaderSize = 30;
-constexpr int64_t kCentralHeaderSize = 46;
-constexpr int64_t kEndRecordSize = 22;
+constexpr size_t NameFieldLimit = 65535;
+constexpr int MaxEntries = 65535;
+constexpr int64_t LocalHeaderSize = 30;
+constexpr int64_t CentralHeaderSize = 46;
+constexpr int64_t EndRecordSize = 22;
 
 // The archive name with its extension replaced by Extension, or Extension
 // appended when the name has none.
 std::string ChangeExtension(const std::string& Path, const std::string& Extension) {
-  for (size_t i = Path.size(); i > 0; --i) {
-    char c = Path[i - 1];
-    if (IsSeparator(c) || c == ':') break;
-    if (c == '.') return Path.substr(0, i - 1) + Extension;
+  for (size_t I = Path.size(); I > 0; --I) {
+    char C = Path[I - 1];
+    if (IsSeparator(C) || C == ':') break;
+    if (C == '.') return Path.substr(0, I - 1) + Extension;
   }
   return Path + Extension;
 }
@@ -46,8 +46,8 @@ std::string ChangeExtension(const std::string& Path, const std::string& Extensio
 // A name that is UTF-8 with characters outside ASCII: stored with the UTF-8
 // flag. Names that are not valid UTF-8 keep the flag clear.
 bool NeedsUtf8Flag(const std::string& Name) {
-  for (unsigned char c : Name)
-    if (c >= 0x80) return IsValidUtf8(Name);
+  for (unsigned char C : Name)
+    if (C >= 0x80) return IsValidUtf8(Name);
   return false;
 }
 
@@ -55,10 +55,10 @@ bool NeedsUtf8Flag(const std::string& Name) {
 // UTF-8 character.
 std::string StoredName(const std::string& Name, size_t Limit) {
   if (Name.size() <= Limit) return Name;
-  size_t length = Limit;
+  size_t Length = Limit;
   if (IsValidUtf8(Name))
-    while (length > 0 && (static_cast<unsigned char>(Name[length]) & 0xC0) == 0x80) --length;
-  return Name.substr(0, length);
+    while (Length > 0 && (static_cast<unsigned char>(Name[Length]) & 0xC0) == 0x80) --Length;
+  return Name.substr(0, Length);
 }
 
 }  // namespace
@@ -89,17 +89,17 @@ void TZipper::CheckArchiveSize(int64_t End) const {
 }
 
 int32_t TZipper::InputSize(const TZipFileEntry& Entry, TStream& Input) const {
-  const int64_t size = Input.Size();
-  if (size < 0 || size > FMaxArchiveSize)
+  const int64_t Size = Input.Size();
+  if (Size < 0 || Size > FMaxArchiveSize)
     throw EZipError(FormatText("File %s is too large for a ZIP archive", Entry.ArchiveFileName()));
-  return static_cast<int32_t>(size);
+  return static_cast<int32_t>(Size);
 }
 
 void TZipper::WriteArchive() {
-  const int count = FEntries.Count();
-  if (count == 0 && !WriteEmptyArchive) return;
+  const int Count = FEntries.Count();
+  if (Count == 0 && !WriteEmptyArchive) return;
   FBusy = true;
-  TScopeExit notBusy([this] {
+  TScopeExit NotBusy([this] {
     FBusy = false;
     FOutStream = nullptr;
     FInStream = nullptr;
@@ -109,195 +109,195 @@ void TZipper::WriteArchive() {
   // before anything is written. Entries without a stream are read from their
   // disk file, which is opened only when the entry's turn comes, so that at
   // most one input file is open at a time.
-  if (count > kMaxEntries)
-    throw EZipError(FormatText("Too many entries for a ZIP archive: %d", count));
-  for (int i = 0; i < count; ++i) {
-    TZipFileEntry& entry = FEntries[i];
-    if (entry.Stream == nullptr) continue;
-    if (entry.ArchiveFileName().empty())
-      throw EZipError(FormatText("Missing archive filename in streamed entry %d", i));
-    entry.Size = InputSize(entry, *entry.Stream);
+  if (Count > MaxEntries)
+    throw EZipError(FormatText("Too many entries for a ZIP archive: %d", Count));
+  for (int I = 0; I < Count; ++I) {
+    TZipFileEntry& Entry = FEntries[I];
+    if (Entry.Stream == nullptr) continue;
+    if (Entry.ArchiveFileName().empty())
+      throw EZipError(FormatText("Missing archive filename in streamed entry %d", I));
+    Entry.Size = InputSize(Entry, *Entry.Stream);
   }
 
   // The new archive is written beside the target and replaces it only once
   // it is complete and on disk.
-  const std::string tempName = UniqueSiblingName(FFileName);
-  std::unique_ptr<TFileStream> out;
+  const std::string TempName = UniqueSiblingName(FFileName);
+  std::unique_ptr<TFileStream> Output;
   try {
-    out = std::make_unique<TFileStream>(tempName, fmCreate);
+    Output = std::make_unique<TFileStream>(TempName, fmCreate);
   } catch (const EFCreateError&) {
     throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
   }
-  bool moved = false;
-  TScopeExit dropTemp([&] {
+  bool Moved = false;
+  TScopeExit DropTemp([&] {
     FOutStream = nullptr;
-    out.reset();
-    if (!moved) RemoveFile(tempName);
+    Output.reset();
+    if (!Moved) RemoveFile(TempName);
   });
-  FOutStream = out.get();
+  FOutStream = Output.get();
 
-  int written = 0;
-  for (int i = 0; i < count; ++i) {
-    TZipFileEntry& entry = FEntries[i];
-    std::unique_ptr<TFileStream> opened;
-    TStream* input = entry.Stream;
-    if (input == nullptr) {
-      opened = std::make_unique<TFileStream>(entry.DiskFileName, fmOpenRead);
-      input = opened.get();
-      entry.Size = InputSize(entry, *input);
+  int Written = 0;
+  for (int I = 0; I < Count; ++I) {
+    TZipFileEntry& Entry = FEntries[I];
+    std::unique_ptr<TFileStream> Opened;
+    TStream* Input = Entry.Stream;
+    if (Input == nullptr) {
+      Opened = std::make_unique<TFileStream>(Entry.DiskFileName, fmOpenRead);
+      Input = Opened.get();
+      Entry.Size = InputSize(Entry, *Input);
     }
-    FInStream = input;
-    WriteEntry(entry);
+    FInStream = Input;
+    WriteEntry(Entry);
     FInStream = nullptr;
-    ++written;
+    ++Written;
   }
-  WriteCentralDirectory(written);
+  WriteCentralDirectory(Written);
 
-  if (!out->FlushToDisk()) throw EWriteError("Stream write error");
+  if (!Output->FlushToDisk()) throw EWriteError("Stream write error");
   FOutStream = nullptr;
-  out.reset();
-  if (!RenameReplace(tempName, FFileName))
+  Output.reset();
+  if (!RenameReplace(TempName, FFileName))
     throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
-  moved = true;
+  Moved = true;
 }
 
 void TZipper::WriteEntry(TZipFileEntry& Entry) {
   // Only WriteArchive calls this, with the archive open and the entry's
   // input chosen.
-  TStream* input = FInStream != nullptr ? FInStream : Entry.Stream;
-  if (input == nullptr || FOutStream == nullptr)
+  TStream* Input = FInStream != nullptr ? FInStream : Entry.Stream;
+  if (Input == nullptr || FOutStream == nullptr)
     throw EZipError("No archive is being written");
-  TStream& out = *FOutStream;
+  TStream& Out = *FOutStream;
 
-  TLocalFileHeader& h = FLocalHeader;
-  h = TLocalFileHeader{};
-  h.Signature = LocalFileHeaderSignature;
-  h.VersionNeeded = kVersion;
-  const std::string fullName = Entry.ArchiveFileName();
-  h.Flags = NeedsUtf8Flag(fullName) ? zfUtf8Name : 0;
-  h.Method = 1;  // replaced below, once the data is encoded
-  ToDosDateTime(Entry.DateTime, h.ModDate, h.ModTime);
-  h.Crc32 = 0;
-  h.CompressedSize = 0;
-  h.UncompressedSize = static_cast<uint32_t>(Entry.Size);
-  h.NameLength = 0;
-  h.ExtraLength = 0;
+  TLocalFileHeader& H = FLocalHeader;
+  H = TLocalFileHeader{};
+  H.Signature = LocalFileHeaderSignature;
+  H.VersionNeeded = WriterVersion;
+  const std::string FullName = Entry.ArchiveFileName();
+  H.Flags = NeedsUtf8Flag(FullName) ? zfUtf8Name : 0;
+  H.Method = 1;  // replaced below, once the data is encoded
+  ToDosDateTime(Entry.DateTime, H.ModDate, H.ModTime);
+  H.Crc32 = 0;
+  H.CompressedSize = 0;
+  H.UncompressedSize = static_cast<uint32_t>(Entry.Size);
+  H.NameLength = 0;
+  H.ExtraLength = 0;
 
   // The encoded data is held in memory, or for a large input in a file
   // beside the archive that is removed again whatever happens.
-  std::unique_ptr<TStream> holding;
-  std::string spillName;
-  TScopeExit freeHolding([&] {
-    holding.reset();
-    if (!spillName.empty()) RemoveFile(spillName);
+  std::unique_ptr<TStream> Holding;
+  std::string SpillName;
+  TScopeExit FreeHolding([&] {
+    Holding.reset();
+    if (!SpillName.empty()) RemoveFile(SpillName);
   });
   if (Entry.Size > FInMemSize) {
-    std::string name = SpillFileName();
-    holding = std::make_unique<TFileStream>(name, fmCreate);
-    spillName = name;
+    std::string Name = SpillFileName();
+    Holding = std::make_unique<TFileStream>(Name, fmCreate);
+    SpillName = Name;
   } else {
-    holding = std::make_unique<TMemoryStream>();
+    Holding = std::make_unique<TMemoryStream>();
   }
 
-  input->SetPosition(0);
-  uint32_t crc;
-  uint16_t method;
+  Input->SetPosition(0);
+  uint32_t Crc;
+  uint16_t Method;
   {
-    std::unique_ptr<TCompressor> compressor = NewCompressor(Entry, input, holding.get());
-    compressor->Compress();
+    std::unique_ptr<TCompressor> Compressor = NewCompressor(Entry, Input, Holding.get());
+    Compressor->Compress();
     // An input that changed size since it was measured would make the
     // header lie about the data.
-    if (compressor->BytesRead() != Entry.Size) throw EReadError("Stream read error");
-    crc = compressor->Crc32();
-    method = compressor->MethodId();
+    if (Compressor->BytesRead() != Entry.Size) throw EReadError("Stream read error");
+    Crc = Compressor->Crc32();
+    Method = Compressor->MethodId();
   }
 
-  const std::string name = StoredName(fullName, std::min(MaxNameLength, kNameFieldLimit));
-  int64_t compressed = holding->Size();
-  h.NameLength = static_cast<uint16_t>(name.size());
-  h.Crc32 = crc;
-  h.Method = method;
-  if (compressed >= static_cast<int64_t>(Entry.Size)) {
-    h.Method = 0;
-    compressed = Entry.Size;
+  const std::string Name = StoredName(FullName, std::min(MaxNameLength, NameFieldLimit));
+  int64_t Compressed = Holding->Size();
+  H.NameLength = static_cast<uint16_t>(Name.size());
+  H.Crc32 = Crc;
+  H.Method = Method;
+  if (Compressed >= static_cast<int64_t>(Entry.Size)) {
+    H.Method = 0;
+    Compressed = Entry.Size;
   }
-  h.CompressedSize = static_cast<uint32_t>(compressed);
+  H.CompressedSize = static_cast<uint32_t>(Compressed);
 
-  const int64_t start = out.Position();
-  CheckArchiveSize(start + kLocalHeaderSize + static_cast<int64_t>(name.size()) + compressed);
-  WriteLocalHeader(out, h);
-  if (!name.empty()) out.WriteBuffer(name.data(), static_cast<int32_t>(name.size()));
-  if (compressed > 0) {
-    TStream& source = h.Method == 0 ? *input : *holding;
-    source.SetPosition(0);
-    out.CopyFrom(source, compressed);
+  const int64_t Start = Out.Position();
+  CheckArchiveSize(Start + LocalHeaderSize + static_cast<int64_t>(Name.size()) + Compressed);
+  WriteLocalHeader(Out, H);
+  if (!Name.empty()) Out.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
+  if (Compressed > 0) {
+    TStream& Source = H.Method == 0 ? *Input : *Holding;
+    Source.SetPosition(0);
+    Out.CopyFrom(Source, Compressed);
   }
 }
 
 void TZipper::WriteCentralDirectory(int EntriesWritten) {
-  TStream& out = *FOutStream;
-  const int64_t centralStart = out.Position();
-  const std::string corrupt = FormatText("Corrupt ZIP file %s", FFileName);
+  TStream& Out = *FOutStream;
+  const int64_t CentralStart = Out.Position();
+  const std::string Corrupt = FormatText("Corrupt ZIP file %s", FFileName);
 
   // The records are built from the local headers read back from the archive
   // (one per entry written, so a damaged header cannot make this run on) and
   // appended together after the last entry.
-  TMemoryStream directory;
-  TLocalFileHeader& lh = FLocalHeader;
-  TCentralFileHeader& ch = FCentralHeader;
-  std::string name;
-  int64_t headerOffset = 0;
-  for (int i = 0; i < EntriesWritten; ++i) {
-    if (headerOffset + kLocalHeaderSize > centralStart) throw EZipError(corrupt);
-    out.SetPosition(headerOffset);
-    ReadLocalHeader(out, lh);
-    if (lh.Signature != LocalFileHeaderSignature) throw EZipError(corrupt);
-    name.assign(lh.NameLength, '\0');
-    if (lh.NameLength > 0) out.ReadBuffer(&name[0], lh.NameLength);
-    const int64_t dataStart = headerOffset + kLocalHeaderSize + lh.NameLength + lh.ExtraLength;
+  TMemoryStream Directory;
+  TLocalFileHeader& Lh = FLocalHeader;
+  TCentralFileHeader& Ch = FCentralHeader;
+  std::string Name;
+  int64_t HeaderOffset = 0;
+  for (int I = 0; I < EntriesWritten; ++I) {
+    if (HeaderOffset + LocalHeaderSize > CentralStart) throw EZipError(Corrupt);
+    Out.SetPosition(HeaderOffset);
+    ReadLocalHeader(Out, Lh);
+    if (Lh.Signature != LocalFileHeaderSignature) throw EZipError(Corrupt);
+    Name.assign(Lh.NameLength, '\0');
+    if (Lh.NameLength > 0) Out.ReadBuffer(&Name[0], Lh.NameLength);
+    const int64_t DataStart = HeaderOffset + LocalHeaderSize + Lh.NameLength + Lh.ExtraLength;
 
-    ch = TCentralFileHeader{};
-    ch.Signature = CentralFileHeaderSignature;
-    ch.VersionMadeBy = (lh.Flags & zfUtf8Name) ? kVersionMadeByUtf8 : kVersion;
-    ch.VersionNeeded = lh.VersionNeeded;
-    ch.Flags = lh.Flags;
-    ch.Method = lh.Method;
-    ch.ModTime = lh.ModTime;
-    ch.ModDate = lh.ModDate;
-    ch.Crc32 = lh.Crc32;
-    ch.CompressedSize = lh.CompressedSize;
-    ch.UncompressedSize = lh.UncompressedSize;
-    ch.NameLength = lh.NameLength;
-    ch.ExtraLength = lh.ExtraLength;
-    ch.CommentLength = 0;
-    ch.DiskStart = 0;
-    ch.InternalAttributes = 0;
-    ch.ExternalAttributes =
-        !name.empty() && name.back() == '/' ? kFolderAttributes : kExternalAttributes;
-    ch.LocalHeaderOffset = static_cast<uint32_t>(headerOffset);
-    WriteCentralHeader(directory, ch);
-    if (!name.empty()) directory.WriteBuffer(name.data(), static_cast<int32_t>(name.size()));
+    Ch = TCentralFileHeader{};
+    Ch.Signature = CentralFileHeaderSignature;
+    Ch.VersionMadeBy = (Lh.Flags & zfUtf8Name) ? VersionMadeByUtf8 : WriterVersion;
+    Ch.VersionNeeded = Lh.VersionNeeded;
+    Ch.Flags = Lh.Flags;
+    Ch.Method = Lh.Method;
+    Ch.ModTime = Lh.ModTime;
+    Ch.ModDate = Lh.ModDate;
+    Ch.Crc32 = Lh.Crc32;
+    Ch.CompressedSize = Lh.CompressedSize;
+    Ch.UncompressedSize = Lh.UncompressedSize;
+    Ch.NameLength = Lh.NameLength;
+    Ch.ExtraLength = Lh.ExtraLength;
+    Ch.CommentLength = 0;
+    Ch.DiskStart = 0;
+    Ch.InternalAttributes = 0;
+    Ch.ExternalAttributes =
+        !Name.empty() && Name.back() == '/' ? FolderAttributes : FileAttributes;
+    Ch.LocalHeaderOffset = static_cast<uint32_t>(HeaderOffset);
+    WriteCentralHeader(Directory, Ch);
+    if (!Name.empty()) Directory.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
 
-    headerOffset = dataStart + static_cast<int64_t>(lh.CompressedSize);
+    HeaderOffset = DataStart + static_cast<int64_t>(Lh.CompressedSize);
   }
-  if (headerOffset != centralStart) throw EZipError(corrupt);
+  if (HeaderOffset != CentralStart) throw EZipError(Corrupt);
 
-  const int64_t directorySize = directory.Size();
-  CheckArchiveSize(centralStart + directorySize + kEndRecordSize);
-  out.SetPosition(centralStart);
-  out.CopyFrom(directory, 0);
+  const int64_t DirectorySize = Directory.Size();
+  CheckArchiveSize(CentralStart + DirectorySize + EndRecordSize);
+  Out.SetPosition(CentralStart);
+  Out.CopyFrom(Directory, 0);
 
-  TEndOfCentralDir& e = FEndHeader;
-  e = TEndOfCentralDir{};
-  e.Signature = EndOfCentralDirSignature;
-  e.ThisDisk = 0;
-  e.CentralDirDisk = 0;
-  e.EntriesThisDisk = static_cast<uint16_t>(EntriesWritten);
-  e.TotalEntries = static_cast<uint16_t>(EntriesWritten);
-  e.CentralDirSize = static_cast<uint32_t>(directorySize);
-  e.CentralDirOffset = static_cast<uint32_t>(centralStart);
-  e.CommentLength = 0;
-  WriteEndOfCentralDir(out, e);
+  TEndOfCentralDir& E = FEndHeader;
+  E = TEndOfCentralDir{};
+  E.Signature = EndOfCentralDirSignature;
+  E.ThisDisk = 0;
+  E.CentralDirDisk = 0;
+  E.EntriesThisDisk = static_cast<uint16_t>(EntriesWritten);
+  E.TotalEntries = static_cast<uint16_t>(EntriesWritten);
+  E.CentralDirSize = static_cast<uint32_t>(DirectorySize);
+  E.CentralDirOffset = static_cast<uint32_t>(CentralStart);
+  E.CommentLength = 0;
+  WriteEndOfCentralDir(Out, E);
 }
 
 namespace {
@@ -320,42 +320,42 @@ class TFolderPacker {
     };
     // The whole listing is taken first, so that no search stays open while
     // the subfolders are walked.
-    std::vector<TChild> children;
+    std::vector<TChild> Children;
     {
-      TSearchRecord record;
-      TScopeExit endSearch([&] { FindEnd(record); });
-      int rc = FindFirstEntry(Folder + "*", faAnyFile, record);
+      TSearchRecord Record;
+      TScopeExit EndSearch([&] { FindEnd(Record); });
+      int Rc = FindFirstEntry(Folder + "*", faAnyFile, Record);
       // An empty listing is only believed of a folder that is there.
-      if (rc != 0 && !(rc == NoMoreEntriesError && FolderExists(Folder))) RaiseUnlisted(Folder, rc);
-      while (rc == 0) {
-        const std::string& name = record.Name;
-        if (name != "." && name != ".." && (record.Attributes & faReparsePoint) == 0)
-          children.push_back({name, (record.Attributes & faDirectory) != 0});
-        rc = FindNextEntry(record);
+      if (Rc != 0 && !(Rc == NoMoreEntriesError && FolderExists(Folder))) RaiseUnlisted(Folder, Rc);
+      while (Rc == 0) {
+        const std::string& Name = Record.Name;
+        if (Name != "." && Name != ".." && (Record.Attributes & faReparsePoint) == 0)
+          Children.push_back({Name, (Record.Attributes & faDirectory) != 0});
+        Rc = FindNextEntry(Record);
       }
       // A listing cut short would drop files from the archive unnoticed.
-      if (rc != NoMoreEntriesError) RaiseUnlisted(Folder, rc);
+      if (Rc != NoMoreEntriesError) RaiseUnlisted(Folder, Rc);
     }
-    int added = 0;
-    for (const TChild& child : children) {
-      const std::string path = Folder + child.Name;
-      const std::string name = Prefix + ExtractNamePart(child.Name);
-      if (child.IsFolder) {
-        const int inner = AddFolder(path + PathSeparator, name + "/");
-        if (inner == 0) {
-          AddEntry(name + "/").Stream = &FNoData;
-          ++added;
+    int Added = 0;
+    for (const TChild& Child : Children) {
+      const std::string Path = Folder + Child.Name;
+      const std::string Name = Prefix + ExtractNamePart(Child.Name);
+      if (Child.IsFolder) {
+        const int Inner = AddFolder(Path + PathSeparator, Name + "/");
+        if (Inner == 0) {
+          AddEntry(Name + "/").Stream = &FNoData;
+          ++Added;
         }
-        added += inner;
-      } else if (ExpandPath(path) != FArchivePath) {
+        Added += Inner;
+      } else if (ExpandPath(Path) != FArchivePath) {
         // An archive written into the folder it packs is not packed into
         // itself: the previous archive stays in place until the new one
         // replaces it.
-        AddEntry(name).DiskFileName = path;
-        ++added;
+        AddEntry(Name).DiskFileName = Path;
+        ++Added;
       }
     }
-    return added;
+    return Added;
   }
 
  private:
@@ -366,11 +366,11 @@ class TFolderPacker {
   // A longer name would be cut when stored, and a cut name can collide with
   // another or end in "/" and turn the file into a folder entry.
   TZipFileEntry& AddEntry(const std::string& Name) {
-    if (Name.size() > kNameFieldLimit)
+    if (Name.size() > NameFieldLimit)
       throw EZipError(FormatText("Name \"%s\" is too long for a ZIP archive", Name));
-    TZipFileEntry& entry = FZipper.Entries().Add();
-    entry.SetArchiveFileName(Name);
-    return entry;
+    TZipFileEntry& Entry = FZipper.Entries().Add();
+    Entry.SetArchiveFileName(Name);
+    return Entry;
   }
 
   TZipper& FZipper;
@@ -381,12 +381,12 @@ class TFolderPacker {
 }  // namespace
 
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
-  TZipper zipper;
-  zipper.SetFileName(ArchiveFile);
+  TZipper Zipper;
+  Zipper.SetFileName(ArchiveFile);
   // A folder without any entry gives an archive without any entry.
-  zipper.WriteEmptyArchive = true;
-  zipper.MaxNameLength = kNameFieldLimit;
-  TFolderPacker packer(zipper, ArchiveFile);
-  packer.AddFolder(Folder, "");
-  zipper.WriteArchive();
+  Zipper.WriteEmptyArchive = true;
+  Zipper.MaxNameLength = NameFieldLimit;
+  TFolderPacker Packer(Zipper, ArchiveFile);
+  Packer.AddFolder(Folder, "");
+  Zipper.WriteArchive();
 }

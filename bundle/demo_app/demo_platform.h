@@ -7,4 +7,4 @@
 // The full path of the running executable, UTF-8.
 std::string DemoExecutablePath();
 // The arguments after the program name, UTF-8.
-std::vector<std::string> DemoArguments(int argc, char** argv);
+std::vector<std::string> DemoArguments(int Argc, char** Argv);

@@ -7,15 +7,15 @@
 std::string DemoExecutablePath() {
   std::vector<char> Buffer(4096);
   for (;;) {
-    const ssize_t n = readlink("/proc/self/exe", Buffer.data(), Buffer.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < Buffer.size()) return std::string(Buffer.data(), static_cast<size_t>(n));
+    const ssize_t N = readlink("/proc/self/exe", Buffer.data(), Buffer.size());
+    if (N < 0) return std::string();
+    if (static_cast<size_t>(N) < Buffer.size()) return std::string(Buffer.data(), static_cast<size_t>(N));
     Buffer.resize(Buffer.size() * 2);
   }
 }
 
-std::vector<std::string> DemoArguments(int argc, char** argv) {
+std::vector<std::string> DemoArguments(int Argc, char** Argv) {
   std::vector<std::string> Arguments;
-  for (int i = 1; i < argc; ++i) Arguments.emplace_back(argv[i]);
+  for (int I = 1; I < Argc; ++I) Arguments.emplace_back(Argv[I]);
   return Arguments;
 }

@@ -18,9 +18,9 @@ std::string ToUtf8(const wchar_t* Text, int Length) {
 std::string DemoExecutablePath() {
   std::wstring Buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, &Buffer[0], static_cast<DWORD>(Buffer.size()));
-    if (n == 0) return std::string();
-    if (n < Buffer.size()) return ToUtf8(Buffer.data(), static_cast<int>(n));
+    const DWORD N = GetModuleFileNameW(nullptr, &Buffer[0], static_cast<DWORD>(Buffer.size()));
+    if (N == 0) return std::string();
+    if (N < Buffer.size()) return ToUtf8(Buffer.data(), static_cast<int>(N));
     Buffer.resize(Buffer.size() * 2);
   }
 }
@@ -32,7 +32,7 @@ std::vector<std::string> DemoArguments(int, char**) {
   int Count = 0;
   LPWSTR* Words = CommandLineToArgvW(GetCommandLineW(), &Count);
   if (Words == nullptr) return Arguments;
-  for (int i = 1; i < Count; ++i) Arguments.push_back(ToUtf8(Words[i], static_cast<int>(wcslen(Words[i]))));
+  for (int I = 1; I < Count; ++I) Arguments.push_back(ToUtf8(Words[I], static_cast<int>(wcslen(Words[I]))));
   LocalFree(Words);
   return Arguments;
 }

@@ -25,21 +25,21 @@ std::vector<TPair> ParsePairs(const std::string& Text) {
 
 std::string QuotePrologAtom(const std::string& Atom) {
   std::string Quoted = "'";
-  for (const char c : Atom) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    switch (c) {
+  for (const char C : Atom) {
+    const unsigned char B = static_cast<unsigned char>(C);
+    switch (C) {
       case '\\': Quoted += "\\\\"; break;
       case '\'': Quoted += "\\'"; break;
       case '\n': Quoted += "\\n"; break;
       case '\r': Quoted += "\\r"; break;
       case '\t': Quoted += "\\t"; break;
       default:
-        if (b < 0x20 || b == 0x7F) {
+        if (B < 0x20 || B == 0x7F) {
           char Escape[8];
-          std::snprintf(Escape, sizeof Escape, "\\x%X\\", b);
+          std::snprintf(Escape, sizeof Escape, "\\x%X\\", B);
           Quoted += Escape;
         } else {
-          Quoted += c;
+          Quoted += C;
         }
     }
   }

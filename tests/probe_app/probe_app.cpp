@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     } else if (Command == "signal") {
       WriteText(Current / U8(Rest), "signal\n");
     } else if (Command == "wait") {
-      for (int i = 0; i < 6000 && !fs::exists(Current / U8(Rest)) && !Terminated(Self); ++i)
+      for (int I = 0; I < 6000 && !fs::exists(Current / U8(Rest)) && !Terminated(Self); ++I)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (Command == "sleep") {
       for (int Left = std::stoi(Rest); Left > 0 && !Terminated(Self); Left -= 20)
@@ -159,8 +159,8 @@ int main(int argc, char** argv) {
       std::string Prefix;
       int Count = 0;
       Args >> Prefix >> Count;
-      for (int i = 0; i < Count; ++i)
-        WriteText(Dictionary / U8(Prefix + std::to_string(i) + ".txt"), "entry " + std::to_string(i) + "\n");
+      for (int I = 0; I < Count; ++I)
+        WriteText(Dictionary / U8(Prefix + std::to_string(I) + ".txt"), "entry " + std::to_string(I) + "\n");
     } else if (Command == "onterm") {
       TerminationText = Rest;
       ProbeOnTermination();

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The arguments after the program name, as the program received them.
-std::vector<std::string> ProbeArguments(int argc, char** argv);
+std::vector<std::string> ProbeArguments(int Argc, char** Argv);
 // The raw command line where the system has one (Windows), else empty text.
 std::string ProbeCommandLine();
 // The value of an environment variable; Present tells whether it is set.

@@ -6,8 +6,8 @@
 
 #include "tests/probe_app/probe_platform.h"
 
-std::vector<std::string> ProbeArguments(int argc, char** argv) {
-  return std::vector<std::string>(argv + 1, argv + argc);
+std::vector<std::string> ProbeArguments(int Argc, char** Argv) {
+  return std::vector<std::string>(Argv + 1, Argv + Argc);
 }
 
 std::string ProbeCommandLine() { return std::string(); }

@@ -9,7 +9,7 @@ std::vector<std::string> ProbeArguments(int, char**) {
   int Count = 0;
   wchar_t** Words = CommandLineToArgvW(GetCommandLineW(), &Count);
   if (Words == nullptr) return Result;
-  for (int i = 1; i < Count; ++i) Result.push_back(WideToUtf8(Words[i], wcslen(Words[i])));
+  for (int I = 1; I < Count; ++I) Result.push_back(WideToUtf8(Words[I], wcslen(Words[I])));
   LocalFree(Words);
   return Result;
 }
