@@ -99,10 +99,9 @@ int main(int argc, char** argv) {
 
   // What the launcher does on a first run, with standard tools.
   const std::string Work = Tools + "/quintabel5";
-  const std::string Baseline = "mkdir -p '" + Work + "' && unzip -q -o '" + Bundle + "' -d '" + Work +
-                               "' && cp '" + Work + "/swipl.home' '" + Tools + "/' && unzip -q -o '" + Work +
-                               "/dereroz.zip' -d '" + Work + "/dereroz' && cp '" + User + "/trad_dyn.csv' '" +
-                               Work + "/'";
+  const std::string Baseline = "mkdir -p '" + Work + "' && unzip -q -o '" + Bundle + "' -d '" + Work + "' && cp '" +
+                               Work + "/swipl.home' '" + Tools + "/' && unzip -q -o '" + Work + "/dereroz.zip' -d '" +
+                               Work + "/dereroz' && cp '" + User + "/trad_dyn.csv' '" + Work + "/'";
 
   std::vector<double> LauncherTimes, ToolTimes;
   long PeakKiB = 0;
@@ -131,7 +130,7 @@ int main(int argc, char** argv) {
   std::printf("launcher first run (wall - 1 s pause): median %.3f s\n", LauncherMedian);
   std::printf("unzip -q bundle + dictionary, cp data: median %.3f s\n", ToolMedian);
   std::printf("time ratio launcher / tools: %.2f x (target <= 1.20 x)\n", LauncherMedian / ToolMedian);
-  std::printf("launcher peak RSS: %ld KiB; bundle + 8 MiB = %.0f KiB; ratio %.2f (target <= 1.00)\n", PeakKiB,
-              Limit, PeakKiB / Limit);
+  std::printf("launcher peak RSS: %ld KiB; bundle + 8 MiB = %.0f KiB; ratio %.2f (target <= 1.00)\n", PeakKiB, Limit,
+              PeakKiB / Limit);
   return 0;
 }

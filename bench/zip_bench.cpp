@@ -101,9 +101,7 @@ int RssHelper(int Argc, char** Argv) {
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 1;
 }
 
-bool HaveTool(const std::string& Tool) {
-  return std::system(("command -v " + Tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool HaveTool(const std::string& Tool) { return std::system(("command -v " + Tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 void CopyFileBytes(const stdfs::path& From, const stdfs::path& To) {
   std::error_code Ec;
@@ -223,9 +221,12 @@ int main(int argc, char** argv) {
   bool Keep = false;
   stdfs::path Base = stdfs::temp_directory_path();
   for (int I = 1; I < argc; ++I) {
-    if (!std::strcmp(argv[I], "--runs") && I + 1 < argc) Runs = std::max(1, std::atoi(argv[++I]));
-    else if (!std::strcmp(argv[I], "--keep")) Keep = true;
-    else if (!std::strcmp(argv[I], "--dir") && I + 1 < argc) Base = argv[++I];
+    if (!std::strcmp(argv[I], "--runs") && I + 1 < argc)
+      Runs = std::max(1, std::atoi(argv[++I]));
+    else if (!std::strcmp(argv[I], "--keep"))
+      Keep = true;
+    else if (!std::strcmp(argv[I], "--dir") && I + 1 < argc)
+      Base = argv[++I];
     else {
       std::fprintf(stderr, "usage: %s [--runs N] [--dir FOLDER] [--keep]\n", argv[0]);
       return 2;
@@ -243,8 +244,8 @@ int main(int argc, char** argv) {
 
   // The bundle-like tree and its archive.
   // Headers, scripts and shared libraries, like a runtime with its library.
-  TPicked Bundle = PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"},
-                             1000, 19u << 20);
+  TPicked Bundle =
+      PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"}, 1000, 19u << 20);
   for (const auto& [from, rel] : Bundle.Files) CopyFileBytes(from, BundleSrc / rel);
   const stdfs::path BundleZip = Work / "bundle.zip";
   if (std::system(("cd '" + BundleSrc.string() + "' && zip -q -r '" + BundleZip.string() + "' .").c_str()) != 0) {
@@ -307,9 +308,12 @@ int main(int argc, char** argv) {
       Fresh(Out);
       auto T0 = Clock::now();
       int Rc = 0;
-      if (Which == 0) ExtractArchive(BundleZip.string(), OutSlash);
-      else if (Which == 1) Rc = Spawn({"unzip", "-q", "-o", BundleZip.string(), "-d", Out.string()}).ExitCode;
-      else Rc = Spawn({"bsdtar", "-xf", BundleZip.string(), "-C", Out.string()}).ExitCode;
+      if (Which == 0)
+        ExtractArchive(BundleZip.string(), OutSlash);
+      else if (Which == 1)
+        Rc = Spawn({"unzip", "-q", "-o", BundleZip.string(), "-d", Out.string()}).ExitCode;
+      else
+        Rc = Spawn({"bsdtar", "-xf", BundleZip.string(), "-C", Out.string()}).ExitCode;
       double T = Seconds(Clock::now() - T0);
       if (Rc != 0) std::fprintf(stderr, "extraction tool %d failed: %d\n", Which, Rc);
       (Which == 0 ? TOurs : Which == 1 ? TUnzip : TBsdtar).push_back(T);
@@ -381,7 +385,9 @@ int main(int argc, char** argv) {
   std::printf("  unzip process peak (whole)   %8ld kB\n", UnzipRss);
   std::printf("  bsdtar process peak (whole)  %8ld kB\n", BsdtarRss);
 
-  if (!Keep) stdfs::remove_all(Work);
-  else std::printf("\nkept %s\n", Work.string().c_str());
+  if (!Keep)
+    stdfs::remove_all(Work);
+  else
+    std::printf("\nkept %s\n", Work.string().c_str());
   return Same ? 0 : 1;
 }

@@ -2,8 +2,8 @@
 // a whole-file flock taken without waiting (shared for a reader that admits
 // other readers, exclusive for a new file).
 #include <errno.h>
-#include <stdio.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -55,7 +55,8 @@ int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
   DWORD Left = static_cast<DWORD>(Count);
   while (Left > 0) {
     DWORD Done = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(Handle), Data, Left, &Done, nullptr)) return static_cast<int>(GetLastError());
+    if (!WriteFile(reinterpret_cast<HANDLE>(Handle), Data, Left, &Done, nullptr))
+      return static_cast<int>(GetLastError());
     if (Done == 0) return ERROR_DISK_FULL;
     Data += Done;
     Left -= Done;

@@ -7,12 +7,12 @@
 
 struct TEntryStatus {
   bool Exists = false;
-  bool Folder = false;       // a real folder, not a link to one
-  bool Link = false;         // a symbolic link, junction or other reparse point
-  bool RegularFile = false;  // a plain file, not a link
-  bool OwnedByUser = false;  // belongs to the user this process runs as
+  bool Folder = false;          // a real folder, not a link to one
+  bool Link = false;            // a symbolic link, junction or other reparse point
+  bool RegularFile = false;     // a plain file, not a link
+  bool OwnedByUser = false;     // belongs to the user this process runs as
   bool OthersMayWrite = false;  // POSIX: the group or others may write
-  int Error = 0;             // why it could not be examined; 0 with !Exists: nothing there
+  int Error = 0;                // why it could not be examined; 0 with !Exists: nothing there
 };
 
 // The entry Path itself (a trailing separator is ignored); a link at Path is

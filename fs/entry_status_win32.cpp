@@ -1,8 +1,8 @@
 // Entry status on Windows: the entry opened as itself (a reparse point is
 // not followed), its attributes, and its owner against the user of this
 // process's token.
-#include <windows.h>
 #include <aclapi.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -72,9 +72,9 @@ bool IsOwnPrivateFolder(const TEntryStatus& Status) {
 namespace {
 
 bool Identity(const std::string& Path, BY_HANDLE_FILE_INFORMATION& Info) {
-  HANDLE Handle = CreateFileW(WidePath(Path).c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE Handle =
+      CreateFileW(WidePath(Path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return false;
   const bool Ok = GetFileInformationByHandle(Handle, &Info) != 0;
   CloseHandle(Handle);

@@ -19,8 +19,7 @@ constexpr uint16_t DestinationMode = fmCreate | fmShareExclusive;
 
 }  // namespace
 
-bool FileCopy(const std::string& Source, const std::string& Destination,
-              uint32_t Flags, bool RaiseOnError) {
+bool FileCopy(const std::string& Source, const std::string& Destination, uint32_t Flags, bool RaiseOnError) {
   if (!(Flags & cfOverwriteExisting) && FileExists(Destination)) return false;
   if (Flags & cfCreateDestinationFolder) {
     std::string Folder = ExtractFolderPart(Destination);
@@ -52,14 +51,12 @@ bool FileCopy(const std::string& Source, const std::string& Destination,
   for (;;) {
     int32_t Got = 0;
     if (ReadSome(In, Block, CopyBlock, Got) != 0) {
-      if (RaiseOnError)
-        throw EReadError(FormatText("Unable to read from file \"%s\"", Source));
+      if (RaiseOnError) throw EReadError(FormatText("Unable to read from file \"%s\"", Source));
       return false;
     }
     if (Got == 0) break;
     if (WriteAll(Out, Block, Got) != 0) {
-      if (RaiseOnError)
-        throw EWriteError(FormatText("Unable to write to file \"%s\"", Destination));
+      if (RaiseOnError) throw EWriteError(FormatText("Unable to write to file \"%s\"", Destination));
       return false;
     }
   }

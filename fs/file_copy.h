@@ -17,8 +17,7 @@ enum : uint32_t {
 // file). With RaiseOnError, failing to open the source, create the
 // destination, read or write raises EFOpenError / EFCreateError /
 // EReadError / EWriteError instead of answering false.
-bool FileCopy(const std::string& Source, const std::string& Destination,
-              uint32_t Flags, bool RaiseOnError);
+bool FileCopy(const std::string& Source, const std::string& Destination, uint32_t Flags, bool RaiseOnError);
 
 // Platform parts of carrying the last-write time over (file_copy_<platform>.cpp).
 // The last-write time of an open file as a local DOS date-time (date in the

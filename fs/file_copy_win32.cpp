@@ -15,13 +15,12 @@ int32_t FileDosTimeOfHandle(THandle Handle) {
 
 bool SetFileDosTime(const std::string& FileName, int32_t DosTime) {
   uint32_t Dos = static_cast<uint32_t>(DosTime);
-  HANDLE H = CreateFileW(WidePath(FileName).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE H = CreateFileW(WidePath(FileName).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (H == INVALID_HANDLE_VALUE) return false;
   FILETIME Local, Utc;
   bool Ok = DosDateTimeToFileTime(static_cast<WORD>(Dos >> 16), static_cast<WORD>(Dos & 0xFFFF), &Local) &&
-            LocalFileTimeToFileTime(&Local, &Utc) &&
-            SetFileTime(H, nullptr, nullptr, &Utc);
+            LocalFileTimeToFileTime(&Local, &Utc) && SetFileTime(H, nullptr, nullptr, &Utc);
   CloseHandle(H);
   return Ok;
 }

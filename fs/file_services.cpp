@@ -52,9 +52,8 @@ void StartSearchRecord(TSearchRecord& Record, uint32_t Mask) {
 bool ForceFolders(const std::string& Path, bool BackslashShareOnly) {
   const std::string Drive = ExtractDrivePart(Path);
   if (!Drive.empty() && !FolderExists(Drive)) {
-    const bool ShareStart =
-        Drive.size() > 2 && (BackslashShareOnly ? (Drive[0] == '\\' && Drive[1] == '\\')
-                                                : (IsSeparator(Drive[0]) && IsSeparator(Drive[1])));
+    const bool ShareStart = Drive.size() > 2 && (BackslashShareOnly ? (Drive[0] == '\\' && Drive[1] == '\\')
+                                                                    : (IsSeparator(Drive[0]) && IsSeparator(Drive[1])));
     if (!ShareStart) return false;
   }
   if (Path.empty()) throw EInOutError("Cannot create empty directory", 3);
@@ -67,9 +66,12 @@ bool ForceFolders(const std::string& Path) { return ForceFolders(Path, false); }
 // "\", a leading "\\" and a leading "X:\" keep theirs.
 static std::string WithoutTrailingSeparators(const std::string& Path) {
   size_t Root = 0;
-  if (Path.size() >= 2 && IsSeparator(Path[0]) && IsSeparator(Path[1])) Root = 2;
-  else if (!Path.empty() && IsSeparator(Path[0])) Root = 1;
-  else if (Path.size() >= 3 && Path[1] == ':' && IsSeparator(Path[2])) Root = 3;
+  if (Path.size() >= 2 && IsSeparator(Path[0]) && IsSeparator(Path[1]))
+    Root = 2;
+  else if (!Path.empty() && IsSeparator(Path[0]))
+    Root = 1;
+  else if (Path.size() >= 3 && Path[1] == ':' && IsSeparator(Path[2]))
+    Root = 3;
   size_t End = Path.size();
   while (End > Root && IsSeparator(Path[End - 1])) --End;
   return Path.substr(0, End);
@@ -103,8 +105,7 @@ bool DeleteFolderTree(const std::string& Folder, bool OnlyChildren) {
   // A relative folder needs the current folder as its base. When that cannot
   // be read (it was deleted, for instance) the expansion would put the path
   // at the root ("x" would become "/x"): refuse instead.
-  if (!HasLongPathPrefix(Dir) && !IsAbsolutePath(NormalizeSeparators(Dir)) && GetCurrentFolder().empty())
-    return false;
+  if (!HasLongPathPrefix(Dir) && !IsAbsolutePath(NormalizeSeparators(Dir)) && GetCurrentFolder().empty()) return false;
   Dir = ExpandPath(Dir);
   if (Dir.empty()) return false;
   if (!IsSeparator(Dir.back())) Dir += PathSeparator;

@@ -18,12 +18,12 @@ enum : uint32_t {
 
 // The state of one folder enumeration and its current entry.
 struct TSearchRecord {
-  uint32_t ModTime = 0;   // DOS date-time in local time (date high, time low)
+  uint32_t ModTime = 0;  // DOS date-time in local time (date high, time low)
   int64_t Size = 0;
   uint32_t Attributes = 0;
   std::string Name;
   uint32_t ExcludedAttributes = 0;
-  intptr_t Handle = -1;   // the platform search, -1 while none is open
+  intptr_t Handle = -1;      // the platform search, -1 while none is open
   void* RawEntry = nullptr;  // the platform's description of the entry
 };
 

@@ -89,9 +89,7 @@ bool LeadingSeparatorIsRoot() { return true; }
 
 bool RootedPathDrive(const std::string& /*Path*/, std::string& /*Drive*/) { return false; }
 
-bool DriveRelativeBase(const std::string& /*Path*/, std::string& /*Base*/, std::string& /*Rest*/) {
-  return false;
-}
+bool DriveRelativeBase(const std::string& /*Path*/, std::string& /*Base*/, std::string& /*Rest*/) { return false; }
 
 // ---------------------------------------------------------------------------
 // Enumeration: opendir/readdir, the name part of the pattern matched with
@@ -138,8 +136,8 @@ static bool NameMatches(const std::string& Pattern, const char* Name) {
 }
 
 // Builds the attribute word of an entry; false when it vanished meanwhile.
-static bool DescribeEntry(const std::string& Path, const std::string& Name, uint32_t& Attributes,
-                          int64_t& Size, uint32_t& ModTime) {
+static bool DescribeEntry(const std::string& Path, const std::string& Name, uint32_t& Attributes, int64_t& Size,
+                          uint32_t& ModTime) {
   struct stat Own;
   if (lstat(Path.c_str(), &Own) != 0) return false;
   struct stat St = Own;

@@ -113,9 +113,7 @@ bool DriveRelativeBase(const std::string& Path, std::string& Base, std::string& 
 // Enumeration: FindFirstFileW / FindNextFileW; RawEntry holds the
 // WIN32_FIND_DATAW of the current entry while a search is open.
 
-static WIN32_FIND_DATAW* FindDataOf(TSearchRecord& Record) {
-  return static_cast<WIN32_FIND_DATAW*>(Record.RawEntry);
-}
+static WIN32_FIND_DATAW* FindDataOf(TSearchRecord& Record) { return static_cast<WIN32_FIND_DATAW*>(Record.RawEntry); }
 
 static HANDLE SearchHandleOf(const TSearchRecord& Record) {
   return Record.Handle == -1 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(Record.Handle);

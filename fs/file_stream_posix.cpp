@@ -13,14 +13,15 @@
 // This is never looser than the Windows rules; it is stricter only where a
 // writer would share a file with openers that deny nobody, which this system
 // never does.
-#include "fs/file_lock_posix.h"
-#include "fs/file_stream.h"
-
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "fs/file_lock_posix.h"
+#include "fs/file_stream.h"
 
 namespace {
 
@@ -64,8 +65,7 @@ THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Righ
   do {
     // No O_TRUNC: a create empties the file only after it holds the lock,
     // so a refused create leaves someone else's file untouched.
-    Fd = Create ? open(FileName.c_str(), Flags | O_CREAT, static_cast<mode_t>(Rights))
-                : open(FileName.c_str(), Flags);
+    Fd = Create ? open(FileName.c_str(), Flags | O_CREAT, static_cast<mode_t>(Rights)) : open(FileName.c_str(), Flags);
   } while (Fd < 0 && errno == EINTR);
   if (Fd < 0) return InvalidHandle;
 
@@ -140,6 +140,4 @@ bool THandleStream::SetSize(int64_t NewSize) {
   return ftruncate(static_cast<int>(Handle), static_cast<off_t>(NewSize)) == 0;
 }
 
-bool THandleStream::FlushToDisk() {
-  return fsync(static_cast<int>(Handle)) == 0;
-}
+bool THandleStream::FlushToDisk() { return fsync(static_cast<int>(Handle)) == 0; }

@@ -41,11 +41,10 @@ THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t /*Ri
     if (!AccessRights(AccessBits, Access)) return InvalidHandle;
     // A stream that reads and writes an existing file may also set its times.
     if (AccessBits == 2) Access |= FILE_WRITE_ATTRIBUTES;
-    H = CreateFileW(Name.c_str(), Access, Share, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    H = CreateFileW(Name.c_str(), Access, Share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
-    H = CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, Share, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    H = CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE, Share, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
   }
   if (H == INVALID_HANDLE_VALUE || H == nullptr) return InvalidHandle;
   return reinterpret_cast<THandle>(H);
@@ -89,6 +88,4 @@ bool THandleStream::SetSize(int64_t NewSize) {
   return SetEndOfFile(AsHandle(Handle)) != 0;
 }
 
-bool THandleStream::FlushToDisk() {
-  return FlushFileBuffers(AsHandle(Handle)) != 0;
-}
+bool THandleStream::FlushToDisk() { return FlushFileBuffers(AsHandle(Handle)) != 0; }

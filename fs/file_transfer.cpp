@@ -52,8 +52,7 @@ std::string UniqueSiblingName(const std::string& Path) {
   }();
   for (;;) {
     char Suffix[24];
-    std::snprintf(Suffix, sizeof Suffix, ".~%012llx",
-                  static_cast<unsigned long long>(Generator() & 0xFFFFFFFFFFFFull));
+    std::snprintf(Suffix, sizeof Suffix, ".~%012llx", static_cast<unsigned long long>(Generator() & 0xFFFFFFFFFFFFull));
     std::string Name = Path + Suffix;
     if (!EntryStatus(Name).Exists) return Name;
   }

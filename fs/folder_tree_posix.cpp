@@ -27,9 +27,7 @@ struct TLevel {
   size_t Next = 0;
 };
 
-bool SameEntry(const struct stat& A, dev_t Device, ino_t Inode) {
-  return A.st_dev == Device && A.st_ino == Inode;
-}
+bool SameEntry(const struct stat& A, dev_t Device, ino_t Inode) { return A.st_dev == Device && A.st_ino == Inode; }
 
 // The names in the folder open as Fd (without "." and ".."); false when the
 // folder cannot be read.

@@ -21,9 +21,7 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int64_t Base = Origin == soBeginning ? 0
-               : Origin == soCurrent   ? FPos
-                                       : static_cast<int64_t>(FData.size());
+  int64_t Base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPos : static_cast<int64_t>(FData.size());
   int64_t P = Base + Offset;
   if (P < 0) return -1;
   FPos = P;

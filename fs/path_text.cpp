@@ -77,8 +77,10 @@ std::string CleanPath(const std::string& Path) {
 
   // The root: "\\" (two or more leading separators), "\" (one), or "X:\".
   if (IsSeparator(Path[0])) {
-    if (N >= 2 && IsSeparator(Path[1])) Out = Path.substr(0, 2);
-    else Out = Path.substr(0, 1);
+    if (N >= 2 && IsSeparator(Path[1]))
+      Out = Path.substr(0, 2);
+    else
+      Out = Path.substr(0, 1);
     while (I < N && IsSeparator(Path[I])) ++I;
   } else if (N >= 3 && Path[1] == ':' && IsSeparator(Path[2])) {
     Out = Path.substr(0, 3);

@@ -31,9 +31,9 @@ std::string PlatformErrorReason(int Code) {
     default: break;
   }
   wchar_t* Text = nullptr;
-  DWORD Length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<wchar_t*>(&Text), 0, nullptr);
+  DWORD Length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(Code), 0, reinterpret_cast<wchar_t*>(&Text), 0, nullptr);
   std::string Reason;
   if (Length != 0 && Text != nullptr) {
     // The system's text ends with a full stop and a line break.

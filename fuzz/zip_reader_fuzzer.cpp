@@ -25,9 +25,8 @@ namespace {
 struct TScratch {
   TScratch() {
     const char* Base = std::getenv("QB_FUZZ_SCRATCH");
-    stdfs::path Root = Base ? stdfs::path(Base)
-                            : (stdfs::exists("/dev/shm") ? stdfs::path("/dev/shm")
-                                                         : stdfs::temp_directory_path());
+    stdfs::path Root =
+        Base ? stdfs::path(Base) : (stdfs::exists("/dev/shm") ? stdfs::path("/dev/shm") : stdfs::temp_directory_path());
     Root = Root / ("qb_zip_fuzz_" + std::to_string(getpid()));
     stdfs::remove_all(Root);
     Levels = {Root, Root / "l1", Root / "l1" / "l2", Root / "l1" / "l2" / "l3"};

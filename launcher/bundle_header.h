@@ -14,8 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr char BundleMagic[16] = {'Q', 'U', 'I', 'N', 'T', 'A', 'B', 'E',
-                                  'L', ' ', 'B', 'U', 'N', 'D', 'L', 'E'};
+constexpr char BundleMagic[16] = {'Q', 'U', 'I', 'N', 'T', 'A', 'B', 'E', 'L', ' ', 'B', 'U', 'N', 'D', 'L', 'E'};
 constexpr size_t BundleHeaderSize = 32;
 // The section name in a PE section header: eight bytes, no terminating zero.
 constexpr char BundleSectionName[8] = {'.', 'q', 'b', 'u', 'n', 'd', 'l', 'e'};

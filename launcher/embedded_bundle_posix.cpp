@@ -2,7 +2,7 @@
 
 extern "C" {
 extern const unsigned char qb_bundle_header[];  // NOLINT(readability-identifier-naming): defined in assembly
-extern const unsigned char qb_bundle_end[];  // NOLINT(readability-identifier-naming): defined in assembly
+extern const unsigned char qb_bundle_end[];     // NOLINT(readability-identifier-naming): defined in assembly
 }
 
 bool FindEmbeddedBundle(TEmbeddedBundle& Bundle) {

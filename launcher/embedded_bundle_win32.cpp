@@ -2,11 +2,11 @@
 // image, as the loader mapped it: the section named ".qbundle", wherever it
 // lies. No symbol refers into it, so quintabel-pack may replace it with a
 // section of another size.
-#include "launcher/embedded_bundle.h"
-
 #include <windows.h>
 
 #include <cstring>
+
+#include "launcher/embedded_bundle.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(readability-identifier-naming): the linker's name
 

@@ -18,9 +18,9 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
   if (Held()) return 0;
   const std::wstring Name = WidePath(LockPath);
   for (uint32_t Waited = 0;;) {
-    HANDLE File = CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+    HANDLE File =
+        CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (File != INVALID_HANDLE_VALUE) {
       FHandle = reinterpret_cast<intptr_t>(File);
       FPath = LockPath;

@@ -47,8 +47,8 @@ TInstallRecord ReadInstallRecord(const std::string& WorkDir) {
 }
 
 void WriteInstallRecord(const std::string& WorkDir, const TInstallRecord& Record) {
-  const std::string Text = std::string(FirstLine) + "\nbundle " + Record.Bundle + "\nfolder " + Record.UserFolder +
-                           "\n" + LastLine + "\n";
+  const std::string Text =
+      std::string(FirstLine) + "\nbundle " + Record.Bundle + "\nfolder " + Record.UserFolder + "\n" + LastLine + "\n";
   const TTransferResult Result = ReplaceFileWithText(InstallRecordName(WorkDir), Text, tdNotForced);
   if (!Result.Ok()) throw EInOutError(Result.Describe(std::string(), InstallRecordName(WorkDir)), Result.Error);
 }

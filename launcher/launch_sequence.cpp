@@ -203,8 +203,10 @@ void PlaceMarker(const TRunFolders& F, bool Replace) {
   const std::string Marker = F.Temp + "swipl.home";
   const TEntryStatus Status = EntryStatus(Marker);
   int Problem = Status.Error;
-  if (Status.Exists && !Status.RegularFile) Problem = Status.Link ? IsALinkError : NotARegularFileError;
-  else if (Status.Exists && !Status.OwnedByUser) Problem = NotOwnedError;
+  if (Status.Exists && !Status.RegularFile)
+    Problem = Status.Link ? IsALinkError : NotARegularFileError;
+  else if (Status.Exists && !Status.OwnedByUser)
+    Problem = NotOwnedError;
   if (Problem != 0)
     RaiseFailure(FormatText("Unsafe runtime marker \"%s\": %s", Marker, SystemErrorReason(Problem)), AccessDeniedCode);
   if (Status.Exists && !Replace) return;

@@ -110,8 +110,8 @@ void TLResourceList::Sort() {
     const TLResource& A = *FEntries[I];
     const TLResource& B = *FEntries[I + 1];
     if (CompareResourceNames(A.Name, B.Name) == 0 && A.TypeName == B.TypeName) {
-      FDiagnostics("TLResourceList.Sort " + std::to_string(I) +
-                  " DUPLICATE RESOURCE FOUND: " + A.Name + ":" + A.TypeName);
+      FDiagnostics("TLResourceList.Sort " + std::to_string(I) + " DUPLICATE RESOURCE FOUND: " + A.Name + ":" +
+                   A.TypeName);
     }
   }
 }

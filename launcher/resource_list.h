@@ -47,8 +47,7 @@ class TLResourceList {
 
   // Registers a value made of the pieces, in order. No pieces: nothing is
   // registered. Existing entries of that name are not looked at.
-  void Add(const std::string& Name, const std::string& TypeName,
-           const std::vector<TLResourcePiece>& Pieces);
+  void Add(const std::string& Name, const std::string& TypeName, const std::vector<TLResourcePiece>& Pieces);
   // The entry of that name (sorting first when entries were added since the
   // last sort), or nullptr.
   const TLResource* Find(const std::string& Name);

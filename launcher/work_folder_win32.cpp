@@ -1,6 +1,6 @@
 // The private folder on Windows: an access list of the user and the system.
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <vector>
 

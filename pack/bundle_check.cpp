@@ -19,21 +19,17 @@ namespace {
 constexpr int64_t MaxBundleSize = 2147483647;
 const char* const RootEntries[] = {"quintabel.exe", "swipl.home", "dereroz.zip"};
 
-std::string Describe(const Exception& Failure) {
-  return std::string(Failure.ClassName()) + ": " + Failure.Message();
-}
+std::string Describe(const Exception& Failure) { return std::string(Failure.ClassName()) + ": " + Failure.Message(); }
 
 // A folder of its own in the temporary folder.
 std::string ScratchFolder() {
   std::random_device Device;
-  std::mt19937_64 Random(Device() ^ static_cast<uint64_t>(
-                                        std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::mt19937_64 Random(Device() ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::string Temp = GetTempFolder();
   Temp = IncludeTrailingSeparator(Temp.empty() ? GetCurrentFolder() : Temp);
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
     const std::string Folder = Temp + "quintabel-pack-" + std::to_string(Random() % 1000000000000ull) + PathSeparator;
-    if (!FolderExists(Folder) && !FileExists(ExcludeTrailingSeparator(Folder)) && CreateFolder(Folder))
-      return Folder;
+    if (!FolderExists(Folder) && !FileExists(ExcludeTrailingSeparator(Folder)) && CreateFolder(Folder)) return Folder;
   }
   throw EFCreateError(FormatText("Unable to create a scratch folder in \"%s\"", Temp));
 }

@@ -49,9 +49,9 @@ void WriteWholeFile(const std::string& Path, const TBytes& Data) {
 }
 
 const std::map<std::string, std::string> ValueOptions = {
-    {"--launcher", ""}, {"--bundle", ""},  {"--output", ""},      {"--icon", ""},        {"--product", ""},
-    {"--version", ""},  {"--company", ""}, {"--copyright", ""},   {"--description", ""}, {"--file-name", ""},
-    {"--check", ""}};
+    {"--launcher", ""},    {"--bundle", ""},    {"--output", ""},  {"--icon", ""},
+    {"--product", ""},     {"--version", ""},   {"--company", ""}, {"--copyright", ""},
+    {"--description", ""}, {"--file-name", ""}, {"--check", ""}};
 
 }  // namespace
 
@@ -125,8 +125,8 @@ int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std
     try {
       Launcher = std::make_unique<TLauncherImage>(ReadWholeFile(LauncherPath));
     } catch (const EPackError& Failure) {
-      Errors += "quintabel-pack: \"" + LauncherPath + "\" is not a launcher quintabel-pack can use: " +
-                Failure.Message() + ".\n";
+      Errors += "quintabel-pack: \"" + LauncherPath +
+                "\" is not a launcher quintabel-pack can use: " + Failure.Message() + ".\n";
       return 1;
     }
 

@@ -43,7 +43,8 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
 
   if (SymbolTable != 0) {
     const size_t Strings = SymbolTable + 18 * static_cast<size_t>(SymbolCount);
-    if (Strings > FFile.size() || FFile.size() - Strings < 4) throw EPackError("its string table lies outside the file");
+    if (Strings > FFile.size() || FFile.size() - Strings < 4)
+      throw EPackError("its string table lies outside the file");
     const uint32_t Size = Get32(FFile, Strings);
     if (Size < 4 || Size > FFile.size() - Strings) throw EPackError("its string table is damaged");
     FStringTable.assign(FFile.begin() + Strings, FFile.begin() + Strings + Size);
@@ -66,7 +67,8 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
     Section.RawSize = Get32(FFile, At + 16);
     Section.RawOffset = Get32(FFile, At + 20);
     Section.Characteristics = Get32(FFile, At + 36);
-    if (Section.RawSize != 0 && (Section.RawOffset > FFile.size() || Section.RawSize > FFile.size() - Section.RawOffset))
+    if (Section.RawSize != 0 &&
+        (Section.RawOffset > FFile.size() || Section.RawSize > FFile.size() - Section.RawOffset))
       throw EPackError("the section " + Section.Name + " lies outside the file");
     if (I > 0 && Section.VirtualAddress <= FSections.back().VirtualAddress)
       throw EPackError("its sections are not in address order");
@@ -91,7 +93,8 @@ TLauncherImage::TLauncherImage(TBytes File) : FFile(std::move(File)) {
     }
   for (size_t I = FFirstTail; I < FSections.size(); ++I)
     if (!Movable.count(FSections[I].Name))
-      throw EPackError("its section " + FSections[I].Name + " follows the resources (not a layout quintabel-pack knows)");
+      throw EPackError("its section " + FSections[I].Name +
+                       " follows the resources (not a layout quintabel-pack knows)");
   const uint32_t TailStart = FSections[FFirstTail].VirtualAddress;
   for (int Dir = 0; Dir < 16; ++Dir) {
     if (Dir == DirResource || Dir == DirSecurity || Dir == DirBaseReloc) continue;
@@ -180,8 +183,8 @@ TBytes TLauncherImage::Rewrite(const TBytes& NewBundle, const std::vector<TResou
     }
     Data.resize(RawSize, 0);
     Out.insert(Out.end(), Data.begin(), Data.end());
-    Address = static_cast<uint32_t>(AlignUp(static_cast<uint64_t>(Address) + std::max<size_t>(Data.size(), 1),
-                                            FSectionAlignment));
+    Address = static_cast<uint32_t>(
+        AlignUp(static_cast<uint64_t>(Address) + std::max<size_t>(Data.size(), 1), FSectionAlignment));
   }
   // The size of the image ends with the last section, and the initialised
   // data sum follows the new raw sizes.

@@ -125,8 +125,7 @@ constexpr uint32_t FixedInfoSignature = 0xFEEF04BD;
 
 TVersionBlock ReadVersion(const TResource& Resource) {
   TVersionBlock Root = ReadBlock(Resource.Data, 0, Resource.Data.size());
-  if (Root.Key != u"VS_VERSION_INFO" || Root.Value.size() < FixedInfoSize ||
-      Get32(Root.Value, 0) != FixedInfoSignature)
+  if (Root.Key != u"VS_VERSION_INFO" || Root.Value.size() < FixedInfoSize || Get32(Root.Value, 0) != FixedInfoSignature)
     throw EPackError("the version information is damaged");
   return Root;
 }
@@ -373,21 +372,23 @@ void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fi
     Resources.push_back(EmptyVersionInfo());
   TResource& Resource = VersionResource(Resources);
   TVersionBlock Root = ReadVersion(Resource);
-  std::vector<std::pair<std::string, std::string>> Changes = {
-      {"ProductName", Fields.ProductName},   {"CompanyName", Fields.CompanyName},
-      {"LegalCopyright", Fields.Copyright},  {"FileDescription", Fields.Description},
-      {"OriginalFilename", Fields.OriginalFilename}, {"InternalName", FileStem(Fields.OriginalFilename)},
-      {"FileVersion", Fields.Version},
-      {"ProductVersion", Fields.Version}};
+  std::vector<std::pair<std::string, std::string>> Changes = {{"ProductName", Fields.ProductName},
+                                                              {"CompanyName", Fields.CompanyName},
+                                                              {"LegalCopyright", Fields.Copyright},
+                                                              {"FileDescription", Fields.Description},
+                                                              {"OriginalFilename", Fields.OriginalFilename},
+                                                              {"InternalName", FileStem(Fields.OriginalFilename)},
+                                                              {"FileVersion", Fields.Version},
+                                                              {"ProductVersion", Fields.Version}};
   if (!Fields.Version.empty()) {
     uint16_t N[4];
     ParseVersionNumbers(Fields.Version, N);
     const uint32_t Ms = (static_cast<uint32_t>(N[0]) << 16) | N[1];
     const uint32_t Ls = (static_cast<uint32_t>(N[2]) << 16) | N[3];
-    Put32(Root.Value, 8, Ms);    // dwFileVersionMS
-    Put32(Root.Value, 12, Ls);   // dwFileVersionLS
-    Put32(Root.Value, 16, Ms);   // dwProductVersionMS
-    Put32(Root.Value, 20, Ls);   // dwProductVersionLS
+    Put32(Root.Value, 8, Ms);   // dwFileVersionMS
+    Put32(Root.Value, 12, Ls);  // dwFileVersionLS
+    Put32(Root.Value, 16, Ms);  // dwProductVersionMS
+    Put32(Root.Value, 20, Ls);  // dwProductVersionLS
   }
   bool Tables = false;
   for (TVersionBlock& Info : Root.Children) {

@@ -15,8 +15,14 @@ class TEnumSet {
   constexpr bool Contains(E Member) const { return (FBits & Bit(Member)) != 0; }
   constexpr bool Empty() const { return FBits == 0; }
   constexpr uint32_t Bits() const { return FBits; }
-  TEnumSet& Include(E Member) { FBits |= Bit(Member); return *this; }
-  TEnumSet& Exclude(E Member) { FBits &= ~Bit(Member); return *this; }
+  TEnumSet& Include(E Member) {
+    FBits |= Bit(Member);
+    return *this;
+  }
+  TEnumSet& Exclude(E Member) {
+    FBits &= ~Bit(Member);
+    return *this;
+  }
   friend constexpr TEnumSet operator+(TEnumSet A, TEnumSet B) { return FromBits(A.FBits | B.FBits); }
   friend constexpr TEnumSet operator-(TEnumSet A, TEnumSet B) { return FromBits(A.FBits & ~B.FBits); }
   friend constexpr TEnumSet operator+(TEnumSet A, E M) { return FromBits(A.FBits | Bit(M)); }
@@ -26,6 +32,10 @@ class TEnumSet {
 
  private:
   static constexpr uint32_t Bit(E M) { return uint32_t(1) << static_cast<unsigned>(M); }
-  static constexpr TEnumSet FromBits(uint32_t B) { TEnumSet S; S.FBits = B; return S; }
+  static constexpr TEnumSet FromBits(uint32_t B) {
+    TEnumSet S;
+    S.FBits = B;
+    return S;
+  }
   uint32_t FBits = 0;
 };

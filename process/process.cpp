@@ -151,8 +151,7 @@ TStringList TProcess::SplitCommandLineWords(const std::string& Text) {
       }
     }
     std::string Word = Text.substr(Start, Pos - Start);
-    if (!Word.empty() && (Word.front() == '"' || Word.front() == '\'') &&
-        Word.back() == Word.front()) {
+    if (!Word.empty() && (Word.front() == '"' || Word.front() == '\'') && Word.back() == Word.front()) {
       // A lone quote character is both the first and the last one.
       Word = Word.size() >= 2 ? Word.substr(1, Word.size() - 2) : std::string();
     }
@@ -171,8 +170,7 @@ void TProcess::SplitCommandLine() {
 }
 
 std::string TProcess::QuoteIfNeeded(const std::string& Word) {
-  if (Word.find(' ') != std::string::npos && Word.find('"') == std::string::npos)
-    return '"' + Word + '"';
+  if (Word.find(' ') != std::string::npos && Word.find('"') == std::string::npos) return '"' + Word + '"';
   return Word;
 }
 

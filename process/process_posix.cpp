@@ -257,9 +257,9 @@ int SpawnNow(const TArgv& Argv, char* const* ArgvStrings, char* const* Environme
     posix_spawnattr_setpgroup(&Attributes, 0);
   }
   posix_spawnattr_setflags(&Attributes, Flags);
-  const int Error =
-      Argv.Search ? posix_spawnp(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment)
-                  : posix_spawn(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment);
+  const int Error = Argv.Search
+                        ? posix_spawnp(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment)
+                        : posix_spawn(&Pid, Argv.Program.c_str(), &Actions, &Attributes, ArgvStrings, Environment);
   posix_spawn_file_actions_destroy(&Actions);
   posix_spawnattr_destroy(&Attributes);
   if (Error == 0 && Settings.Nice != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(Pid), Settings.Nice);

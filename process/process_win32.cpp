@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "fs/handle_win32.h"
-#include "runtime/wide_text_win32.h"
 #include "process/process.h"
 #include "runtime/exceptions.h"
+#include "runtime/wide_text_win32.h"
 
 namespace {
 
@@ -121,9 +121,8 @@ void TProcess::PlatformExecute() {
   ZeroMemory(&Pi, sizeof Pi);
   // The child's pipe ends reach it only through inheritance.
   const BOOL Inherit = (InheritHandles || UsePipes) ? TRUE : FALSE;
-  BOOL Created = CreateProcessW(Module.empty() ? nullptr : WideModule.c_str(), CommandBuffer.data(),
-                                &ProcessAttributes, &ThreadAttributes, Inherit, Flags,
-                                Environment.empty() ? nullptr : &EnvironmentBlock[0],
+  BOOL Created = CreateProcessW(Module.empty() ? nullptr : WideModule.c_str(), CommandBuffer.data(), &ProcessAttributes,
+                                &ThreadAttributes, Inherit, Flags, Environment.empty() ? nullptr : &EnvironmentBlock[0],
                                 CurrentDirectory.empty() ? nullptr : WideFolder.c_str(), &Si, &Pi);
   if (!Created) Fail(GetLastError());
 
@@ -160,13 +159,9 @@ bool TProcess::PlatformTerminate(int32_t AExitCode) {
   return TerminateProcess(AsHandle(FProcessHandle), static_cast<UINT>(AExitCode)) != 0;
 }
 
-int32_t TProcess::PlatformSuspend() {
-  return static_cast<int32_t>(SuspendThread(AsHandle(FThreadHandle)));
-}
+int32_t TProcess::PlatformSuspend() { return static_cast<int32_t>(SuspendThread(AsHandle(FThreadHandle))); }
 
-int32_t TProcess::PlatformResume() {
-  return static_cast<int32_t>(ResumeThread(AsHandle(FThreadHandle)));
-}
+int32_t TProcess::PlatformResume() { return static_cast<int32_t>(ResumeThread(AsHandle(FThreadHandle))); }
 
 void TProcess::PlatformCloseHandles() {
   if (FProcessHandle != 0) CloseHandle(AsHandle(FProcessHandle));

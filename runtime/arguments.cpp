@@ -14,8 +14,7 @@ bool IsBlank(char C) {
 std::vector<std::string> SplitProgramArguments(const std::string& CommandLine) {
   std::vector<std::string> Words;
   // The system's command line ends at its first NUL.
-  const size_t N = CommandLine.find('\0') == std::string::npos ? CommandLine.size()
-                                                                : CommandLine.find('\0');
+  const size_t N = CommandLine.find('\0') == std::string::npos ? CommandLine.size() : CommandLine.find('\0');
   size_t I = 0;
   for (;;) {
     while (I < N && IsBlank(CommandLine[I])) ++I;
@@ -48,8 +47,6 @@ std::string ParamStr(int Index) {
   return ArgumentList[static_cast<size_t>(Index)];
 }
 
-int ParamCount() {
-  return ArgumentList.empty() ? 0 : static_cast<int>(ArgumentList.size()) - 1;
-}
+int ParamCount() { return ArgumentList.empty() ? 0 : static_cast<int>(ArgumentList.size()) - 1; }
 
 std::string FirstArgument() { return ParamStr(1); }

@@ -1,9 +1,9 @@
 // POSIX hands the program its arguments already cut (argv), so they are taken
 // as they are; entry 0 is the executable's path from /proc/self/exe, or
 // argv[0] where that cannot be read.
-#include "runtime/arguments.h"
-
 #include <unistd.h>
+
+#include "runtime/arguments.h"
 
 std::vector<std::string> ReadArgumentList(int Argc, char** Argv) {
   std::vector<std::string> List;
@@ -13,7 +13,6 @@ std::vector<std::string> ReadArgumentList(int Argc, char** Argv) {
     List.emplace_back(Path, static_cast<size_t>(N));
   else
     List.emplace_back(Argc > 0 && Argv != nullptr && Argv[0] != nullptr ? Argv[0] : "");
-  for (int I = 1; I < Argc && Argv != nullptr; ++I)
-    List.emplace_back(Argv[I] != nullptr ? Argv[I] : "");
+  for (int I = 1; I < Argc && Argv != nullptr; ++I) List.emplace_back(Argv[I] != nullptr ? Argv[I] : "");
   return List;
 }

@@ -4,10 +4,9 @@
 // the text of the whole system: the 8-bit calls would replace every
 // character outside the ANSI code page by "?", so an argument or a folder
 // name in another script would not reach the application intact.
-#include "runtime/arguments.h"
-
 #include <windows.h>
 
+#include "runtime/arguments.h"
 #include "runtime/wide_text_win32.h"
 
 std::vector<std::string> ReadArgumentList(int /*argc*/, char** /*argv*/) {
@@ -17,7 +16,8 @@ std::vector<std::string> ReadArgumentList(int /*argc*/, char** /*argv*/) {
   if (N > 260) N = 260;
   List.push_back(WideToUtf8(Module, N));
   const wchar_t* CommandLine = GetCommandLineW();
-  std::string Text = CommandLine != nullptr ? WideToUtf8(CommandLine, static_cast<size_t>(lstrlenW(CommandLine))) : std::string();
+  std::string Text =
+      CommandLine != nullptr ? WideToUtf8(CommandLine, static_cast<size_t>(lstrlenW(CommandLine))) : std::string();
   std::vector<std::string> Words = SplitProgramArguments(Text);
   for (size_t I = 1; I < Words.size(); ++I) List.push_back(Words[I]);
   return List;

@@ -17,7 +17,9 @@ namespace format_detail {
 inline std::string ToText(const std::string& S) { return S; }
 inline std::string ToText(const char* S) { return S ? S : ""; }
 template <class T, class = std::enable_if_t<std::is_integral_v<T>>>
-std::string ToText(T V) { return std::to_string(V); }
+std::string ToText(T V) {
+  return std::to_string(V);
+}
 }  // namespace format_detail
 
 template <class... A>
@@ -59,12 +61,11 @@ class Exception : public std::exception {
   TFailureRecord FRecord;
 };
 
-#define QB_DECLARE_EXCEPTION(Name, Base)                                  \
-  class Name : public Base {                                              \
-   public:                                                                \
-    QB_INLINE_INTO_RAISER explicit Name(std::string Message)              \
-        : Base(std::move(Message)) {}                                     \
-    const char* ClassName() const override { return #Name; }              \
+#define QB_DECLARE_EXCEPTION(Name, Base)                                                   \
+  class Name : public Base {                                                               \
+   public:                                                                                 \
+    QB_INLINE_INTO_RAISER explicit Name(std::string Message) : Base(std::move(Message)) {} \
+    const char* ClassName() const override { return #Name; }                               \
   }
 
 QB_DECLARE_EXCEPTION(EStreamError, Exception);

@@ -8,8 +8,7 @@ const char LineEnd[] = "\r\n";
 
 void AppendAddressLines(std::string& Out, const void* First, const std::vector<void*>& Rest) {
   Out += "  " + FormatCodeAddress(First) + LineEnd;
-  for (size_t I = 0; I < Rest.size() && I < 16; ++I)
-    Out += "  " + FormatCodeAddress(Rest[I]) + LineEnd;
+  for (size_t I = 0; I < Rest.size() && I < 16; ++I) Out += "  " + FormatCodeAddress(Rest[I]) + LineEnd;
   Out += LineEnd;
 }
 
@@ -60,28 +59,24 @@ std::string InvalidObjectLine() { return "Exception object is not ia valid class
 
 std::string FormatFailureReport(const std::string& ObjectLine, const void* RaiseAddress,
                                 const std::vector<void*>& ReturnAddresses) {
-  std::string Out = "An unhandled exception occurred at " + FormatCodeAddress(RaiseAddress) +
-                    ":" + LineEnd + ObjectLine + LineEnd;
+  std::string Out =
+      "An unhandled exception occurred at " + FormatCodeAddress(RaiseAddress) + ":" + LineEnd + ObjectLine + LineEnd;
   AppendAddressLines(Out, RaiseAddress, ReturnAddresses);
   return Out;
 }
 
 std::string FormatFailureReport(const Exception& Failure) {
-  return FormatFailureReport(FailureObjectLine(Failure), Failure.Record().RaiseAddress,
-                             Failure.Record().Frames);
+  return FormatFailureReport(FailureObjectLine(Failure), Failure.Record().RaiseAddress, Failure.Record().Frames);
 }
 
-std::string FormatRuntimeErrorReport(int ErrorNumber, const void* Address,
-                                     const std::vector<void*>& ReturnAddresses) {
-  std::string Out = "Runtime error " + std::to_string(ErrorNumber) + " at " +
-                    FormatCodeAddress(Address) + LineEnd;
+std::string FormatRuntimeErrorReport(int ErrorNumber, const void* Address, const std::vector<void*>& ReturnAddresses) {
+  std::string Out = "Runtime error " + std::to_string(ErrorNumber) + " at " + FormatCodeAddress(Address) + LineEnd;
   AppendAddressLines(Out, Address, ReturnAddresses);
   return Out;
 }
 
 size_t FormatFaultReport(const char* ClassName, const char* Message, uintptr_t Address,
-                         const uintptr_t* ReturnAddresses, size_t Count, char* Out,
-                         size_t Capacity) {
+                         const uintptr_t* ReturnAddresses, size_t Count, char* Out, size_t Capacity) {
   size_t Used = 0;
   PutText(Out, Capacity, Used, "An unhandled exception occurred at ");
   PutAddress(Out, Capacity, Used, Address);

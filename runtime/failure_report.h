@@ -33,11 +33,9 @@ std::string FormatFailureReport(const Exception& Failure);
 
 // The report of a run-time error met before failures can be reported:
 // "Runtime error N at $...", the address lines, an empty line.
-std::string FormatRuntimeErrorReport(int ErrorNumber, const void* Address,
-                                     const std::vector<void*>& ReturnAddresses);
+std::string FormatRuntimeErrorReport(int ErrorNumber, const void* Address, const std::vector<void*>& ReturnAddresses);
 
 // Builds the report of a processor fault into Out without allocating
 // (async-signal-safe); gives the length written, at most Capacity.
 size_t FormatFaultReport(const char* ClassName, const char* Message, uintptr_t Address,
-                         const uintptr_t* ReturnAddresses, size_t Count, char* Out,
-                         size_t Capacity);
+                         const uintptr_t* ReturnAddresses, size_t Count, char* Out, size_t Capacity);

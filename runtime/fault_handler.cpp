@@ -15,8 +15,8 @@ void ReportFaultAndEnd(const char* ClassName, const char* Message, unsigned long
   for (unsigned I = 0; I < Count; ++I) Frames[I] = static_cast<uintptr_t>(ReturnAddresses[I]);
   // Header, class line, up to 17 address lines and the empty line.
   char Report[1024];
-  size_t Length = FormatFaultReport(ClassName, Message, static_cast<uintptr_t>(Address),
-                                    Frames, Count, Report, sizeof(Report));
+  size_t Length =
+      FormatFaultReport(ClassName, Message, static_cast<uintptr_t>(Address), Frames, Count, Report, sizeof(Report));
   TMessageBoxBuffer& Shared = SharedMessageBoxBuffer();
   Shared.Append(Report, Length);
   Shared.ShowAndEmpty();

@@ -3,11 +3,12 @@
 // alternate stack (a stack overflow leaves no room on the faulting stack). The
 // handler uses only async-signal-safe calls: it formats the report by hand,
 // writes it with write(2) and ends with _exit.
-#include "runtime/fault_handler.h"
+#include <ucontext.h>
 
 #include <csignal>
 #include <cstring>
-#include <ucontext.h>
+
+#include "runtime/fault_handler.h"
 
 namespace {
 
@@ -31,8 +32,7 @@ void OnFault(int Signal, siginfo_t* Info, void* Context) {
   // async-signal-safe.
   unsigned long long Address = FaultingInstruction(Info, Context);
   if (Signal == SIGFPE) {
-    if (Info->si_code == FPE_INTDIV)
-      ReportFaultAndEnd("EDivByZero", "Division by zero", Address, nullptr, 0);
+    if (Info->si_code == FPE_INTDIV) ReportFaultAndEnd("EDivByZero", "Division by zero", Address, nullptr, 0);
     // Any other arithmetic signal keeps the system's default behaviour.
     signal(SIGFPE, SIG_DFL);
     raise(SIGFPE);

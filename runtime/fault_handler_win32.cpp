@@ -2,10 +2,9 @@
 // reach the unhandled-exception
 // filter, which reports them with the faulting address and the return
 // addresses unwound from the faulting context.
-#include "runtime/fault_handler.h"
-
 #include <windows.h>
 
+#include "runtime/fault_handler.h"
 #include "runtime/stack_capture.h"
 
 namespace {
@@ -25,8 +24,8 @@ unsigned WalkReturnAddresses(const CONTEXT& Faulting, unsigned long long* Out, u
     } else {
       PVOID HandlerData = nullptr;
       DWORD64 EstablisherFrame = 0;
-      RtlVirtualUnwind(UNW_FLAG_NHANDLER, ImageBase, Context.Rip, Entry, &Context, &HandlerData,
-                       &EstablisherFrame, nullptr);
+      RtlVirtualUnwind(UNW_FLAG_NHANDLER, ImageBase, Context.Rip, Entry, &Context, &HandlerData, &EstablisherFrame,
+                       nullptr);
     }
     if (Context.Rip == 0) break;
     Out[Count++] = Context.Rip;
@@ -49,16 +48,12 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* Pointers) {
       ClassName = "EDivByZero";
       Message = "Division by zero";
       break;
-    default:
-      return EXCEPTION_CONTINUE_SEARCH;
+    default: return EXCEPTION_CONTINUE_SEARCH;
   }
   unsigned long long Frames[16];
-  unsigned Count = Pointers->ContextRecord != nullptr
-                       ? WalkReturnAddresses(*Pointers->ContextRecord, Frames, 16)
-                       : 0;
+  unsigned Count = Pointers->ContextRecord != nullptr ? WalkReturnAddresses(*Pointers->ContextRecord, Frames, 16) : 0;
   ReportFaultAndEnd(ClassName, Message,
-                    reinterpret_cast<unsigned long long>(Pointers->ExceptionRecord->ExceptionAddress),
-                    Frames, Count);
+                    reinterpret_cast<unsigned long long>(Pointers->ExceptionRecord->ExceptionAddress), Frames, Count);
 }
 
 }  // namespace

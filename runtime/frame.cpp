@@ -73,8 +73,7 @@ bool RunGuarded(void (*Routine)()) {
     ReportUnhandled(FormatFailureReport(EOutOfMemory("Out of memory")));
   } catch (...) {
     std::string Name = CurrentForeignClassName();
-    ReportUnhandled(FormatFailureReport(Name.empty() ? InvalidObjectLine() : ForeignObjectLine(Name),
-                                        nullptr, {}));
+    ReportUnhandled(FormatFailureReport(Name.empty() ? InvalidObjectLine() : ForeignObjectLine(Name), nullptr, {}));
   }
   return false;
 }
@@ -82,8 +81,7 @@ bool RunGuarded(void (*Routine)()) {
 // A failure before the run-time support is in place: the channels cannot be
 // relied on, so the report goes straight to a box and the process ends with
 // the error number.
-[[noreturn]] void RuntimeError(int ErrorNumber, const void* Address,
-                               const std::vector<void*>& ReturnAddresses) {
+[[noreturn]] void RuntimeError(int ErrorNumber, const void* Address, const std::vector<void*>& ReturnAddresses) {
   std::string Report = FormatRuntimeErrorReport(ErrorNumber, Address, ReturnAddresses);
   TMessageBoxBuffer& Shared = SharedMessageBoxBuffer();
   Shared.Append(Report.data(), Report.size());
@@ -107,8 +105,7 @@ bool RunGuarded(void (*Routine)()) {
 
 }  // namespace
 
-void RunProgram(int Argc, char** Argv, const TModule* Modules, size_t CallerCount,
-                void (*MainRoutine)()) {
+void RunProgram(int Argc, char** Argv, const TModule* Modules, size_t CallerCount, void (*MainRoutine)()) {
   ExitCodeValue = 0;
   ArgumentCount = Argc;
   ArgumentValues = Argv;

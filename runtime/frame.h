@@ -22,8 +22,7 @@ struct TModule {
 // processor faults. A failure that nothing handles (in MainRoutine or in a
 // module's initialisation) is reported on the standard error channel after
 // the stack has unwound, and the exit code becomes 217.
-[[noreturn]] void RunProgram(int Argc, char** Argv, const TModule* Modules, size_t ModuleCount,
-                             void (*MainRoutine)());
+[[noreturn]] void RunProgram(int Argc, char** Argv, const TModule* Modules, size_t ModuleCount, void (*MainRoutine)());
 
 // Sets the exit code and runs the exit procedure.
 [[noreturn]] void Halt(int ExitCode);

@@ -15,10 +15,14 @@ size_t WholeCharacters(const char* Text, size_t Fill) {
   const unsigned char Lead = static_cast<unsigned char>(Text[Start - 1]);
   size_t Needed;
   if (Lead < 0x80) return Fill;  // no sequence is open
-  if ((Lead & 0xE0) == 0xC0) Needed = 2;
-  else if ((Lead & 0xF0) == 0xE0) Needed = 3;
-  else if ((Lead & 0xF8) == 0xF0) Needed = 4;
-  else return Fill;  // not UTF-8: split where the buffer ends
+  if ((Lead & 0xE0) == 0xC0)
+    Needed = 2;
+  else if ((Lead & 0xF0) == 0xE0)
+    Needed = 3;
+  else if ((Lead & 0xF8) == 0xF0)
+    Needed = 4;
+  else
+    return Fill;  // not UTF-8: split where the buffer ends
   const size_t Have = Fill - (Start - 1);
   return Have < Needed ? Start - 1 : Fill;
 }

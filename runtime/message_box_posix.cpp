@@ -2,10 +2,11 @@
 // followed by the text on standard error, where a user who started the
 // program from a terminal sees it. Only write(2) is used, so a fault handler
 // may show a box too.
-#include "runtime/message_box_channel.h"
+#include <unistd.h>
 
 #include <cerrno>
-#include <unistd.h>
+
+#include "runtime/message_box_channel.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 // The Windows box: MessageBoxW with the report turned from UTF-8 into UTF-16,
 // so that a path in any script is shown as it is written.
-#include "runtime/message_box_channel.h"
-
 #include <windows.h>
 
+#include "runtime/message_box_channel.h"
 #include "runtime/wide_text_win32.h"
 
 void ShowPlatformMessageBox(const char* Text, size_t Length) {

@@ -1,7 +1,8 @@
-#include "runtime/process_end.h"
+#include <unistd.h>
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "runtime/process_end.h"
 
 void EndProcess(int ExitCode) {
   std::fflush(nullptr);

@@ -1,8 +1,8 @@
-#include "runtime/process_end.h"
+#include <windows.h>
 
 #include <cstdio>
 
-#include <windows.h>
+#include "runtime/process_end.h"
 
 void EndProcess(int ExitCode) {
   std::fflush(nullptr);

@@ -21,7 +21,6 @@ template <class T>
 size_t KeepOwnFrames(T* Addresses, size_t Count) {
   size_t Kept = 0;
   for (size_t I = 0; I < Count; ++I)
-    if (Addresses[I] != 0 && InOwnImage(reinterpret_cast<const void*>(Addresses[I])))
-      Addresses[Kept++] = Addresses[I];
+    if (Addresses[I] != 0 && InOwnImage(reinterpret_cast<const void*>(Addresses[I]))) Addresses[Kept++] = Addresses[I];
   return Kept;
 }

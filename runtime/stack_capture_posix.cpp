@@ -1,13 +1,13 @@
-#include "runtime/stack_capture.h"
-
 #include <execinfo.h>
 
 #include <cstdint>
 
+#include "runtime/stack_capture.h"
+
 // The bounds of the executable's code, from the linker.
 extern "C" {
 extern const char __executable_start[];  // NOLINT(readability-identifier-naming): the linker's name
-extern const char __etext[];  // NOLINT(readability-identifier-naming): the linker's name
+extern const char __etext[];             // NOLINT(readability-identifier-naming): the linker's name
 }
 
 bool InOwnImage(const void* Address) {

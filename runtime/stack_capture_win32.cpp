@@ -1,8 +1,8 @@
-#include "runtime/stack_capture.h"
-
 #include <windows.h>
 
 #include <cstdint>
+
+#include "runtime/stack_capture.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(readability-identifier-naming): the linker's name
 
@@ -20,6 +20,5 @@ void CaptureStack(std::vector<void*>& Frames, int Skip, int MaxFrames) {
   const int First = Skip + 1;
   if (First >= N) return;
   const size_t Kept = KeepOwnFrames(Raw + First, static_cast<size_t>(N - First));
-  for (size_t I = 0; I < Kept && static_cast<int>(Frames.size()) < MaxFrames; ++I)
-    Frames.push_back(Raw[First + I]);
+  for (size_t I = 0; I < Kept && static_cast<int>(Frames.size()) < MaxFrames; ++I) Frames.push_back(Raw[First + I]);
 }

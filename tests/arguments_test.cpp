@@ -18,7 +18,10 @@ TEST(SplitProgramArguments, SpacesSeparateWordsAndAreSkipped) {
 }
 
 TEST(SplitProgramArguments, EveryCodeFromOneTo32Separates) {
-  EXPECT_EQ(SplitProgramArguments(std::string("prog\x01" "a\tb\r\nc\x1f" "d\x20" "e")),
+  EXPECT_EQ(SplitProgramArguments(std::string("prog\x01"
+                                              "a\tb\r\nc\x1f"
+                                              "d\x20"
+                                              "e")),
             (Words{"prog", "a", "b", "c", "d", "e"}));
 }
 
@@ -29,8 +32,7 @@ TEST(SplitProgramArguments, CodesAbove32AreOrdinary) {
 
 TEST(SplitProgramArguments, QuotedStretchKeepsSpacesAndDropsQuotes) {
   EXPECT_EQ(SplitProgramArguments("prog \"a b\" c"), (Words{"prog", "a b", "c"}));
-  EXPECT_EQ(SplitProgramArguments("\"C:\\Program Files\\app.exe\" x"),
-            (Words{"C:\\Program Files\\app.exe", "x"}));
+  EXPECT_EQ(SplitProgramArguments("\"C:\\Program Files\\app.exe\" x"), (Words{"C:\\Program Files\\app.exe", "x"}));
   // A quoted stretch may sit in the middle of a word.
   EXPECT_EQ(SplitProgramArguments("prog a\"b c\"d"), (Words{"prog", "ab cd"}));
   // Control characters inside a quoted stretch are kept too.

@@ -33,8 +33,8 @@ TEST(FormatCodeAddress, DollarAndSixteenDigits) {
 }
 
 TEST(FormatFailureReport, ExactLines) {
-  std::string Report = FormatFailureReport("EProcess: Failed to execute \"x\" : 2",
-                                           Address(0x401000), {Address(0x402010), Address(0x4030AB)});
+  std::string Report = FormatFailureReport("EProcess: Failed to execute \"x\" : 2", Address(0x401000),
+                                           {Address(0x402010), Address(0x4030AB)});
   EXPECT_EQ(Report,
             "An unhandled exception occurred at $0000000000401000:\r\n"
             "EProcess: Failed to execute \"x\" : 2\r\n"
@@ -55,20 +55,17 @@ TEST(FormatFailureReport, AtMostSixteenReturnAddresses) {
   for (uintptr_t I = 1; I <= 20; ++I) Frames.push_back(Address(I));
   std::string Report = FormatFailureReport("E: m", Address(0x99), Frames);
   size_t AddressLines = 0;
-  for (size_t P = Report.find("  $"); P != std::string::npos; P = Report.find("  $", P + 1))
-    ++AddressLines;
+  for (size_t P = Report.find("  $"); P != std::string::npos; P = Report.find("  $", P + 1)) ++AddressLines;
   EXPECT_EQ(AddressLines, 17u);  // the raising address and 16 return addresses
   EXPECT_NE(Report.find("  $0000000000000010\r\n"), std::string::npos);
   EXPECT_EQ(Report.find("  $0000000000000011\r\n"), std::string::npos);
 }
 
 TEST(FailureObjectLines, ClassNameAndMessage) {
-  EXPECT_EQ(FailureObjectLine(EFOpenError("Unable to open file \"a\"")),
-            "EFOpenError: Unable to open file \"a\"");
+  EXPECT_EQ(FailureObjectLine(EFOpenError("Unable to open file \"a\"")), "EFOpenError: Unable to open file \"a\"");
   EXPECT_EQ(FailureObjectLine(EInOutError("Disk full", 112)), "EInOutError: Disk full");
   EXPECT_EQ(FailureObjectLine(Exception("")), "Exception: ");
-  EXPECT_EQ(ForeignObjectLine("std::runtime_error"),
-            "Exception object std::runtime_error is not of class Exception.");
+  EXPECT_EQ(ForeignObjectLine("std::runtime_error"), "Exception object std::runtime_error is not of class Exception.");
   EXPECT_EQ(InvalidObjectLine(), "Exception object is not ia valid class.");
 }
 
@@ -78,13 +75,15 @@ TEST(FormatFailureReport, FromFailureObjectUsesItsRecord) {
   } catch (const Exception& E) {
     std::string Report = FormatFailureReport(E);
     std::string Raised = FormatCodeAddress(E.Record().RaiseAddress);
-    EXPECT_EQ(Report.rfind("An unhandled exception occurred at " + Raised + ":\r\n"
-                           "EZipError: Corrupt archive\r\n  " + Raised + "\r\n", 0),
+    EXPECT_EQ(Report.rfind("An unhandled exception occurred at " + Raised +
+                               ":\r\n"
+                               "EZipError: Corrupt archive\r\n  " +
+                               Raised + "\r\n",
+                           0),
               0u)
         << Report;
     ASSERT_FALSE(E.Record().Frames.empty());
-    EXPECT_NE(Report.find("  " + FormatCodeAddress(E.Record().Frames[0]) + "\r\n"),
-              std::string::npos);
+    EXPECT_NE(Report.find("  " + FormatCodeAddress(E.Record().Frames[0]) + "\r\n"), std::string::npos);
   }
 }
 
@@ -99,11 +98,9 @@ TEST(FormatRuntimeErrorReport, ExactLines) {
 TEST(FormatFaultReport, SameTextAsFailureReport) {
   const uintptr_t Frames[] = {0x1234, 0xFFFF0000};
   char Out[512];
-  size_t N = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, Frames, 2, Out,
-                               sizeof(Out));
-  EXPECT_EQ(std::string(Out, N),
-            FormatFailureReport("EAccessViolation: Access violation", Address(0xABC),
-                                {Address(0x1234), Address(0xFFFF0000)}));
+  size_t N = FormatFaultReport("EAccessViolation", "Access violation", 0xABC, Frames, 2, Out, sizeof(Out));
+  EXPECT_EQ(std::string(Out, N), FormatFailureReport("EAccessViolation: Access violation", Address(0xABC),
+                                                     {Address(0x1234), Address(0xFFFF0000)}));
 }
 
 TEST(FormatFaultReport, StopsAtCapacity) {

@@ -23,8 +23,7 @@ namespace fsys = qbtest::fsys;
 namespace {
 
 // The failure FileCopy raises with RaiseOnError, as class name and message.
-std::string CopyFailure(const std::string& Source, const std::string& Destination,
-                        uint32_t Flags) {
+std::string CopyFailure(const std::string& Source, const std::string& Destination, uint32_t Flags) {
   try {
     bool Ok = FileCopy(Source, Destination, Flags, true);
     return Ok ? "true" : "false";
@@ -55,8 +54,7 @@ TEST(FileCopyFlags, WithoutOverwriteAnExistingDestinationGivesFalseAtOnce) {
   EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "old");
   // The source is not even opened: a missing one raises nothing here.
   EXPECT_EQ(CopyFailure(Dir.Path("missing.txt"), Dir.Path("out.txt"), 0), "false");
-  EXPECT_EQ(CopyFailure(Dir.Path("missing.txt"), Dir.Path("out.txt"), cfCreateDestinationFolder),
-            "false");
+  EXPECT_EQ(CopyFailure(Dir.Path("missing.txt"), Dir.Path("out.txt"), cfCreateDestinationFolder), "false");
 }
 
 TEST(FileCopyFlags, BitsOutsideTheThreeAreIgnored) {
@@ -83,8 +81,7 @@ TEST(FileCopyFlags, CreateDestinationFolderMakesEveryMissingLevel) {
   TScratchFolder Dir;
   WriteFile(Dir.Path("in.txt"), "data");
   std::string Out = Dir.Path("a/b/c/out.txt");
-  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting | cfCreateDestinationFolder,
-                       false));
+  EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting | cfCreateDestinationFolder, false));
   EXPECT_EQ(ReadFile(Out), "data");
   // With the folder now present the same call works again.
   EXPECT_TRUE(FileCopy(Dir.Path("in.txt"), Out, 3, false));
@@ -172,8 +169,7 @@ TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
   std::string Path = Dir.Path("same.bin");
   WriteFile(Path, Data);
   EXPECT_FALSE(FileCopy(Path, Path, cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(Path, Path, cfOverwriteExisting),
-            "EFCreateError: Unable to create file \"" + Path + "\"");
+  EXPECT_EQ(CopyFailure(Path, Path, cfOverwriteExisting), "EFCreateError: Unable to create file \"" + Path + "\"");
   EXPECT_EQ(ReadFile(Path), Data);
 }
 
@@ -205,8 +201,7 @@ TEST_P(FileCopySizes, CopiesEveryByte) {
   EXPECT_EQ(ReadFile(Dir.Path("out.bin")), Data);
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockBoundaries, FileCopySizes,
-                         ::testing::Values(0u, 4095u, 4096u, 4097u, 100000u));
+INSTANTIATE_TEST_SUITE_P(BlockBoundaries, FileCopySizes, ::testing::Values(0u, 4095u, 4096u, 4097u, 100000u));
 
 TEST(FileCopyContent, NamesOutsideAscii) {
   TScratchFolder Dir;
@@ -286,9 +281,7 @@ namespace {
 using FileTime = fsys::file_time_type;
 
 // Whole seconds, rounded down (the file clock's epoch may lie in the future).
-int64_t WholeSeconds(FileTime T) {
-  return std::chrono::floor<std::chrono::seconds>(T.time_since_epoch()).count();
-}
+int64_t WholeSeconds(FileTime T) { return std::chrono::floor<std::chrono::seconds>(T.time_since_epoch()).count(); }
 
 // Gives the file a last-write time with an odd number of seconds and half
 // a second more, about a day ago; the time actually set.
@@ -312,8 +305,7 @@ TEST(FileCopyTime, PreserveTimeGivesAnEvenWholeSecond) {
   ASSERT_NE(WholeSeconds(Src) % 2, 0) << "could not give the source an odd second";
   EXPECT_TRUE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting | cfPreserveTime, false));
   FileTime Dst = fsys::last_write_time(U8(Dir.Path("out.txt")));
-  EXPECT_EQ(Dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero())
-      << "no fraction of a second";
+  EXPECT_EQ(Dst.time_since_epoch() % std::chrono::seconds(1), FileTime::duration::zero()) << "no fraction of a second";
   EXPECT_EQ(WholeSeconds(Dst), WholeSeconds(Src) - 1);
   EXPECT_EQ(ReadFile(Dir.Path("out.txt")), "timed");
   EXPECT_EQ(fsys::last_write_time(U8(In)), Src) << "the source's time is not touched";

@@ -29,7 +29,9 @@ namespace {
 const std::string Sep(1, PathSeparator);
 
 // Non-ASCII names used end to end.
-const std::string Donnees = "Donn\xC3\xA9" "es";
+const std::string Donnees =
+    "Donn\xC3\xA9"
+    "es";
 const std::string Nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
 const std::string UeTxt = "\xC3\xBC.txt";
 
@@ -523,8 +525,7 @@ TEST(Enumeration, AnyEntryMaskReportsEverything) {
   int Last = 0;
   auto Entries = ListEntries(Join(F, "*.*"), faAnyFile, &Last);
   EXPECT_EQ(Last, NoMoreEntriesError);
-  EXPECT_EQ(NamesOf(Entries),
-            (std::set<std::string>{".", "..", "a.txt", ".hidden", "sys.txt", "sub", Donnees}));
+  EXPECT_EQ(NamesOf(Entries), (std::set<std::string>{".", "..", "a.txt", ".hidden", "sys.txt", "sub", Donnees}));
   EXPECT_NE(Entries["."] & faDirectory, 0u);
   EXPECT_NE(Entries[".."] & faDirectory, 0u);
   EXPECT_EQ(Entries["."] & faHidden, 0u);

@@ -44,16 +44,14 @@ bool CanOpen(const std::string& Path, uint16_t Mode) {
 TEST(FileStreamOpen, MissingFileWithModeZeroRaisesOpenError) {
   TScratchFolder Dir;
   std::string Path = Dir.Path("x.zip");
-  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead),
-            "EFOpenError: Unable to open file \"" + Path + "\"");
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead), "EFOpenError: Unable to open file \"" + Path + "\"");
   EXPECT_FALSE(qbtest::fsys::exists(qbtest::U8(Path))) << "opening must not create";
 }
 
 TEST(FileStreamOpen, CreateInMissingFolderRaisesCreateError) {
   TScratchFolder Dir;
   std::string Path = Dir.Path("missing/x.zip");
-  EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate),
-            "EFCreateError: Unable to create file \"" + Path + "\"");
+  EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate), "EFCreateError: Unable to create file \"" + Path + "\"");
 }
 
 TEST(FileStreamOpen, CreateModeWithSharingBitsReportsTheOpenMessage) {
@@ -265,8 +263,7 @@ TEST(FileStreamSharing, SecondOpenOfAFileHeldWithModeZeroFails) {
   std::string Path = Dir.Path("held.bin");
   WriteFile(Path, "keep");
   TFileStream Holder(Path, fmOpenRead);
-  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead),
-            "EFOpenError: Unable to open file \"" + Path + "\"");
+  EXPECT_EQ(OpenFailure<EFOpenError>(Path, fmOpenRead), "EFOpenError: Unable to open file \"" + Path + "\"");
   EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyNone));
   EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
   EXPECT_FALSE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
@@ -278,8 +275,7 @@ TEST(FileStreamSharing, CreateRefusedWhileHeldLeavesTheContent) {
   WriteFile(Path, "precious");
   {
     TFileStream Holder(Path, fmOpenRead);
-    EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate),
-              "EFCreateError: Unable to create file \"" + Path + "\"");
+    EXPECT_EQ(OpenFailure<EFCreateError>(Path, fmCreate), "EFCreateError: Unable to create file \"" + Path + "\"");
   }
   EXPECT_EQ(ReadFile(Path), "precious");
 }
@@ -296,9 +292,7 @@ TEST(FileStreamSharing, ClosingReleasesTheFile) {
   TScratchFolder Dir;
   std::string Path = Dir.Path("cycle.bin");
   WriteFile(Path, "x");
-  {
-    TFileStream A(Path, fmOpenRead);
-  }
+  { TFileStream A(Path, fmOpenRead); }
   TFileStream B(Path, fmOpenRead);
   EXPECT_EQ(B.Size(), 1);
 }
@@ -354,8 +348,7 @@ TEST(FileStreamOpen, PermissionsRefusedRaiseTheCreateAndOpenErrors) {
     EXPECT_EQ(OpenFailure<EFCreateError>(ReadOnly + "new.bin", fmCreate),
               "EFCreateError: Unable to create file \"" + ReadOnly + "new.bin\"");
     EXPECT_EQ(OpenFailure<EFOpenError>(Secret, fmOpenRead), "EFOpenError: Unable to open file \"" + Secret + "\"");
-    EXPECT_EQ(OpenFailure<EFOpenError>(Secret, fmOpenReadWrite),
-              "EFOpenError: Unable to open file \"" + Secret + "\"");
+    EXPECT_EQ(OpenFailure<EFOpenError>(Secret, fmOpenReadWrite), "EFOpenError: Unable to open file \"" + Secret + "\"");
     EXPECT_TRUE(qbtest::fsys::is_empty(qbtest::U8(ReadOnly)));
   });
 }
@@ -367,7 +360,6 @@ TEST(FileStreamOpen, RightsApplyToCreatedFilesUnderTheUmask) {
   std::string Path = Dir.Path("rights.bin");
   { TFileStream S(Path, fmCreate, 0600); }
   auto Perms = qbtest::fsys::status(Path).permissions();
-  EXPECT_EQ(Perms & qbtest::fsys::perms::all,
-            qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_write);
+  EXPECT_EQ(Perms & qbtest::fsys::perms::all, qbtest::fsys::perms::owner_read | qbtest::fsys::perms::owner_write);
 }
 #endif

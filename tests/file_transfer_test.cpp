@@ -187,8 +187,9 @@ TEST(SiblingNames, AbandonedTemporaryFilesGoOthersStay) {
   ASSERT_NE(Held, -1);
   RemoveAbandonedSiblings(P(Dir, "dereroz.zip"));
   ReleaseFile(Held);
-  EXPECT_EQ(Names(Dir.Root()), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~111111111111", "dereroz.zip.~aaaaaaaaaaaa",
-                                                      "dereroz.zip.~notours", "trad_dyn.pl.~0123456789ab"}));
+  EXPECT_EQ(Names(Dir.Root()),
+            (std::set<std::string>{"dereroz.zip", "dereroz.zip.~111111111111", "dereroz.zip.~aaaaaaaaaaaa",
+                                   "dereroz.zip.~notours", "trad_dyn.pl.~0123456789ab"}));
 }
 
 TEST(EntryStatus, SaysWhatStandsAtAPathWithoutFollowingALink) {
@@ -199,7 +200,7 @@ TEST(EntryStatus, SaysWhatStandsAtAPathWithoutFollowingALink) {
   TEntryStatus Status = EntryStatus(P(Dir, "file"));
   EXPECT_TRUE(Status.Exists && Status.RegularFile && Status.OwnedByUser);
   EXPECT_FALSE(Status.Folder || Status.Link);
-  Status = EntryStatus(Dir.Path("") );
+  Status = EntryStatus(Dir.Path(""));
   EXPECT_TRUE(Status.Folder && !Status.Link && Status.OwnedByUser);
   std::string Why;
   if (qbtest::MakeFolderLink(Dir.Path(""), P(Dir, "link"), Why)) {

@@ -148,8 +148,7 @@ void MainHalt() {
 }
 
 const TModule RecorderOnly[] = {{StartRecording, nullptr}};
-const TModule ThreeModules[] = {
-    {StartRecording, nullptr}, {InitA, FinalA}, {InitB, nullptr}, {InitC, FinalC}};
+const TModule ThreeModules[] = {{StartRecording, nullptr}, {InitA, FinalA}, {InitB, nullptr}, {InitC, FinalC}};
 const TModule FailingSecond[] = {
     {StartRecording, nullptr}, {InitA, FinalA}, {InitFailing, FinalFailing}, {InitC, FinalC}};
 const TModule OneModule[] = {{StartRecording, nullptr}, {InitA, FinalA}};

@@ -65,8 +65,7 @@ void ExpectReport(const std::string& Report, const std::string& ObjectLine) {
   EXPECT_EQ(Pos, Report.size()) << "text after the last line ending";
   ASSERT_GE(Lines.size(), 4u) << Report;
   std::smatch Header;
-  ASSERT_TRUE(std::regex_match(Lines[0], Header,
-                               std::regex("An unhandled exception occurred at \\$([0-9A-F]{16}):")))
+  ASSERT_TRUE(std::regex_match(Lines[0], Header, std::regex("An unhandled exception occurred at \\$([0-9A-F]{16}):")))
       << Lines[0];
   EXPECT_EQ(Lines[1], ObjectLine);
   EXPECT_EQ(Lines[2], "  $" + Header[1].str());
@@ -78,11 +77,9 @@ void ExpectReport(const std::string& Report, const std::string& ObjectLine) {
 
 class FrameTest : public ::testing::Test {
  protected:
-
   // Runs a scenario that records its events and boxes.
   int Run(const std::string& Scenario, const std::string& Extra = "") {
-    return RunChild(Child, Scenario + " " + Quoted(FRecord) + (Extra.empty() ? "" : " " + Extra),
-                    "");
+    return RunChild(Child, Scenario + " " + Quoted(FRecord) + (Extra.empty() ? "" : " " + Extra), "");
   }
   std::vector<std::string> Events() { return Lines(ReadFile(FRecord)); }
   std::vector<std::string> Boxes() { return ParseBoxes(ReadFile(FRecord + ".boxes")); }
@@ -95,8 +92,7 @@ class FrameTest : public ::testing::Test {
 
 TEST_F(FrameTest, NormalRunShowsNothingAndEndsWithZero) {
   EXPECT_EQ(Run("ok"), 0);
-  EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init B", "init C", "main", "final C",
-                                                 "final A"}));
+  EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init B", "init C", "main", "final C", "final A"}));
   EXPECT_TRUE(Boxes().empty());
 }
 
@@ -104,8 +100,8 @@ TEST_F(FrameTest, FailureRunsCleanupAndFinalisationsBeforeTheReportIsShown) {
   EXPECT_EQ(Run("raise"), 217);
   // The guard's clean-up runs while the failure unwinds, before the report;
   // finalisations run in reverse order (B has none); the box comes last.
-  EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init B", "init C", "main", "cleanup",
-                                                 "final C", "final A", "box"}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"init A", "init B", "init C", "main", "cleanup", "final C", "final A", "box"}));
   std::vector<std::string> Shown = Boxes();
   ASSERT_EQ(Shown.size(), 1u);
   ExpectReport(Shown[0], "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
@@ -136,8 +132,7 @@ TEST_F(FrameTest, ArgumentListReachesTheProgram) {
   std::vector<std::string> Seen = Events();
   ASSERT_EQ(Seen.size(), 9u) << ReadFile(FRecord);
   EXPECT_EQ(Seen[0], "count 6");
-  EXPECT_TRUE(std::regex_match(Seen[1], std::regex("arg 0 \\[.*frame_child(\\.exe)?\\]")))
-      << Seen[1];
+  EXPECT_TRUE(std::regex_match(Seen[1], std::regex("arg 0 \\[.*frame_child(\\.exe)?\\]"))) << Seen[1];
   EXPECT_EQ(Seen[2], "arg 1 [args]");
   EXPECT_EQ(Seen[3], "arg 2 [" + FRecord + "]");
   EXPECT_EQ(Seen[4], "arg 3 [a  b]");

@@ -1,5 +1,3 @@
-#include "tests/frame_test_support.h"
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "runtime/arguments.h"
+#include "tests/frame_test_support.h"
 
 extern char** environ;
 
@@ -21,8 +20,7 @@ int RunChild(const std::string& Program, const std::string& Tail, const std::str
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   if (!StdErrFile.empty())
-    posix_spawn_file_actions_addopen(&Actions, 2, StdErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&Actions, 2, StdErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t Pid = 0;
   int Rc = posix_spawn(&Pid, Program.c_str(), &Actions, nullptr, Argv.data(), environ);
   posix_spawn_file_actions_destroy(&Actions);

@@ -1,8 +1,7 @@
-#include "tests/frame_test_support.h"
-
 #include <windows.h>
 
 #include "runtime/wide_text_win32.h"
+#include "tests/frame_test_support.h"
 
 // The command line goes through the wide call so that UTF-8 arguments reach
 // the child as the same characters.
@@ -12,8 +11,8 @@ int RunChild(const std::string& Program, const std::string& Tail, const std::str
   STARTUPINFOW Startup = {};
   Startup.cb = sizeof(Startup);
   PROCESS_INFORMATION Info = {};
-  if (!CreateProcessW(WideProgram.c_str(), &CommandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &Startup, &Info))
+  if (!CreateProcessW(WideProgram.c_str(), &CommandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup,
+                      &Info))
     return -1;
   WaitForSingleObject(Info.hProcess, INFINITE);
   DWORD Code = 0;

@@ -49,26 +49,50 @@ inline void Put32(std::string& Out, uint32_t V) {
 inline std::string MakeZip(const TEntries& Entries) {
   std::string Archive, Central;
   for (const auto& [Name, Data] : Entries) {
-    uint32_t Crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
+    uint32_t Crc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
     uint32_t Offset = static_cast<uint32_t>(Archive.size());
-    Put32(Archive, 0x04034B50); Put16(Archive, 10); Put16(Archive, 0); Put16(Archive, 0);
-    Put16(Archive, 0); Put16(Archive, 0x5821);
-    Put32(Archive, Crc); Put32(Archive, Data.size()); Put32(Archive, Data.size());
-    Put16(Archive, Name.size()); Put16(Archive, 0);
+    Put32(Archive, 0x04034B50);
+    Put16(Archive, 10);
+    Put16(Archive, 0);
+    Put16(Archive, 0);
+    Put16(Archive, 0);
+    Put16(Archive, 0x5821);
+    Put32(Archive, Crc);
+    Put32(Archive, Data.size());
+    Put32(Archive, Data.size());
+    Put16(Archive, Name.size());
+    Put16(Archive, 0);
     Archive += Name + Data;
-    Put32(Central, 0x02014B50); Put16(Central, 10); Put16(Central, 10); Put16(Central, 0);
-    Put16(Central, 0); Put16(Central, 0); Put16(Central, 0x5821);
-    Put32(Central, Crc); Put32(Central, Data.size()); Put32(Central, Data.size());
-    Put16(Central, Name.size()); Put16(Central, 0); Put16(Central, 0); Put16(Central, 0);
-    Put16(Central, 0); Put32(Central, 0x20); Put32(Central, Offset);
+    Put32(Central, 0x02014B50);
+    Put16(Central, 10);
+    Put16(Central, 10);
+    Put16(Central, 0);
+    Put16(Central, 0);
+    Put16(Central, 0);
+    Put16(Central, 0x5821);
+    Put32(Central, Crc);
+    Put32(Central, Data.size());
+    Put32(Central, Data.size());
+    Put16(Central, Name.size());
+    Put16(Central, 0);
+    Put16(Central, 0);
+    Put16(Central, 0);
+    Put16(Central, 0);
+    Put32(Central, 0x20);
+    Put32(Central, Offset);
     Central += Name;
   }
   uint32_t CentralOffset = static_cast<uint32_t>(Archive.size());
   Archive += Central;
-  Put32(Archive, 0x06054B50); Put16(Archive, 0); Put16(Archive, 0);
-  Put16(Archive, Entries.size()); Put16(Archive, Entries.size());
-  Put32(Archive, Central.size()); Put32(Archive, CentralOffset); Put16(Archive, 0);
+  Put32(Archive, 0x06054B50);
+  Put16(Archive, 0);
+  Put16(Archive, 0);
+  Put16(Archive, Entries.size());
+  Put16(Archive, Entries.size());
+  Put32(Archive, Central.size());
+  Put32(Archive, CentralOffset);
+  Put16(Archive, 0);
   return Archive;
 }
 
@@ -208,10 +232,9 @@ class LauncherRun : public ::testing::Test {
     WriteFile(WorkFolder() / "swipl.home", "probe runtime marker\n");
     for (const auto& [Name, Content] : Dictionary) WriteFile(WorkFolder() / "dereroz" / U8(Name), Content);
     const std::string Bundle = ReadFile(U8(BuildTreePath(QB_PROBE_BUNDLE)));
-    WriteFile(WorkFolder() / "quintabel.install", "quintabel install\nbundle " +
-                                                      BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
-                                                      Text(ForUser) + std::string(1, fs::path::preferred_separator) +
-                                                      "\nend\n");
+    WriteFile(WorkFolder() / "quintabel.install",
+              "quintabel install\nbundle " + BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
+                  Text(ForUser) + std::string(1, fs::path::preferred_separator) + "\nend\n");
   }
 
   // Waits (up to two minutes) until the file Path exists.

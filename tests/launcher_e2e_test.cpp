@@ -22,8 +22,8 @@ TEST_F(LauncherRun, FirstRunWithoutUserFilesInstallsAndLeavesNothing) {
             "dereroz,dereroz.zip,lib,quintabel.exe,quintabel.install,quintabel.lock,quintabelprincipal.zip,swipl.home");
   EXPECT_EQ(R.One("csv"), "<none>");
   EXPECT_EQ(R.One("nested"), "yes");
-  EXPECT_EQ(R.All("dict"), std::vector<std::string>(std::begin(ProbeDefaultDictionary),
-                                                     std::end(ProbeDefaultDictionary)));
+  EXPECT_EQ(R.All("dict"),
+            std::vector<std::string>(std::begin(ProbeDefaultDictionary), std::end(ProbeDefaultDictionary)));
   // No user archive: nothing is packed, and no trad_dyn.pl was written.
   EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_report.txt"}));
   ExpectTempClean();
@@ -44,8 +44,8 @@ TEST_F(LauncherRun, FirstRunWithBothUserFilesImportsAndExports) {
   EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
             (TEntries{{"appris.txt", "arbre;tree\n"}, {"deux.txt", "eau;water\n"}, {"mots.txt", "maison;house\n"}}));
   // The export left no temporary file beside the user's files.
-  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
-                                                "trad_dyn.csv", "trad_dyn.pl"}));
+  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt", "trad_dyn.csv",
+                                                 "trad_dyn.pl"}));
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.csv"), "arbre;tree\n");
   ExpectTempClean();
 }
@@ -56,8 +56,8 @@ TEST_F(LauncherRun, OnlyCsvGiven) {
   ASSERT_EQ(Run({}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("csv"), "lune;moon\\n");
-  EXPECT_EQ(R.All("dict"), std::vector<std::string>(std::begin(ProbeDefaultDictionary),
-                                                     std::end(ProbeDefaultDictionary)));
+  EXPECT_EQ(R.All("dict"),
+            std::vector<std::string>(std::begin(ProbeDefaultDictionary), std::end(ProbeDefaultDictionary)));
   // Without a user archive the changed dictionary goes with the work folder.
   EXPECT_FALSE(fs::exists(FUser / "dereroz.zip"));
   EXPECT_FALSE(fs::exists(FUser / "trad_dyn.pl"));
@@ -110,7 +110,8 @@ TEST_F(LauncherRun, ReusedWorkFolderIsNotInstalledAgain) {
   TReport R = Report();
   // The argument reaches the application on reuse too.
   EXPECT_EQ(R.All("arg"), std::vector<std::string>{"given"});
-  EXPECT_EQ(R.One("beside"), "dereroz,quintabel.exe,quintabel.install,quintabel.lock,quintabelprincipal.zip,swipl.home");
+  EXPECT_EQ(R.One("beside"),
+            "dereroz,quintabel.exe,quintabel.install,quintabel.lock,quintabelprincipal.zip,swipl.home");
   EXPECT_EQ(R.One("csv"), "<none>");
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(R.All("dict"), std::vector<std::string>{"reste.txt:vieux;old\\n"});
@@ -168,8 +169,8 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Before);
   // trad_dyn.pl was delivered all the same.
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "exported first\n");
-  EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt",
-                                                "trad_dyn.pl"}));
+  EXPECT_EQ(Names(FUser),
+            (std::set<std::string>{"dereroz.zip", "probe_control.txt", "probe_report.txt", "trad_dyn.pl"}));
 }
 
 TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
@@ -205,18 +206,25 @@ TEST_F(LauncherRun, CrashOfTheApplicationStillExports) {
 }
 
 TEST_F(LauncherRun, CurrentFolderWithNamesOutsideAscii) {
-  FUser = FRoot / U8("donn\xC3\xA9" "es \xC3\xBC\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC");
+  FUser = FRoot / U8("donn\xC3\xA9"
+                     "es \xC3\xBC\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC");
   fs::create_directories(FUser);
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
   WriteFile(FUser / "trad_dyn.csv", "\xC3\xA9t\xC3\xA9;summer\n");
-  Control("pl trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\ndict \xC3\xA9" "cole.txt \xC3\xA9" "cole;school\n");
+  Control(
+      "pl trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\ndict \xC3\xA9"
+      "cole.txt \xC3\xA9"
+      "cole;school\n");
   ASSERT_EQ(Run({"\xC3\xA9l\xC3\xA8ve"}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("cwd"), Text(FUser));
   EXPECT_EQ(R.One("csv"), "\xC3\xA9t\xC3\xA9;summer\\n");
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\n");
-  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
-            (TEntries{{"\xC3\xA9" "cole.txt", "\xC3\xA9" "cole;school\n"}, {"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"\xC3\xA9"
+                                                          "cole.txt",
+                                                          "\xC3\xA9"
+                                                          "cole;school\n"},
+                                                         {"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
   ExpectTempClean();
 }
 
@@ -293,9 +301,8 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
   EXPECT_EQ(WaitChild(First), 0);
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "first done\n");
   // The last launcher to finish delivered the dictionary with both changes.
-  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"ajout.txt", "tard;late\n"},
-                                                        {"mots.txt", "premier;first\n"},
-                                                        {"second.txt", "deux;two\n"}}));
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"),
+            (TEntries{{"ajout.txt", "tard;late\n"}, {"mots.txt", "premier;first\n"}, {"second.txt", "deux;two\n"}}));
   ExpectTempClean();
 }
 

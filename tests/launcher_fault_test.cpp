@@ -98,10 +98,10 @@ TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
       {"trad_dyn.csv", "a folder", [](const fs::path& P) { return fs::create_directories(P); }},
   };
 #ifndef _WIN32
-  Cases.push_back({"trad_dyn.csv", "not a regular file",
-                   [](const fs::path& P) { return mkfifo(P.c_str(), 0600) == 0; }});
-  Cases.push_back({"dereroz.zip", "not a regular file",
-                   [](const fs::path& P) { return symlink("/dev/zero", P.c_str()) == 0; }});
+  Cases.push_back(
+      {"trad_dyn.csv", "not a regular file", [](const fs::path& P) { return mkfifo(P.c_str(), 0600) == 0; }});
+  Cases.push_back(
+      {"dereroz.zip", "not a regular file", [](const fs::path& P) { return symlink("/dev/zero", P.c_str()) == 0; }});
   // A file whose every read fails: nothing may take that for an empty file.
   Cases.push_back({"trad_dyn.csv", "input/output error",
                    [](const fs::path& P) { return symlink("/proc/self/mem", P.c_str()) == 0; }});
@@ -147,8 +147,9 @@ TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
   const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   chmod(FUser.c_str(), 0755);
-  ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" + Text(FUser / "trad_dyn.pl") +
-               "\": permission denied; cannot write \"" + Text(FUser / "dereroz.zip") + "\": permission denied; it is kept in \"");
+  ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" +
+               Text(FUser / "trad_dyn.pl") + "\": permission denied; cannot write \"" + Text(FUser / "dereroz.zip") +
+               "\": permission denied; it is kept in \"");
   EXPECT_EQ(Snapshot(FUser), Before);
   const fs::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty()) << StdErr();
@@ -326,8 +327,8 @@ TEST_F(LauncherFault, DamagedUserArchiveStopsTheRunAndStaysUntouched) {
 
 TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  for (const fs::path& Litter : {FUser / "dereroz.zip.~0123456789ab", FUser / "trad_dyn.pl.~00000000cafe",
-                                 FTemp / "swipl.home.~abcdef012345"})
+  for (const fs::path& Litter :
+       {FUser / "dereroz.zip.~0123456789ab", FUser / "trad_dyn.pl.~00000000cafe", FTemp / "swipl.home.~abcdef012345"})
     WriteFile(Litter, "left by a stopped run");
   // Names that are not the launcher's, and a temporary file still in use.
   WriteFile(FUser / "dereroz.zip.~mine", "the user's");
@@ -337,7 +338,7 @@ TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
   ASSERT_EQ(Run({}), 0) << StdErr();
   ReleaseFile(Held);
   EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~mine", "probe_report.txt",
-                                                "trad_dyn.pl.~0123456789abc", "trad_dyn.pl.~abcdefabcdef"}));
+                                                 "trad_dyn.pl.~0123456789abc", "trad_dyn.pl.~abcdefabcdef"}));
   EXPECT_TRUE(Names(FTemp).empty());
 }
 

@@ -56,7 +56,8 @@ TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
   if (!qbtest::MakeFileLink(Text(FRoot / "victim.txt"), Text(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
   Control("pl must not be written\n");
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") + "\": a link, which is not followed");
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") +
+               "\": a link, which is not followed");
   EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");
   EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
   EXPECT_FALSE(fs::exists(WorkFolder()));
@@ -131,8 +132,9 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
 #else
   const fs::path Gone = FRoot / "gone";
   fs::create_directories(Gone);
-  const intptr_t Child = StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)},
-                                    Text(Gone), FEnvironment, Text(FRoot / "stderr.txt"));
+  const intptr_t Child =
+      StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)}, Text(Gone),
+                 FEnvironment, Text(FRoot / "stderr.txt"));
   EXPECT_EQ(WaitChild(Child), 217);
   ExpectReport("EInOutError: The current folder cannot be read: not found");
   EXPECT_FALSE(fs::exists(WorkFolder()));

@@ -33,8 +33,8 @@ intptr_t StartChild(const std::string& Program, const std::vector<std::string>& 
   std::vector<std::string> Words;
   std::string File = Program;
   if (!Environment.RunAs.empty()) {
-    Words = {"/usr/bin/setpriv", "--reuid=" + Environment.RunAs, "--regid=" + Environment.RunAs,
-             "--clear-groups", "--"};
+    Words = {"/usr/bin/setpriv", "--reuid=" + Environment.RunAs, "--regid=" + Environment.RunAs, "--clear-groups",
+             "--"};
     File = Words.front();
   }
   Words.push_back(Program);
@@ -70,8 +70,7 @@ bool ReportOnStdErr() { return true; }
 
 std::string FallbackTempFolder(const TChildEnvironment& Environment) {
   for (const auto& Set : Environment.Set)
-    if (Set.first == "TMPDIR" && !Set.second.empty())
-      return Set.second.back() == '/' ? Set.second : Set.second + "/";
+    if (Set.first == "TMPDIR" && !Set.second.empty()) return Set.second.back() == '/' ? Set.second : Set.second + "/";
   return std::string();
 }
 

@@ -8,8 +8,8 @@
 namespace {
 
 bool SameName(const std::wstring& A, const std::wstring& B) {
-  return CompareStringOrdinal(A.c_str(), static_cast<int>(A.size()), B.c_str(), static_cast<int>(B.size()),
-                              TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(A.c_str(), static_cast<int>(A.size()), B.c_str(), static_cast<int>(B.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 // One word of a command line as the launcher's argument cutting reads it:
@@ -23,8 +23,7 @@ std::wstring QuoteWord(const std::string& Word) {
 }  // namespace
 
 intptr_t StartChild(const std::string& Program, const std::vector<std::string>& Arguments,
-                    const std::string& CurrentFolder, const TChildEnvironment& Environment,
-                    const std::string&) {
+                    const std::string& CurrentFolder, const TChildEnvironment& Environment, const std::string&) {
   // The child's environment block: ours, with the changes.
   std::wstring Block;
   wchar_t* Strings = GetEnvironmentStringsW();
@@ -49,8 +48,8 @@ intptr_t StartChild(const std::string& Program, const std::vector<std::string>& 
   ZeroMemory(&Startup, sizeof Startup);
   Startup.cb = sizeof Startup;
   PROCESS_INFORMATION Info;
-  if (!CreateProcessW(nullptr, &CommandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      &Block[0], Folder.c_str(), &Startup, &Info))
+  if (!CreateProcessW(nullptr, &CommandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &Block[0],
+                      Folder.c_str(), &Startup, &Info))
     throw std::runtime_error("cannot start " + Program + ": error " + std::to_string(GetLastError()));
   CloseHandle(Info.hThread);
   return reinterpret_cast<intptr_t>(Info.hProcess);

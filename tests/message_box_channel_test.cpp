@@ -99,8 +99,8 @@ TEST_F(MessageBoxBufferTest, LongTextArrivesInOrderWithNothingLostOrRepeated) {
 TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox) {
   // "日" is three bytes, "é" two, the emoji four: each starts one, two or
   // three bytes before the end of the first box.
-  for (const std::string& Character : {std::string("\xE6\x97\xA5"), std::string("\xC3\xA9"),
-                                      std::string("\xF0\x9F\x98\x80")}) {
+  for (const std::string& Character :
+       {std::string("\xE6\x97\xA5"), std::string("\xC3\xA9"), std::string("\xF0\x9F\x98\x80")}) {
     for (size_t Before = 1; Before < Character.size(); ++Before) {
       SCOPED_TRACE(Character.size() * 10 + Before);
       Boxes.clear();

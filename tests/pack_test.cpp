@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "launcher/bundle_header.h"
 #include "pack/bundle_check.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"
-#include "launcher/bundle_header.h"
 #include "pack/pe_resources.h"
 #include "tests/launcher_test_support.h"
 #include "tests/test_support.h"
@@ -107,8 +107,7 @@ TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   EXPECT_NE(Errors.find("unknown argument \"--frobnicate\""), std::string::npos);
   Errors.clear();
   EXPECT_EQ(RunPackTool({"--check=/nonexistent/bundle.zip"}, Out, Errors), 1);
-  EXPECT_NE(Errors.find("Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"),
-            std::string::npos)
+  EXPECT_NE(Errors.find("Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"), std::string::npos)
       << Errors;
   Errors.clear();
   EXPECT_EQ(RunPackTool({"--launcher", "a", "--bundle", "b", "--output", "c", "--version", "1.x"}, Out, Errors), 1);
@@ -121,7 +120,9 @@ TEST(PackText, Utf8AndUtf16RoundTripOutsideTheBasicPlane) {
   EXPECT_EQ(Wide, std::u16string(u"Caf\u00E9 \u20AC \U0001F600"));
   EXPECT_EQ(Utf16ToUtf8(Wide), Text);
   // Bytes that are no UTF-8 become U+FFFD, one each, and the rest survives.
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b\xC3"), std::u16string(u"a\uFFFDb\uFFFD"));
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b\xC3"),
+            std::u16string(u"a\uFFFDb\uFFFD"));
   EXPECT_EQ(Utf8ToUtf16("\xE0\x80\xAF"), std::u16string(u"\uFFFD\uFFFD\uFFFD"));  // overlong
 }
 
@@ -295,7 +296,7 @@ struct TSyntheticSection {
 struct TSynthetic {
   std::vector<TSyntheticSection> Sections;
   bool Signature = false;
-  uint32_t RelocatedPage = 0x1000;    // the page the one relocation block covers
+  uint32_t RelocatedPage = 0x1000;  // the page the one relocation block covers
   uint32_t ExceptionDirectory = 0x1100;
   uint32_t SymbolCount = 0;
 };
@@ -381,8 +382,9 @@ TSynthetic SyntheticLauncher(const TBytes& Archive, const std::vector<TResource>
   Append16(Relocations, 0xA020);
   Spec.Sections.push_back({".reloc", Relocations, 0x42000040});
   Spec.Sections.push_back({".qbundle", BundleSection(Archive)});
-  Spec.Sections.push_back({".gnu_debuglink", TBytes{'l', 'a', 'u', 'n', 'c', 'h', 'e', 'r', '.', 'd', 'b', 'g', 0, 0, 0, 0,
-                                                    1, 2, 3, 4}, 0x42000040});
+  Spec.Sections.push_back({".gnu_debuglink",
+                           TBytes{'l', 'a', 'u', 'n', 'c', 'h', 'e', 'r', '.', 'd', 'b', 'g', 0, 0, 0, 0, 1, 2, 3, 4},
+                           0x42000040});
   return Spec;
 }
 
@@ -484,7 +486,8 @@ TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
 
   TSynthetic DirectoryInTail = Good;
   DirectoryInTail.ExceptionDirectory = 0x4010;
-  EXPECT_EQ(RefusalOf(BuildSynthetic(DirectoryInTail)), "its data directory 3 points into the sections that would move");
+  EXPECT_EQ(RefusalOf(BuildSynthetic(DirectoryInTail)),
+            "its data directory 3 points into the sections that would move");
 
   TSynthetic Symbols = Good;
   Symbols.SymbolCount = 0;

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "fs/reserved_names.h"
-
 #include <string>
+
+#include "fs/reserved_names.h"
 
 namespace {
 const std::string Sep(1, PathSeparator);
@@ -69,9 +69,13 @@ TEST(FolderAndNameParts, PathWithoutDelimiterIsAllName) {
 }
 
 TEST(FolderAndNameParts, NamesOutsideAsciiStayWhole) {
-  const std::string Path = "C:\\Donn\xC3\xA9" "es\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xC3\xBC.txt";
+  const std::string Path =
+      "C:\\Donn\xC3\xA9"
+      "es\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xC3\xBC.txt";
   EXPECT_EQ(ExtractNamePart(Path), "\xC3\xBC.txt");
-  EXPECT_EQ(ExtractFolderPart(Path), "C:\\Donn\xC3\xA9" "es\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/");
+  EXPECT_EQ(ExtractFolderPart(Path),
+            "C:\\Donn\xC3\xA9"
+            "es\\\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/");
 }
 
 TEST(DrivePart, DriveLetterGivesTwoCharacters) {
@@ -164,7 +168,10 @@ TEST(CleanPath, LongPathPrefixLeavesThePathUntouched) {
 }
 
 TEST(CleanPath, NamesOutsideAsciiSurvive) {
-  EXPECT_EQ(CleanPath("C:\\Donn\xC3\xA9" "es\\x\\..\\\xC3\xBC.txt"), "C:\\Donn\xC3\xA9" "es\\\xC3\xBC.txt");
+  EXPECT_EQ(CleanPath("C:\\Donn\xC3\xA9"
+                      "es\\x\\..\\\xC3\xBC.txt"),
+            "C:\\Donn\xC3\xA9"
+            "es\\\xC3\xBC.txt");
 }
 
 // ---------------------------------------------------------------------------
@@ -172,17 +179,17 @@ TEST(CleanPath, NamesOutsideAsciiSurvive) {
 
 TEST(DeviceNames, WindowsFormsInAnyCaseWithExtensionsAndTrailingDotsOrSpaces) {
   for (const char* Name :
-       {"CON", "con", "Prn", "aux", "NUL", "nul.txt", "Com1.tar.gz", "COM0", "com9", "LPT0", "lpt5.x",
-        "CONIN$", "conout$", "Conout$.log", "nul.", "nul...", "nul   ", "nul . .", "con .txt", "nul:x",
-        "COM\xc2\xb9", "lpt\xc2\xb2.txt", "com\xc2\xb3"}) {
+       {"CON",    "con",     "Prn",      "aux",    "NUL",         "nul.txt",         "Com1.tar.gz", "COM0",
+        "com9",   "LPT0",    "lpt5.x",   "CONIN$", "conout$",     "Conout$.log",     "nul.",        "nul...",
+        "nul   ", "nul . .", "con .txt", "nul:x",  "COM\xc2\xb9", "lpt\xc2\xb2.txt", "com\xc2\xb3"}) {
     EXPECT_TRUE(HasWindowsDeviceForm(Name)) << Name;
   }
 }
 
 TEST(DeviceNames, OtherNamesAreNotDevices) {
-  for (const char* Name : {"", "CO", "console", "nul_", "xnul", "nulx.txt", "com", "com10", "lpt",
-                           "comx", "conin", "conout", "con$", "COM\xc2\xb4", "COM\xc2", "LPT\xc2\xb9\xc2\xb9",
-                           ".nul", "a.nul", "cons.txt"}) {
+  for (const char* Name :
+       {"", "CO", "console", "nul_", "xnul", "nulx.txt", "com", "com10", "lpt", "comx", "conin", "conout", "con$",
+        "COM\xc2\xb4", "COM\xc2", "LPT\xc2\xb9\xc2\xb9", ".nul", "a.nul", "cons.txt"}) {
     EXPECT_FALSE(HasWindowsDeviceForm(Name)) << Name;
   }
 }

@@ -20,10 +20,10 @@ const std::string Child = QB_PROCESS_CHILD;
 
 // What differs between the two platforms' process creation.
 #ifdef _WIN32
-constexpr uint32_t TerminatedExitCode = 7;  // the code given to Terminate
-constexpr int NotExecutableError = 193;     // ERROR_BAD_EXE_FORMAT
-constexpr int NotAProgramError = 193;       // ERROR_BAD_EXE_FORMAT
-constexpr int BadFolderError = 267;         // ERROR_DIRECTORY
+constexpr uint32_t TerminatedExitCode = 7;                           // the code given to Terminate
+constexpr int NotExecutableError = 193;                              // ERROR_BAD_EXE_FORMAT
+constexpr int NotAProgramError = 193;                                // ERROR_BAD_EXE_FORMAT
+constexpr int BadFolderError = 267;                                  // ERROR_DIRECTORY
 const char* const EmptyParameterLines = "[first]\n[a b]\n[last]\n";  // only a space is left
 void SetVariable(const char* Assignment) { _putenv(Assignment); }
 #else
@@ -83,8 +83,7 @@ TEST(ProcessCommandLine, ParametersAreQuotedOneByOne) {
   TProcess P;
   P.Executable = "C:\\Program Files\\q.exe";
   P.Parameters = {"one", "two words", "has \"quote\" inside", ""};
-  EXPECT_EQ(P.BuildCommandLine(),
-            "\"C:\\Program Files\\q.exe\" one \"two words\" has \"quote\" inside ");
+  EXPECT_EQ(P.BuildCommandLine(), "\"C:\\Program Files\\q.exe\" one \"two words\" has \"quote\" inside ");
 }
 
 TEST(ProcessCommandLine, CommandLineIsHandedOverUnchanged) {
@@ -121,8 +120,7 @@ TEST(ProcessSplit, StretchAfterOtherCharactersKeepsItsQuotes) {
 }
 
 TEST(ProcessSplit, OtherQuoteInsideAStretchIsOrdinary) {
-  EXPECT_EQ(TProcess::SplitCommandLineWords("\"it's here\" 'say \"hi\"'"),
-            (TStringList{"it's here", "say \"hi\""}));
+  EXPECT_EQ(TProcess::SplitCommandLineWords("\"it's here\" 'say \"hi\"'"), (TStringList{"it's here", "say \"hi\""}));
 }
 
 TEST(ProcessSplit, LoneQuoteWordsAreDropped) {
@@ -212,8 +210,7 @@ TEST(ProcessProperties, WindowFieldsAddStartupOptions) {
 TEST(ProcessFlags, StartupFlagsFollowShowWindowAndFillAttribute) {
   TProcess P;
   EXPECT_EQ(P.StartupFlags(), 0u);
-  P.StartupOptions = {suoUseShowWindow, suoUseSize, suoUsePosition, suoUseCountChars,
-                      suoUseFillAttribute};
+  P.StartupOptions = {suoUseShowWindow, suoUseSize, suoUsePosition, suoUseCountChars, suoUseFillAttribute};
   // swoNone clears the show-window flag whatever StartupOptions says.
   EXPECT_EQ(P.StartupFlags(), 0x1Eu);
   P.ShowWindow = swoHIDE;
@@ -276,8 +273,7 @@ TEST_F(ProcessTest, MissingProgramRaisesWithTheCommandLineAndCode) {
   TProcess P;
   P.Executable = PathOf("no such program.exe");
   P.Parameters = {"a b", ""};
-  EXPECT_EQ(ExecuteFailure(P),
-            "Failed to execute \"" + PathOf("no such program.exe") + "\" \"a b\"  : 2");
+  EXPECT_EQ(ExecuteFailure(P), "Failed to execute \"" + PathOf("no such program.exe") + "\" \"a b\"  : 2");
   EXPECT_FALSE(P.Running());
   EXPECT_EQ(P.ProcessHandle(), 0);
   EXPECT_EQ(P.ProcessID(), 0u);
@@ -297,8 +293,7 @@ TEST_F(ProcessTest, NonExecutableFileRaises) {
   WriteFile(PathOf("data.exe"), "not a program");
   TProcess P;
   P.Executable = PathOf("data.exe");
-  EXPECT_EQ(ExecuteFailure(P),
-            FormatText("Failed to execute %s : %d", PathOf("data.exe"), NotExecutableError));
+  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s : %d", PathOf("data.exe"), NotExecutableError));
   EXPECT_FALSE(P.Running());
 }
 
@@ -307,8 +302,7 @@ TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
   fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
   TProcess P;
   P.Executable = PathOf("junk.exe");
-  EXPECT_EQ(ExecuteFailure(P),
-            FormatText("Failed to execute %s : %d", PathOf("junk.exe"), NotAProgramError));
+  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s : %d", PathOf("junk.exe"), NotAProgramError));
   EXPECT_FALSE(P.Running());
 }
 
@@ -343,8 +337,7 @@ TEST_F(ProcessTest, SuspendedStartOfAMissingProgramRaisesAtOnce) {
 
 TEST_F(ProcessTest, QuotedPathWithSpacesStartsTheProgram) {
   fsys::create_directories(FDir / "with space");
-  const std::string Copy =
-      (FDir / "with space" / ("child copy" + fsys::path(Child).extension().string())).string();
+  const std::string Copy = (FDir / "with space" / ("child copy" + fsys::path(Child).extension().string())).string();
   fsys::copy_file(Child, Copy);
   TProcess P;
   P.Executable = "\"" + Copy + "\"";
@@ -382,8 +375,7 @@ TEST_F(ProcessTest, BadWorkingFolderRaises) {
   P.Executable = Child;
   P.Parameters = {"exit", "0"};
   P.CurrentDirectory = PathOf("no-such-folder");
-  EXPECT_EQ(ExecuteFailure(P),
-            FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
+  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
   EXPECT_FALSE(P.Running());
 }
 
@@ -393,8 +385,7 @@ TEST_F(ProcessTest, SuspendedStartInABadFolderRaisesAtOnce) {
   P.Parameters = {"exit", "0"};
   P.CurrentDirectory = PathOf("no-such-folder");
   P.SetOptions({poRunSuspended, poUsePipes});
-  EXPECT_EQ(ExecuteFailure(P),
-            FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
+  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s exit 0 : %d", Child, BadFolderError));
   EXPECT_FALSE(P.Running());
   EXPECT_EQ(P.InputPipe(), nullptr);
 }

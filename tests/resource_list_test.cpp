@@ -102,8 +102,8 @@ TEST(ResourceListFind, BundleNameInCapitalsFindsItAndNothingElseDoes) {
   ASSERT_NE(Entry, nullptr);
   EXPECT_EQ(Entry->Name, "quintabelprincipal");
   EXPECT_EQ(List.Find("QuintabelPrincipal"), Entry);
-  for (const char* Other : {"quintabelprincipa", "quintabelprincipal ", "quintabelprincipalx",
-                            "quintabelprincipa1", " quintabelprincipal", "quintabel_principal", ""}) {
+  for (const char* Other : {"quintabelprincipa", "quintabelprincipal ", "quintabelprincipalx", "quintabelprincipa1",
+                            " quintabelprincipal", "quintabel_principal", ""}) {
     EXPECT_EQ(List.Find(Other), nullptr) << Other;
   }
 }
@@ -128,7 +128,7 @@ TEST(ResourceListFind, FindsEveryOneOfManyEntries) {
   for (int I = 0; I < 500; ++I) Names.push_back("res" + std::to_string(Random() % 100000) + "_" + std::to_string(I));
   for (size_t I = 0; I < Names.size(); ++I) {
     List.Add(Names[I], "T", {Piece(Names[I])});  // Names outlives List
-    if (I % 97 == 0) List.Find(Names[0]);          // sorted in several rounds
+    if (I % 97 == 0) List.Find(Names[0]);        // sorted in several rounds
   }
   for (const std::string& Name : Names) {
     const TLResource* Entry = List.Find(Name);

@@ -7,8 +7,7 @@
 #include "runtime/exceptions.h"
 
 TEST(FormatText, FillsPlaceholdersInOrder) {
-  EXPECT_EQ(FormatText("Failed to execute %s : %d", std::string("a b"), 2),
-            "Failed to execute a b : 2");
+  EXPECT_EQ(FormatText("Failed to execute %s : %d", std::string("a b"), 2), "Failed to execute a b : 2");
   EXPECT_EQ(FormatText("%d-%d-%d is not a valid date specification", 1980, 0, 0),
             "1980-0-0 is not a valid date specification");
   EXPECT_EQ(FormatText("100%% of %s", "x"), "100% of x");

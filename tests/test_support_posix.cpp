@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest-spi.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -10,8 +11,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <gtest/gtest-spi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -340,8 +339,8 @@ void RunUnprivileged(const TScratchFolder& Scratch, const std::function<void()>&
   int Status = 0;
   while (waitpid(Child, &Status, 0) < 0 && errno == EINTR) {
   }
-  const bool Finished = Report.size() >= EndMark.size() &&
-                        Report.compare(Report.size() - EndMark.size(), EndMark.size(), EndMark) == 0;
+  const bool Finished =
+      Report.size() >= EndMark.size() && Report.compare(Report.size() - EndMark.size(), EndMark.size(), EndMark) == 0;
   if (Finished) Report.resize(Report.size() - EndMark.size());
 
   std::string Skip;

@@ -28,8 +28,8 @@ using qbtest::WriteFile;
 std::vector<testing::TestPartResult> ResultsOf(const std::function<void()>& Statement) {
   testing::TestPartResultArray Results;
   {
-    testing::ScopedFakeTestPartResultReporter Reporter(
-        testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &Results);
+    testing::ScopedFakeTestPartResultReporter Reporter(testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS,
+                                                       &Results);
     Statement();
   }
   std::vector<testing::TestPartResult> All;
@@ -137,10 +137,14 @@ TEST(ScratchFolder, PathsAreUtf8AndFoldersAreMade) {
   TScratchFolder Dir, Other;
   EXPECT_NE(Dir.Root(), Other.Root());
   EXPECT_TRUE(fsys::is_directory(Dir.Root()));
-  const std::string Folder = Dir.Folder("Donn\xC3\xA9" "es/\xE6\x97\xA5\xE6\x9C\xAC");
+  const std::string Folder = Dir.Folder(
+      "Donn\xC3\xA9"
+      "es/\xE6\x97\xA5\xE6\x9C\xAC");
   EXPECT_TRUE(fsys::is_directory(U8(Folder)));
   EXPECT_EQ(Folder.back(), static_cast<char>(fsys::path::preferred_separator));
-  EXPECT_TRUE(fsys::is_directory(U8(Dir.Path("Donn\xC3\xA9" "es"))));
+  EXPECT_TRUE(
+      fsys::is_directory(U8(Dir.Path("Donn\xC3\xA9"
+                                     "es"))));
 }
 
 TEST(WholeFiles, Utf8AndFilesystemPathsReachTheSameFile) {

@@ -83,8 +83,7 @@ static bool RunUnixProgram(const std::wstring& Program, const std::wstring& Argu
   STARTUPINFOW Startup = {};
   Startup.cb = sizeof Startup;
   PROCESS_INFORMATION Process = {};
-  if (!CreateProcessW(Program.c_str(), Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup,
-                      &Process)) {
+  if (!CreateProcessW(Program.c_str(), Line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &Startup, &Process)) {
     Why = "cannot run a Unix program: error " + std::to_string(GetLastError());
     return false;
   }
@@ -143,8 +142,7 @@ void RemoveTestLink(const std::string& Link) {
   if (IsWine()) {
     // Wine deletes the target, not the link, through DeleteFileW.
     std::string UnixLink = UnixNameOf(L), Why;
-    if (!UnixLink.empty() && RunUnixProgram(L"Z:\\bin\\rm", L"-f " + Quoted(UnixLink), Why))
-      AwaitListed(L, false);
+    if (!UnixLink.empty() && RunUnixProgram(L"Z:\\bin\\rm", L"-f " + Quoted(UnixLink), Why)) AwaitListed(L, false);
     return;
   }
   if (!RemoveDirectoryW(L.c_str())) DeleteFileW(L.c_str());
@@ -182,8 +180,7 @@ void RemoveTree(const fsys::path& Root) {
   if (IsWine() && EntryListed(Path)) {
     const std::string UnixRoot = UnixNameOf(Path);
     std::string Why;
-    if (UnixRoot.find("/qb_") != std::string::npos &&
-        RunUnixProgram(L"Z:\\bin\\rm", L"-rf " + Quoted(UnixRoot), Why))
+    if (UnixRoot.find("/qb_") != std::string::npos && RunUnixProgram(L"Z:\\bin\\rm", L"-rf " + Quoted(UnixRoot), Why))
       AwaitListed(Path, false);
   }
 }
@@ -248,8 +245,8 @@ bool SetModTime(const std::string& Path, const TLocalTime& Time) {
   St.wSecond = static_cast<WORD>(Time.Second);
   FILETIME Local, Utc;
   if (!SystemTimeToFileTime(&St, &Local) || !LocalFileTimeToFileTime(&Local, &Utc)) return false;
-  HANDLE H = CreateFileW(Utf8ToWide(Path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE H = CreateFileW(Utf8ToWide(Path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (H == INVALID_HANDLE_VALUE) return false;
   BOOL Ok = SetFileTime(H, nullptr, nullptr, &Utc);
   CloseHandle(H);

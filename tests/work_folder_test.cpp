@@ -1,6 +1,8 @@
 // The launcher's services around the work folder: the temporary folder it
 // chooses, what may stand at the work folder's path, the gate and run locks
 // that launchers share, the install record and the bundle identity.
+#include "launcher/work_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,7 +18,6 @@
 #include "launcher/folder_locks.h"
 #include "launcher/install_record.h"
 #include "launcher/temp_folder.h"
-#include "launcher/work_folder.h"
 #include "runtime/exceptions.h"
 #include "tests/test_support.h"
 
@@ -37,7 +38,9 @@ std::set<std::string> Names(const fs::path& Folder) {
 
 class WorkFolder : public ::testing::Test {
  protected:
-  std::string Folder(const std::string& Name) const { return (FRoot / Name).u8string() + std::string(1, PathSeparator); }
+  std::string Folder(const std::string& Name) const {
+    return (FRoot / Name).u8string() + std::string(1, PathSeparator);
+  }
 
   qbtest::TScratchFolder FScratch;
   const fs::path& FRoot = FScratch.Root();

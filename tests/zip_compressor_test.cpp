@@ -1,11 +1,10 @@
 // TDeflater: raw Deflate encoding of an input stream with its CRC-32.
-#include "zip/compressor.h"
-
 #include <gtest/gtest.h>
 
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
 #include "tests/zip_writer_support.h"
+#include "zip/compressor.h"
 
 using namespace zipw;
 

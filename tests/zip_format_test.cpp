@@ -1,4 +1,6 @@
 // Zip records, the entry list, DOS date-time conversion and the CRC-32.
+#include "zip/zip_format.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -9,7 +11,6 @@
 
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
-#include "zip/zip_format.h"
 
 namespace {
 
@@ -28,9 +29,7 @@ TMemoryStream StreamOf(const std::vector<uint8_t>& Bytes) {
 uint32_t Le32(const std::vector<uint8_t>& B, size_t At) {
   return B[At] | (B[At + 1] << 8) | (B[At + 2] << 16) | (static_cast<uint32_t>(B[At + 3]) << 24);
 }
-uint16_t Le16(const std::vector<uint8_t>& B, size_t At) {
-  return static_cast<uint16_t>(B[At] | (B[At + 1] << 8));
-}
+uint16_t Le16(const std::vector<uint8_t>& B, size_t At) { return static_cast<uint16_t>(B[At] | (B[At + 1] << 8)); }
 
 TLocalFileHeader SampleLocal() {
   TLocalFileHeader H{};
@@ -338,9 +337,7 @@ TEST(DosDateTime, DateZeroFails) {
   }
 }
 
-TEST(DosDateTime, MonthThirteenFails) {
-  EXPECT_THROW(FromDosDateTime(1 + 13 * 32, 0), EConvertError);
-}
+TEST(DosDateTime, MonthThirteenFails) { EXPECT_THROW(FromDosDateTime(1 + 13 * 32, 0), EConvertError); }
 
 TEST(DosDateTime, InvalidTimesFail) {
   try {
@@ -390,9 +387,7 @@ TEST(DosDateTime, TryGivesTheSameValueOrFalseWithoutRaising) {
 // CRC-32
 
 namespace {
-uint32_t Crc(const void* Data, size_t Length) {
-  return ~UpdateCrc32(0xFFFFFFFFu, Data, Length);
-}
+uint32_t Crc(const void* Data, size_t Length) { return ~UpdateCrc32(0xFFFFFFFFu, Data, Length); }
 }  // namespace
 
 TEST(Crc32, KnownValues) {
@@ -410,9 +405,7 @@ TEST(Crc32, EqualsZlibOnRandomData) {
   // Every length up to 40 at every alignment up to 8, then larger blocks.
   for (size_t Off = 0; Off < 8; ++Off)
     for (size_t Len = 0; Len <= 40; ++Len)
-      ASSERT_EQ(Crc(Data.data() + Off, Len),
-                crc32(0, Data.data() + Off, static_cast<uInt>(Len)))
-          << Off << "+" << Len;
+      ASSERT_EQ(Crc(Data.data() + Off, Len), crc32(0, Data.data() + Off, static_cast<uInt>(Len))) << Off << "+" << Len;
   for (size_t Len : {1000u, 4093u, 16384u, 65537u, 69990u})
     EXPECT_EQ(Crc(Data.data() + 3, Len), crc32(0, Data.data() + 3, static_cast<uInt>(Len)));
 }

@@ -100,14 +100,19 @@ const char* PythonCommand = "python3";
 std::string PythonZip(const std::string& Method, const std::string& Target) {
   // Folders get their own entries; files are added with their bytes.
   return std::string(PythonCommand) + " -c " +
-         Quote("import os, sys, zipfile\n"
-               "m = zipfile." + Method + "\n"
-               "with zipfile.ZipFile(" + Target + ", 'w', m) as z:\n"
-               "    for d, subs, files in sorted(os.walk('.')):\n"
-               "        for s in sorted(subs):\n"
-               "            z.write(os.path.join(d, s)[2:], os.path.join(d, s)[2:])\n"
-               "        for f in sorted(files):\n"
-               "            z.write(os.path.join(d, f)[2:], os.path.join(d, f)[2:])\n");
+         Quote(
+             "import os, sys, zipfile\n"
+             "m = zipfile." +
+             Method +
+             "\n"
+             "with zipfile.ZipFile(" +
+             Target +
+             ", 'w', m) as z:\n"
+             "    for d, subs, files in sorted(os.walk('.')):\n"
+             "        for s in sorted(subs):\n"
+             "            z.write(os.path.join(d, s)[2:], os.path.join(d, s)[2:])\n"
+             "        for f in sorted(files):\n"
+             "            z.write(os.path.join(d, f)[2:], os.path.join(d, f)[2:])\n");
 }
 
 }  // namespace

@@ -22,9 +22,7 @@ std::string Quote(const std::string& S) {
   return Q + "'";
 }
 
-bool HaveTool(const std::string& Tool) {
-  return std::system(("command -v " + Tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+bool HaveTool(const std::string& Tool) { return std::system(("command -v " + Tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 int RunShell(const std::string& Command) {
   int Rc = std::system((Command + " >/dev/null 2>&1").c_str());
@@ -34,8 +32,7 @@ int RunShell(const std::string& Command) {
 std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
   std::map<std::string, Bytes> Files;
   for (const auto& E : stdfs::recursive_directory_iterator(Folder))
-    if (E.is_regular_file())
-      Files[stdfs::relative(E.path(), Folder).string()] = B(ReadFile(E.path()));
+    if (E.is_regular_file()) Files[stdfs::relative(E.path(), Folder).string()] = B(ReadFile(E.path()));
   return Files;
 }
 
@@ -52,8 +49,7 @@ std::map<std::string, unsigned> Modes(const stdfs::path& Folder) {
   std::map<std::string, unsigned> Modes;
   for (const auto& E : stdfs::recursive_directory_iterator(Folder)) {
     struct stat St {};
-    if (stat(E.path().c_str(), &St) == 0)
-      Modes[stdfs::relative(E.path(), Folder).string()] = St.st_mode & 07777;
+    if (stat(E.path().c_str(), &St) == 0) Modes[stdfs::relative(E.path(), Folder).string()] = St.st_mode & 07777;
   }
   return Modes;
 }
@@ -135,18 +131,17 @@ TEST_P(ZipToolsRead, SubfoldersEmptyFoldersAndNamesOutsideAscii) {
         {"sub/empty", "vide", "\xc3\xa9t\xc3\xa9/hiver"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tools, ZipToolsRead,
-    ::testing::Values(TTool{"unzip", "unzip -tq %a", "unzip -q -o %a -d %d"},
-                      // zipfile -t reports a damaged member on its output, not in its
-                      // exit code.
-                      TTool{"python3",
-                            "r=$(python3 -m zipfile -t %a 2>&1) && case \"$r\" in "
-                            "*corrupted*) exit 1;; esac",
-                            "python3 -m zipfile -e %a %d"},
-                      TTool{"bsdtar", "bsdtar -tf %a", "bsdtar -xf %a -C %d"},
-                      TTool{"7z", "7z t %a", "7z x -y -o%d %a"}),
-    [](const ::testing::TestParamInfo<TTool>& Info) { return Info.param.Program; });
+INSTANTIATE_TEST_SUITE_P(Tools, ZipToolsRead,
+                         ::testing::Values(TTool{"unzip", "unzip -tq %a", "unzip -q -o %a -d %d"},
+                                           // zipfile -t reports a damaged member on its output, not in its
+                                           // exit code.
+                                           TTool{"python3",
+                                                 "r=$(python3 -m zipfile -t %a 2>&1) && case \"$r\" in "
+                                                 "*corrupted*) exit 1;; esac",
+                                                 "python3 -m zipfile -e %a %d"},
+                                           TTool{"bsdtar", "bsdtar -tf %a", "bsdtar -xf %a -C %d"},
+                                           TTool{"7z", "7z t %a", "7z x -y -o%d %a"}),
+                         [](const ::testing::TestParamInfo<TTool>& Info) { return Info.param.Program; });
 
 // The names outside ASCII and the permission bits as Debian's unzip and
 // Python's zipfile extract them: the UTF-8 names, and the tools' own
@@ -162,15 +157,17 @@ TEST(ZipToolsNames, UnzipAndPythonGiveUtf8NamesAndUmaskModes) {
   WriteFile(In + "plain.txt", TextBytes(30));
   std::string Archive = S.Path("packed.zip");
   PackFolder(In, Archive);
-  const std::map<std::string, unsigned> Want = {{"caf\xc3\xa9.txt", 0644}, {"\xc3\xbc", 0755},
-                                                {"\xc3\xbc/\xc3\x9f.txt", 0644}, {"plain.txt", 0644},
+  const std::map<std::string, unsigned> Want = {{"caf\xc3\xa9.txt", 0644},
+                                                {"\xc3\xbc", 0755},
+                                                {"\xc3\xbc/\xc3\x9f.txt", 0644},
+                                                {"plain.txt", 0644},
                                                 {"vide", 0755}};
   struct TExtractor {
     const char* Program;
     const char* Command;
   };
-  for (const TExtractor& Tool : {TExtractor{"unzip", "unzip -q -o %a -d %d"},
-                                 TExtractor{"python3", "python3 -m zipfile -e %a %d"}}) {
+  for (const TExtractor& Tool :
+       {TExtractor{"unzip", "unzip -q -o %a -d %d"}, TExtractor{"python3", "python3 -m zipfile -e %a %d"}}) {
     SCOPED_TRACE(Tool.Program);
     if (!HaveTool(Tool.Program)) continue;
     const std::string Out = S.Path(std::string("out_") + Tool.Program);
@@ -192,8 +189,7 @@ TEST(ZipToolsNames, EmptyFolderGivesAnArchiveTheToolsReadAsEmpty) {
   }
   if (HaveTool("python3")) {
     const std::string Out = Output(
-        "python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
-            Quote(Archive),
+        "python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " + Quote(Archive),
         Code);
     EXPECT_EQ(Out, "0\n");
     EXPECT_EQ(Code, 0);

@@ -68,18 +68,18 @@ inline uint32_t Crc(const Bytes& Data) {
 struct TEntrySpec {
   TEntrySpec(std::string Name, Bytes Data = {}, uint16_t Method = 0)
       : Name(std::move(Name)), Data(std::move(Data)), Method(Method) {}
-  std::string Name;            // bytes as stored
-  Bytes Data;                  // uncompressed
-  uint16_t Method = 0;         // 0: stored; 8: deflated; anything else: Data stored as is
+  std::string Name;     // bytes as stored
+  Bytes Data;           // uncompressed
+  uint16_t Method = 0;  // 0: stored; 8: deflated; anything else: Data stored as is
   uint16_t Flags = 0;
-  uint16_t ModDate = 0x3CCF;   // 2010-06-15
-  uint16_t ModTime = 0x6DEF;   // 13:47:30
+  uint16_t ModDate = 0x3CCF;  // 2010-06-15
+  uint16_t ModTime = 0x6DEF;  // 13:47:30
   bool WrongCrc = false;
-  bool DataDescriptor = false; // sizes and CRC 0 in the local header, a descriptor after the data
+  bool DataDescriptor = false;  // sizes and CRC 0 in the local header, a descriptor after the data
   uint16_t VersionMadeBy = 10;
   uint32_t ExternalAttributes = 0x20;
   Bytes LocalExtra, CentralExtra, Comment;
-  std::string CentralName;     // when set, the central record carries this name instead
+  std::string CentralName;               // when set, the central record carries this name instead
   std::optional<Bytes> Payload;          // when set, the entry's data as stored, instead of Data's
   std::optional<uint32_t> DeclaredSize;  // when set, the uncompressed size in both records
 };

@@ -38,8 +38,8 @@ TEST_F(ZipReaderPosix, UnixModesApplied) {
   TEntrySpec Dos{"dos.txt", B("d")};
   Dos.ExternalAttributes = (0100755u << 16) | 0x20;  // not made on Unix: bits ignored
   const std::string A = FS.Path("a.zip");
-  WriteFile(A, BuildArchive({Unix("run.sh", 0100755), Unix("private.txt", 0100600),
-                             Unix("suid", 0106777), Unix("zero", 0), Dos}));
+  WriteFile(A, BuildArchive({Unix("run.sh", 0100755), Unix("private.txt", 0100600), Unix("suid", 0106777),
+                             Unix("zero", 0), Dos}));
   const std::string Out = FS.Path("out/");
   ExtractArchive(A, Out);
   EXPECT_EQ(ModeOf(Out + "run.sh"), 0755u);

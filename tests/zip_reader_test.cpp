@@ -1,5 +1,7 @@
 // Archive extraction: ExtractArchive, TUnZipper, TInflater and entry-name
 // handling, over archives laid out byte by byte in the tests.
+#include "zip/zip_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,7 +16,6 @@
 #include "tests/zip_read_support.h"
 #include "zip/decompressor.h"
 #include "zip/name_decoding.h"
-#include "zip/zip_reader.h"
 
 using namespace zipr;
 
@@ -82,8 +83,7 @@ TEST_F(ZipReader, MissingOutputFolderIsCreated) {
 
 TEST_F(ZipReader, MissingArchiveFailsToOpen) {
   const std::string A = FS.Path("none.zip");
-  EXPECT_EQ(FailureOf<EFOpenError>([&] { ExtractArchive(A, Out()); }),
-            "Unable to open file \"" + A + "\"");
+  EXPECT_EQ(FailureOf<EFOpenError>([&] { ExtractArchive(A, Out()); }), "Unable to open file \"" + A + "\"");
 }
 
 TEST_F(ZipReader, ArchiveCommentMakesItCorrupt) {
@@ -227,8 +227,8 @@ TEST_F(ZipReader, ExtraFieldsAndCommentsAreSkipped) {
 TEST_F(ZipReader, StoredAndDeflatedEntries) {
   const Bytes Big = RandomBytes(300000, 1);  // more than two 131,072-byte chunks
   const Bytes Text = TextBytes(200000);      // many 16,384-byte inflate rounds
-  const std::string A = Archive(BuildArchive({{"big.bin", Big}, {"text.txt", Text, 8},
-                                              {"rand.bin", RandomBytes(40000, 2), 8}}));
+  const std::string A =
+      Archive(BuildArchive({{"big.bin", Big}, {"text.txt", Text, 8}, {"rand.bin", RandomBytes(40000, 2), 8}}));
   ExtractArchive(A, Out());
   EXPECT_EQ(B(ReadFile(Out() + "big.bin")), Big);
   EXPECT_EQ(B(ReadFile(Out() + "text.txt")), Text);
@@ -244,8 +244,7 @@ TEST_F(ZipReader, FolderEntryCreatesFolderOnly) {
 }
 
 TEST_F(ZipReader, FolderEntryEndingInABackslashIsAFolder) {
-  const std::string A = Archive(BuildArchive({{"sub\\", {}}, {"sub\\deeper\\", {}},
-                                              {"sub\\x.txt", B("x")}}));
+  const std::string A = Archive(BuildArchive({{"sub\\", {}}, {"sub\\deeper\\", {}}, {"sub\\x.txt", B("x")}}));
   ExtractArchive(A, Out());
   EXPECT_EQ(ListFolder(Out()), std::vector<std::string>{"sub/"});
   EXPECT_EQ(ListFolder(Out() + "sub" + PathSeparator), (std::vector<std::string>{"deeper/", "x.txt"}));
@@ -277,9 +276,8 @@ TEST_F(ZipReader, FolderEntryWithADriveStaysInTheCurrentFolder) {
 }
 
 TEST_F(ZipReader, NestedNamesWithoutFolderEntriesCreateTheFolders) {
-  const std::string A = Archive(BuildArchive({{"sub/deeper/a.txt", B("A")},
-                                              {"sub\\back\\b.txt", B("BB"), 8},
-                                              {"sub\\mixed/", {}}}));
+  const std::string A =
+      Archive(BuildArchive({{"sub/deeper/a.txt", B("A")}, {"sub\\back\\b.txt", B("BB"), 8}, {"sub\\mixed/", {}}}));
   ExtractArchive(A, Out());
   const std::string Sub = Out() + "sub" + PathSeparator;
   EXPECT_EQ(ListFolder(Sub), (std::vector<std::string>{"back/", "deeper/", "mixed/"}));
@@ -312,10 +310,9 @@ TEST_F(ZipReader, EmptyStoredAndDeflatedEntries) {
 }
 
 TEST_F(ZipReader, UnsupportedMethodLeavesEmptyFile) {
-  const std::string A = Archive(BuildArchive({{"first.txt", B("1")}, {"bz.bin", B("data"), 12},
-                                              {"after.txt", B("2")}}));
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }),
-            "Unsupported compression format 12");
+  const std::string A =
+      Archive(BuildArchive({{"first.txt", B("1")}, {"bz.bin", B("data"), 12}, {"after.txt", B("2")}}));
+  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }), "Unsupported compression format 12");
   EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
   EXPECT_TRUE(FileExists(Out() + "bz.bin"));
   EXPECT_TRUE(ReadFile(Out() + "bz.bin").empty());
@@ -335,8 +332,8 @@ TEST_F(ZipReader, ZeroOrInvalidDosDateTimesExtractWithoutATime) {
   // date, time: the zero pair; 62 seconds; minute 60; month 13; 2001-02-29;
   // and one valid pair for comparison.
   const std::vector<std::pair<uint16_t, uint16_t>> Stamps = {
-      {0, 0}, {0x3CCF, 31}, {0x3CCF, 60 << 5}, {(30 << 9) | (13 << 5) | 1, 0},
-      {(21 << 9) | (2 << 5) | 29, 0}, {0x3CCF, 0x6DEF}};
+      {0, 0},          {0x3CCF, 31}, {0x3CCF, 60 << 5}, {(30 << 9) | (13 << 5) | 1, 0}, {(21 << 9) | (2 << 5) | 29, 0},
+      {0x3CCF, 0x6DEF}};
   std::vector<TEntrySpec> Entries;
   for (size_t I = 0; I < Stamps.size(); ++I) {
     TEntrySpec E{"t" + std::to_string(I) + ".txt", TextBytes(100 + I), static_cast<uint16_t>(I % 2 ? 8 : 0)};
@@ -380,7 +377,7 @@ TEST_F(ZipReader, InvalidDeflateDataIsDecompressionError) {
   TEntrySpec E{"x.bin", B("anything")};
   E.Method = 0;
   Bytes Z = BuildArchive({E});
-  Z[8] = 8;  // claim method 8 over bytes that are not Deflate data
+  Z[8] = 8;          // claim method 8 over bytes that are not Deflate data
   Z[30 + 5] = 0xFF;  // first data byte: block type 3 (invalid)
   const std::string A = Archive(Z);
   EXPECT_EQ(FailureOf<Edecompressionerror>([&] { ExtractArchive(A, Out()); }), "data error");
@@ -488,8 +485,7 @@ TEST_F(ZipReader, DamagedByteInStoredDataIsACrcMismatchNamingTheEntry) {
   Bytes Z = BuildArchive({{"first.txt", B("1")}, {"dir/x.bin", Data}, {"after.txt", B("2")}});
   Z[30 + 9 + 1 + 30 + 9 + 2500] ^= 0x40;  // a byte in the middle of dir/x.bin
   const std::string A = Archive(Z);
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }),
-            Damaged("dir/x.bin", A, "CRC-32 mismatch"));
+  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }), Damaged("dir/x.bin", A, "CRC-32 mismatch"));
   EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
   EXPECT_FALSE(FileExists(Out() + "after.txt"));
 }
@@ -499,8 +495,7 @@ TEST_F(ZipReader, DamagedByteInDeflatedDataIsACrcMismatchNamingTheEntry) {
   TEntrySpec E{"dir/x.txt", Text, 8};
   E.Payload = SilentlyDamaged(Text);
   const std::string A = Archive(BuildArchive({{"first.txt", B("1")}, E}));
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }),
-            Damaged("dir/x.txt", A, "CRC-32 mismatch"));
+  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }), Damaged("dir/x.txt", A, "CRC-32 mismatch"));
   EXPECT_EQ(ReadFile(Out() + "first.txt"), "1");
 }
 
@@ -514,8 +509,7 @@ TEST_F(ZipReader, WrongCrcInRecordsIsRefused) {
   for (const TEntrySpec& E : {Stored, Deflated, Streamed}) {
     SCOPED_TRACE(E.Name);
     const std::string A = Archive(BuildArchive({E}));
-    EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }),
-              Damaged(E.Name, A, "CRC-32 mismatch"));
+    EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }), Damaged(E.Name, A, "CRC-32 mismatch"));
   }
 }
 
@@ -580,9 +574,9 @@ TEST_F(ZipReader, TraversalNamesRejectedAndNothingWrittenOutside) {
 }
 
 TEST_F(ZipReader, DeviceNamesAreRefusedOnWindowsOnly) {
-  const std::vector<std::string> Names = {"nul.txt",   "a/Com1.tar.gz/b", "CON",        "lpt9 . .txt",
-                                          "conout$",   "CONIN$.x",        "aux/",       "sub\\Prn",
-                                          "com0.",     "COM\xc2\xb9.log",   "lpt\xc2\xb3"};
+  const std::vector<std::string> Names = {"nul.txt", "a/Com1.tar.gz/b", "CON",        "lpt9 . .txt",
+                                          "conout$", "CONIN$.x",        "aux/",       "sub\\Prn",
+                                          "com0.",   "COM\xc2\xb9.log", "lpt\xc2\xb3"};
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     const std::string A = Archive(BuildArchive({{"ok.txt", B("ok")}, {Name, B("dev")}}));
@@ -594,16 +588,17 @@ TEST_F(ZipReader, DeviceNamesAreRefusedOnWindowsOnly) {
     ExtractArchive(A, Out());
     std::string Path = Out() + Name;
     std::replace(Path.begin(), Path.end(), '\\', '/');
-    if (Path.back() == '/') EXPECT_TRUE(FolderExists(Path));
-    else EXPECT_EQ(ReadFile(Path), "dev");
+    if (Path.back() == '/')
+      EXPECT_TRUE(FolderExists(Path));
+    else
+      EXPECT_EQ(ReadFile(Path), "dev");
 #endif
     DeleteFolderTree(Out(), false);
   }
 }
 
 TEST_F(ZipReader, DotsInsideNamesAreFine) {
-  const std::string A = Archive(BuildArchive({{"a..b/..c/d..", B("1")}, {"./x.txt", B("2")},
-                                              {"v1.2/...txt", B("3")}}));
+  const std::string A = Archive(BuildArchive({{"a..b/..c/d..", B("1")}, {"./x.txt", B("2")}, {"v1.2/...txt", B("3")}}));
   ExtractArchive(A, Out());
   EXPECT_EQ(ReadFile(Out() + "a..b" + PathSeparator + "..c" + PathSeparator + "d.."), "1");
   EXPECT_EQ(ReadFile(Out() + "x.txt"), "2");
@@ -646,8 +641,7 @@ TEST_F(ZipReader, EncryptedEntryRejectedBeforeCreation) {
   TEntrySpec E{"secret.txt", B("ciphertext")};
   E.Flags = zfEncrypted;
   const std::string A = Archive(BuildArchive({E}));
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }),
-            "Encrypted entry secret.txt is not supported");
+  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(A, Out()); }), "Encrypted entry secret.txt is not supported");
   EXPECT_FALSE(FileExists(Out() + "secret.txt"));
 }
 
@@ -687,9 +681,8 @@ TEST_F(ZipReader, StoredEntryWithZeroSizeAndNoDescriptorBitStaysEmpty) {
 // Names in other code pages
 
 TEST_F(ZipReader, NonUtf8NamesAreReadAsCodePage437) {
-  const std::string A = Archive(BuildArchive({{"caf\x82.txt", B("1")},
-                                              {"\xe9t\xe9.txt", B("2")},
-                                              {"na\xc3\xafve.txt", B("3")}}));
+  const std::string A =
+      Archive(BuildArchive({{"caf\x82.txt", B("1")}, {"\xe9t\xe9.txt", B("2")}, {"na\xc3\xafve.txt", B("3")}}));
   ExtractArchive(A, Out());
   EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), "1");        // café
   EXPECT_EQ(ReadFile(Out() + "\xce\x98t\xce\x98.txt"), "2");  // ΘtΘ
@@ -781,8 +774,8 @@ class TReversing : public TDeCompressor {
 
 class TMethod12UnZipper : public TUnZipper {
  protected:
-  std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method,
-                                                 TStream* Input, TStream* Output) override {
+  std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method, TStream* Input,
+                                                 TStream* Output) override {
     if (Method == 12) return std::make_unique<TReversing>(Input, Output, static_cast<uint32_t>(Entry.Size));
     return TUnZipper::NewDecompressor(Entry, Method, Input, Output);
   }

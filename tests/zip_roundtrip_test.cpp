@@ -90,10 +90,8 @@ TEST(PackAndExtract, EmptyFolder) {
 
 TEST(PackAndExtract, EmptyRandomAndTextFiles) {
   TScratchFolder S;
-  RoundTrip(S, {{"empty", {}},
-                {"random.bin", RandomBytes(70000, 11)},
-                {"text.txt", TextBytes(120000)},
-                {"one.byte", {'!'}}});
+  RoundTrip(
+      S, {{"empty", {}}, {"random.bin", RandomBytes(70000, 11)}, {"text.txt", TextBytes(120000)}, {"one.byte", {'!'}}});
 }
 
 TEST(PackAndExtract, InputAboveTheInMemoryLimit) {

@@ -36,8 +36,7 @@ inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
 
 // Text that compresses well: numbered lines of words.
 inline Bytes TextBytes(size_t Count) {
-  static const char* Words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ",
-                                "stem ", "root ", "entry "};
+  static const char* Words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ", "stem ", "root ", "entry "};
   std::string S;
   for (size_t I = 0; S.size() < Count; ++I) {
     S += std::to_string(I) + ": " + Words[I % 8] + Words[(I * 7) % 8] + Words[(I / 8) % 8] + "\n";
@@ -46,9 +45,7 @@ inline Bytes TextBytes(size_t Count) {
   return Bytes(S.begin(), S.end());
 }
 
-inline uint16_t Get16(const Bytes& B, size_t At) {
-  return static_cast<uint16_t>(B.at(At) | (B.at(At + 1) << 8));
-}
+inline uint16_t Get16(const Bytes& B, size_t At) { return static_cast<uint16_t>(B.at(At) | (B.at(At + 1) << 8)); }
 inline uint32_t Get32(const Bytes& B, size_t At) {
   return static_cast<uint32_t>(Get16(B, At)) | (static_cast<uint32_t>(Get16(B, At + 2)) << 16);
 }
@@ -123,15 +120,12 @@ inline TParsedArchive ParseArchive(const Bytes& A) {
     E.Compressed = Get32(A, L + 18);
     E.Uncompressed = Get32(A, L + 22);
     uint16_t Ln = Get16(A, L + 26), Lm = Get16(A, L + 28);
-    EXPECT_EQ(std::string(A.begin() + static_cast<long>(L + 30),
-                          A.begin() + static_cast<long>(L + 30 + Ln)),
-              E.Name);
+    EXPECT_EQ(std::string(A.begin() + static_cast<long>(L + 30), A.begin() + static_cast<long>(L + 30 + Ln)), E.Name);
     size_t Data = L + 30 + Ln + Lm;
     EXPECT_LE(Data + E.Compressed, A.size());
     if (Data + E.Compressed > A.size()) return R;
     if (E.Method == 0) {
-      E.Data.assign(A.begin() + static_cast<long>(Data),
-                    A.begin() + static_cast<long>(Data + E.Compressed));
+      E.Data.assign(A.begin() + static_cast<long>(Data), A.begin() + static_cast<long>(Data + E.Compressed));
     } else {
       EXPECT_EQ(E.Method, 8);
       E.Data = RawInflate(A.data() + Data, E.Compressed, E.Uncompressed);

@@ -125,8 +125,10 @@ TEST(PackFolder, EveryEntryCarriesTheFixedFields) {
     EXPECT_EQ(E.Name.find_first_of("/\\:"), std::string::npos);
     // Central records follow the local headers' order, and the first local
     // header starts the file.
-    if (I == 0) EXPECT_EQ(E.LocalOffset, 0u);
-    else EXPECT_GT(E.LocalOffset, Previous);
+    if (I == 0)
+      EXPECT_EQ(E.LocalOffset, 0u);
+    else
+      EXPECT_GT(E.LocalOffset, Previous);
     Previous = E.LocalOffset;
   }
   // The local entries are packed back to back up to the central directory.
@@ -233,8 +235,7 @@ TEST(PackFolder, MissingFolderRaisesAndLeavesTheArchiveAsItWas) {
   Bytes Previous = RandomBytes(777, 8);
   WriteFile(Target, Previous);
   std::string Missing = S.Path("none") + PathSeparator;
-  EXPECT_EQ(MessageOf<EInOutError>([&] { PackFolder(Missing, Target); }),
-            "Unable to list folder \"" + Missing + "\"");
+  EXPECT_EQ(MessageOf<EInOutError>([&] { PackFolder(Missing, Target); }), "Unable to list folder \"" + Missing + "\"");
   EXPECT_EQ(B(ReadFile(Target)), Previous);
   // A file is no folder to list either.
   WriteFile(S.Path("file"), TextBytes(10));
@@ -313,7 +314,9 @@ TEST(PackFolder, ManyFilesUnderALowOpenFileLimit) {
   const pid_t Child = fork();
   ASSERT_GE(Child, 0);
   if (Child == 0) {
-    struct rlimit Limit {256, 256};
+    struct rlimit Limit {
+      256, 256
+    };
     int Code = setrlimit(RLIMIT_NOFILE, &Limit) == 0 ? 0 : 2;
     if (Code == 0) {
       try {
@@ -344,8 +347,7 @@ TEST(PackFolder, MissingTargetFolderRaisesCreateErrorNamingTheArchive) {
   std::string F = S.Folder("in");
   WriteFile(F + "a.txt", TextBytes(10));
   std::string Target = S.Path("nowhere") + PathSeparator + "out.zip";
-  EXPECT_EQ(MessageOf<EFCreateError>([&] { PackFolder(F, Target); }),
-            "Unable to create file \"" + Target + "\"");
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { PackFolder(F, Target); }), "Unable to create file \"" + Target + "\"");
   EXPECT_TRUE(RemoveFile(F + "a.txt"));
 }
 
@@ -369,8 +371,7 @@ class TFailingZipper : public TZipper {
   int Seen = 0;
 
  protected:
-  std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input,
-                                             TStream* Output) override {
+  std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input, TStream* Output) override {
     if (Seen++ == FailAt) return std::make_unique<TFailingCompressor>(Input, Output, BufferSize());
     return TZipper::NewCompressor(Entry, Input, Output);
   }
@@ -426,8 +427,7 @@ TEST(TZipper, InputAboveTheLimitSpillsBesideTheArchive) {
     Z.SetFileName(A);
     EXPECT_EQ(Z.SpillFileName(), Spill);
     Z.AddStreamEntry(Fill(M, Data), "big.dat");
-    EXPECT_EQ(MessageOf<EFCreateError>([&] { Z.WriteArchive(); }),
-              "Unable to create file \"" + Spill + "\"");
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { Z.WriteArchive(); }), "Unable to create file \"" + Spill + "\"");
     EXPECT_FALSE(stdfs::exists(A));
   }
   stdfs::remove(Spill);
@@ -495,8 +495,7 @@ TEST(TZipper, StreamEntryWithoutNameIsRefusedBeforeWriting) {
   Z.SetFileName(S.Path("a.zip"));
   Z.AddStreamEntry(Fill(M1, TextBytes(10)), "a.txt");
   Z.AddStreamEntry(Fill(M2, TextBytes(10)), "");
-  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }),
-            "Missing archive filename in streamed entry 1");
+  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }), "Missing archive filename in streamed entry 1");
   EXPECT_FALSE(Z.Busy());
   EXPECT_TRUE(FolderNames(S.Root()).empty());
 }
@@ -647,8 +646,7 @@ TEST(TZipper, InputOf2GiBIsRefusedBeforeWriting) {
   Z.SetFileName(S.Path("a.zip"));
   Z.AddStreamEntry(Fill(Small, TextBytes(10)), "small");
   Z.AddStreamEntry(&Huge, "huge.bin");
-  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }),
-            "File huge.bin is too large for a ZIP archive");
+  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }), "File huge.bin is too large for a ZIP archive");
   EXPECT_TRUE(FolderNames(S.Root()).empty());
 }
 
@@ -658,8 +656,7 @@ TEST(TZipper, MoreThan65535EntriesAreRefusedBeforeWriting) {
   TZipper Z;
   Z.SetFileName(S.Path("a.zip"));
   for (int I = 0; I < 65536; ++I) Z.AddStreamEntry(&M, "e");
-  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }),
-            "Too many entries for a ZIP archive: 65536");
+  EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }), "Too many entries for a ZIP archive: 65536");
   EXPECT_TRUE(FolderNames(S.Root()).empty());
 }
 
@@ -675,8 +672,7 @@ TEST(TZipper, ArchivePassingTheOffsetLimitIsRefusedAndTheOldOneKept) {
     Z.SetFileName(A);
     Z.AddStreamEntry(Fill(M1, R1), "1");
     Z.AddStreamEntry(Fill(M2, R2), "2");
-    EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }),
-              "ZIP archive " + A + " would exceed 2 GiB");
+    EXPECT_EQ(MessageOf<EZipError>([&] { Z.WriteArchive(); }), "ZIP archive " + A + " would exceed 2 GiB");
     EXPECT_EQ(B(ReadFile(A)), TextBytes(50));
     EXPECT_EQ(FolderNames(S.Root()), std::vector<std::string>{"a.zip"});
   }
@@ -726,8 +722,7 @@ TEST(PackFolder, LockedFileFailsAndKeepsThePreviousArchive) {
   WriteFile(Target, Previous);
   {
     TFileStream Holder(F + "locked.txt", fmOpenRead);
-    EXPECT_EQ(MessageOf<EFOpenError>([&] { PackFolder(F, Target); }),
-              "Unable to open file \"" + F + "locked.txt\"");
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { PackFolder(F, Target); }), "Unable to open file \"" + F + "locked.txt\"");
   }
   EXPECT_EQ(B(ReadFile(Target)), Previous);
   EXPECT_EQ(FolderNames(S.Root()), (std::vector<std::string>{"in", "out.zip"}));
@@ -780,8 +775,8 @@ TEST(TZipper, InputShorterThanItsSizeIsAReadError) {
 
 TEST(TZipper, DamagedLocalHeadersStopTheDirectoryWithAnError) {
   // Junk that does and junk that does not look like a record.
-  for (const Bytes& Junk : {Bytes(40, 0), Bytes{'P', 'K', 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+  for (const Bytes& Junk : {Bytes(40, 0), Bytes{'P', 'K', 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
                             Bytes{'P', 'K', 3, 4}}) {
     TScratchFolder S;
     std::string A = S.Path("a.zip");

@@ -22,9 +22,7 @@ int ZlibLevel(TCompressionLevel Level) {
   return Z_DEFAULT_COMPRESSION;
 }
 
-[[noreturn]] void RaiseCompressionError(int Code) {
-  throw Ecompressionerror(zError(Code));
-}
+[[noreturn]] void RaiseCompressionError(int Code) { throw Ecompressionerror(zError(Code)); }
 
 // Owns an initialised deflate stream and ends it on every path out.
 class TDeflateStream {
@@ -45,8 +43,7 @@ class TDeflateStream {
 TCompressor::TCompressor(TStream* Input, TStream* Output, uint32_t BufferSize)
     : FInput(Input), FOutput(Output), FCrc32(0xFFFFFFFFu), FBufferSize(BufferSize) {}
 
-TDeflater::TDeflater(TStream* Input, TStream* Output, uint32_t BufferSize)
-    : TCompressor(Input, Output, BufferSize) {}
+TDeflater::TDeflater(TStream* Input, TStream* Output, uint32_t BufferSize) : TCompressor(Input, Output, BufferSize) {}
 
 void TDeflater::Compress() {
   FCrc32 = 0xFFFFFFFFu;

@@ -11,8 +11,7 @@
 TDeCompressor::TDeCompressor(TStream* Input, TStream* Output, uint32_t BufferSize)
     : FInput(Input), FOutput(Output), FCrc32(0xFFFFFFFFu), FBufferSize(BufferSize) {}
 
-TInflater::TInflater(TStream* Input, TStream* Output, uint32_t BufferSize)
-    : TDeCompressor(Input, Output, BufferSize) {}
+TInflater::TInflater(TStream* Input, TStream* Output, uint32_t BufferSize) : TDeCompressor(Input, Output, BufferSize) {}
 
 namespace {
 

@@ -54,12 +54,8 @@ int32_t TReadBuffer::Read(void* Buffer, int32_t Count) {
 int64_t TReadBuffer::Seek(int64_t Offset, TSeekOrigin Origin) {
   int64_t Target;
   switch (Origin) {
-    case soBeginning:
-      Target = Offset;
-      break;
-    case soCurrent:
-      Target = FPosition + Offset;
-      break;
+    case soBeginning: Target = Offset; break;
+    case soCurrent: Target = FPosition + Offset; break;
     default: {
       const int64_t End = FSource.Seek(0, soEnd);
       FSourcePosition = End;

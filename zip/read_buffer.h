@@ -26,8 +26,8 @@ class TReadBuffer : public TStream {
   TStream& FSource;
   std::unique_ptr<unsigned char[]> FBuffer;
   int32_t FCapacity;
-  int64_t FBufferStart = 0;  // source position of FBuffer[0]
-  int32_t FLength = 0;       // valid bytes in FBuffer
-  int64_t FPosition = 0;     // the view's position
+  int64_t FBufferStart = 0;      // source position of FBuffer[0]
+  int32_t FLength = 0;           // valid bytes in FBuffer
+  int64_t FPosition = 0;         // the view's position
   int64_t FSourcePosition = -1;  // where the source stands, -1 when unknown
 };

@@ -12,8 +12,8 @@ namespace {
 
 inline uint16_t Get16(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
 inline uint32_t Get32(const uint8_t* P) {
-  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
-         (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24);
+  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
+         (static_cast<uint32_t>(P[3]) << 24);
 }
 inline void Put16(uint8_t* P, uint16_t V) {
   P[0] = static_cast<uint8_t>(V);
@@ -152,9 +152,7 @@ TZipFileEntry& TZipFileEntries::AddStreamEntry(TStream* Stream, const std::strin
 }
 
 TZipFileEntry& TZipFileEntries::operator[](int Index) { return *FItems.at(static_cast<size_t>(Index)); }
-const TZipFileEntry& TZipFileEntries::operator[](int Index) const {
-  return *FItems.at(static_cast<size_t>(Index));
-}
+const TZipFileEntry& TZipFileEntries::operator[](int Index) const { return *FItems.at(static_cast<size_t>(Index)); }
 
 // ---------------------------------------------------------------------------
 // Date-time
@@ -217,8 +215,7 @@ void ToDosDateTime(double DateTime, uint16_t& DosDate, uint16_t& DosTime) {
   const int Seconds = static_cast<int>(Ms / 1000 % 60);
   DosTime = static_cast<uint16_t>(Seconds / 2 + Minutes * 32 + Hours * 2048);
   // 16-bit arithmetic: years outside 1980..2107 wrap.
-  DosDate = static_cast<uint16_t>(static_cast<uint32_t>(Day + Month * 32) +
-                                  static_cast<uint32_t>((Year - 1980) * 512));
+  DosDate = static_cast<uint16_t>(static_cast<uint32_t>(Day + Month * 32) + static_cast<uint32_t>((Year - 1980) * 512));
 }
 
 namespace {
@@ -233,9 +230,7 @@ struct TDosFields {
         Month((DosDate >> 5) & 15),
         Year(((DosDate >> 9) & 127) + 1980) {}
   bool ValidTime() const { return Hours < 24 && Minutes < 60 && Seconds < 60; }
-  bool ValidDate() const {
-    return Month >= 1 && Month <= 12 && Day >= 1 && Day <= DaysInMonth(Year, Month);
-  }
+  bool ValidDate() const { return Month >= 1 && Month <= 12 && Day >= 1 && Day <= DaysInMonth(Year, Month); }
   double Value() const {
     const double Time = (Hours * 3600000.0 + Minutes * 60000.0 + Seconds * 1000.0) / MsPerDay;
     return static_cast<double>(DaysFromCivil(Year, Month, Day) + UnixEpochOffset) + Time;
@@ -248,11 +243,9 @@ struct TDosFields {
 double FromDosDateTime(uint16_t DosDate, uint16_t DosTime) {
   const TDosFields F(DosDate, DosTime);
   if (!F.ValidTime())
-    throw EConvertError(
-        FormatText("%d:%d:%d.%d is not a valid time specification", F.Hours, F.Minutes, F.Seconds, 0));
+    throw EConvertError(FormatText("%d:%d:%d.%d is not a valid time specification", F.Hours, F.Minutes, F.Seconds, 0));
   if (!F.ValidDate())
-    throw EConvertError(
-        FormatText("%d-%d-%d is not a valid date specification", F.Year, F.Month, F.Day));
+    throw EConvertError(FormatText("%d-%d-%d is not a valid date specification", F.Year, F.Month, F.Day));
   return F.Value();
 }
 
@@ -291,19 +284,16 @@ const TCrcTables& CrcTables() {
 
 }  // namespace
 
-uint32_t UpdateCrc32(uint32_t Crc, uint8_t Byte) {
-  return (Crc >> 8) ^ CrcTables().T[0][(Crc ^ Byte) & 0xFF];
-}
+uint32_t UpdateCrc32(uint32_t Crc, uint8_t Byte) { return (Crc >> 8) ^ CrcTables().T[0][(Crc ^ Byte) & 0xFF]; }
 
 uint32_t UpdateCrc32(uint32_t Crc, const void* Data, size_t Length) {
   const auto& T = CrcTables().T;
   const auto* P = static_cast<const uint8_t*>(Data);
   while (Length >= 8) {
     const uint32_t Lo = Crc ^ (static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
-                               (static_cast<uint32_t>(P[2]) << 16) |
-                               (static_cast<uint32_t>(P[3]) << 24));
-    Crc = T[7][Lo & 0xFF] ^ T[6][(Lo >> 8) & 0xFF] ^ T[5][(Lo >> 16) & 0xFF] ^ T[4][Lo >> 24] ^
-          T[3][P[4]] ^ T[2][P[5]] ^ T[1][P[6]] ^ T[0][P[7]];
+                               (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24));
+    Crc = T[7][Lo & 0xFF] ^ T[6][(Lo >> 8) & 0xFF] ^ T[5][(Lo >> 16) & 0xFF] ^ T[4][Lo >> 24] ^ T[3][P[4]] ^
+          T[2][P[5]] ^ T[1][P[6]] ^ T[0][P[7]];
     P += 8;
     Length -= 8;
   }

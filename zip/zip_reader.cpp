@@ -32,10 +32,8 @@ std::string ReadName(TStream& Stream, uint16_t Length) {
 }
 
 // Raises the failure of an entry whose data does not match its records.
-[[noreturn]] void RaiseDamaged(const std::string& Entry, const std::string& Archive,
-                               const std::string& Reason) {
-  throw EZipError(
-      FormatText("Entry \"%s\" of ZIP file %s is damaged: %s", Entry, Archive, Reason));
+[[noreturn]] void RaiseDamaged(const std::string& Entry, const std::string& Archive, const std::string& Reason) {
+  throw EZipError(FormatText("Entry \"%s\" of ZIP file %s is damaged: %s", Entry, Archive, Reason));
 }
 
 // The output of one entry: it passes at most Limit bytes on to the file and
@@ -53,8 +51,7 @@ class TEntryOutput : public TStream {
       if (FLeft > 0) FTarget.WriteBuffer(Buffer, static_cast<int32_t>(FLeft));
       FWritten += FLeft;
       FLeft = 0;
-      RaiseDamaged(FEntry, FArchive,
-                   FormatText("more data than its declared size of %d bytes", FWritten));
+      RaiseDamaged(FEntry, FArchive, FormatText("more data than its declared size of %d bytes", FWritten));
     }
     FTarget.WriteBuffer(Buffer, Count);
     FLeft -= static_cast<uint32_t>(Count);
@@ -127,10 +124,9 @@ void TUnZipper::SetOutputPath(const std::string& Value) {
   FOutputPath = Value;
 }
 
-std::unique_ptr<TDeCompressor> TUnZipper::NewDecompressor(TZipFileEntry& /*Entry*/, uint16_t Method,
-                                                          TStream* Input, TStream* Output) {
-  if (Method == TInflater::ClassMethodId())
-    return std::make_unique<TInflater>(Input, Output, FBufferSize);
+std::unique_ptr<TDeCompressor> TUnZipper::NewDecompressor(TZipFileEntry& /*Entry*/, uint16_t Method, TStream* Input,
+                                                          TStream* Output) {
+  if (Method == TInflater::ClassMethodId()) return std::make_unique<TInflater>(Input, Output, FBufferSize);
   throw EZipError(FormatText("Unsupported compression format %d", Method));
 }
 
@@ -146,8 +142,8 @@ void TUnZipper::ReadCentralDirectory() {
   // A directory that cannot fit in the file is refused before any entry is
   // allocated for it.
   const uint32_t Count = FEndHeader.EntriesThisDisk;
-  const uint64_t DirEnd = static_cast<uint64_t>(FEndHeader.CentralDirOffset) +
-                          static_cast<uint64_t>(Count) * CentralFileHeaderSize;
+  const uint64_t DirEnd =
+      static_cast<uint64_t>(FEndHeader.CentralDirOffset) + static_cast<uint64_t>(Count) * CentralFileHeaderSize;
   if (DirEnd > static_cast<uint64_t>(Size)) throw EZipError(Corrupt);
 
   SeekExactly(Zip, FEndHeader.CentralDirOffset);
@@ -170,8 +166,7 @@ void TUnZipper::ReadCentralDirectory() {
   // record says it ends, and no further record may follow: a count that
   // wrapped or was damaged would otherwise extract part of the archive and
   // report success.
-  const uint64_t ClaimedEnd =
-      static_cast<uint64_t>(FEndHeader.CentralDirOffset) + FEndHeader.CentralDirSize;
+  const uint64_t ClaimedEnd = static_cast<uint64_t>(FEndHeader.CentralDirOffset) + FEndHeader.CentralDirSize;
   const int64_t End = Zip.Position();
   if (End < 0 || static_cast<uint64_t>(End) != ClaimedEnd) throw EZipError(Corrupt);
   if (End + 4 <= Size - EndOfCentralDirSize) {
@@ -227,8 +222,7 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
   Entry.DiskFileName = Name;
   if (EntryNameLeadsOutside(Name))
     throw EZipError(FormatText("Entry name \"%s\" leads outside the output folder", Name));
-  if (H.Flags & zfEncrypted)
-    throw EZipError(FormatText("Encrypted entry %s is not supported", Name));
+  if (H.Flags & zfEncrypted) throw EZipError(FormatText("Encrypted entry %s is not supported", Name));
 
   uint32_t CompressedSize = H.CompressedSize;
   uint32_t UncompressedSize = H.UncompressedSize;
@@ -263,9 +257,9 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     return;
   }
   if (Method == 0 && CompressedSize != UncompressedSize)
-    RaiseDamaged(Name, FFileName,
-                 FormatText("stored data of %d bytes for a declared size of %d bytes", CompressedSize,
-                            UncompressedSize));
+    RaiseDamaged(
+        Name, FFileName,
+        FormatText("stored data of %d bytes for a declared size of %d bytes", CompressedSize, UncompressedSize));
   const std::string OutPath = JoinFolder(FOutputPath, OutName);
 
   const std::string Folder = ExtractFolderPart(OutPath);
@@ -283,13 +277,11 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     // The decompressor writes through a bound of the declared size: a larger
     // output stops there with a failure instead of filling the disk.
     TEntryOutput Output(*FOutStream, UncompressedSize, Name, FFileName);
-    std::unique_ptr<TDeCompressor> Decompressor =
-        NewDecompressor(Entry, Method, FZipReader.get(), &Output);
+    std::unique_ptr<TDeCompressor> Decompressor = NewDecompressor(Entry, Method, FZipReader.get(), &Output);
     Decompressor->Decompress();
     if (Output.Written() != UncompressedSize)
       RaiseDamaged(Name, FFileName,
-                   FormatText("%d bytes of data for a declared size of %d bytes", Output.Written(),
-                              UncompressedSize));
+                   FormatText("%d bytes of data for a declared size of %d bytes", Output.Written(), UncompressedSize));
     ActualCrc = Decompressor->Crc32();
   }
   if (ActualCrc != Crc) RaiseDamaged(Name, FFileName, "CRC-32 mismatch");

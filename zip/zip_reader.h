@@ -47,8 +47,8 @@ class TUnZipper {
   // raises EZipError "Unsupported compression format %d". Output takes no
   // more than the entry's declared size, and the decompressor's Crc32 is
   // compared with the entry's.
-  virtual std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method,
-                                                         TStream* Input, TStream* Output);
+  virtual std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method, TStream* Input,
+                                                         TStream* Output);
 
  private:
   void ReadCentralDirectory();

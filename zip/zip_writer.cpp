@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "fs/file_services.h"
-#include "fs/file_transfer.h"
 #include "fs/file_stream.h"
+#include "fs/file_transfer.h"
 #include "fs/memory_stream.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
@@ -16,8 +16,8 @@ namespace {
 
 // Fixed values of every record this writer produces.
 constexpr uint16_t WriterVersion = 10;
-constexpr uint32_t FileAttributes = 0x20;  // the DOS archive attribute
-constexpr uint32_t FolderAttributes = 0x10;    // the DOS directory attribute
+constexpr uint32_t FileAttributes = 0x20;    // the DOS archive attribute
+constexpr uint32_t FolderAttributes = 0x10;  // the DOS directory attribute
 // "Version made by" of an entry whose name is UTF-8 outside ASCII: host 11
 // (NTFS), version 2.0. Readers take the name as UTF-8 from the flag only when
 // the host is not MS-DOS (unzip converts names of host 0 from code page 437
@@ -78,14 +78,12 @@ TZipFileEntry& TZipper::AddStreamEntry(TStream* Stream, const std::string& Archi
 
 std::string TZipper::SpillFileName() const { return ChangeExtension(FFileName, ".tmp2"); }
 
-std::unique_ptr<TCompressor> TZipper::NewCompressor(TZipFileEntry& /*Entry*/, TStream* Input,
-                                                    TStream* Output) {
+std::unique_ptr<TCompressor> TZipper::NewCompressor(TZipFileEntry& /*Entry*/, TStream* Input, TStream* Output) {
   return std::make_unique<TDeflater>(Input, Output, FBufferSize);
 }
 
 void TZipper::CheckArchiveSize(int64_t End) const {
-  if (End > FMaxArchiveSize)
-    throw EZipError(FormatText("ZIP archive %s would exceed 2 GiB", FFileName));
+  if (End > FMaxArchiveSize) throw EZipError(FormatText("ZIP archive %s would exceed 2 GiB", FFileName));
 }
 
 int32_t TZipper::InputSize(const TZipFileEntry& Entry, TStream& Input) const {
@@ -109,8 +107,7 @@ void TZipper::WriteArchive() {
   // before anything is written. Entries without a stream are read from their
   // disk file, which is opened only when the entry's turn comes, so that at
   // most one input file is open at a time.
-  if (Count > MaxEntries)
-    throw EZipError(FormatText("Too many entries for a ZIP archive: %d", Count));
+  if (Count > MaxEntries) throw EZipError(FormatText("Too many entries for a ZIP archive: %d", Count));
   for (int I = 0; I < Count; ++I) {
     TZipFileEntry& Entry = FEntries[I];
     if (Entry.Stream == nullptr) continue;
@@ -156,8 +153,7 @@ void TZipper::WriteArchive() {
   if (!Output->FlushToDisk()) throw EWriteError("Stream write error");
   FOutStream = nullptr;
   Output.reset();
-  if (!RenameReplace(TempName, FFileName))
-    throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
+  if (!RenameReplace(TempName, FFileName)) throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
   Moved = true;
 }
 
@@ -165,8 +161,7 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
   // Only WriteArchive calls this, with the archive open and the entry's
   // input chosen.
   TStream* Input = FInStream != nullptr ? FInStream : Entry.Stream;
-  if (Input == nullptr || FOutStream == nullptr)
-    throw EZipError("No archive is being written");
+  if (Input == nullptr || FOutStream == nullptr) throw EZipError("No archive is being written");
   TStream& Out = *FOutStream;
 
   TLocalFileHeader& H = FLocalHeader;
@@ -272,8 +267,7 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
     Ch.CommentLength = 0;
     Ch.DiskStart = 0;
     Ch.InternalAttributes = 0;
-    Ch.ExternalAttributes =
-        !Name.empty() && Name.back() == '/' ? FolderAttributes : FileAttributes;
+    Ch.ExternalAttributes = !Name.empty() && Name.back() == '/' ? FolderAttributes : FileAttributes;
     Ch.LocalHeaderOffset = static_cast<uint32_t>(HeaderOffset);
     WriteCentralHeader(Directory, Ch);
     if (!Name.empty()) Directory.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
@@ -366,8 +360,7 @@ class TFolderPacker {
   // A longer name would be cut when stored, and a cut name can collide with
   // another or end in "/" and turn the file into a folder entry.
   TZipFileEntry& AddEntry(const std::string& Name) {
-    if (Name.size() > NameFieldLimit)
-      throw EZipError(FormatText("Name \"%s\" is too long for a ZIP archive", Name));
+    if (Name.size() > NameFieldLimit) throw EZipError(FormatText("Name \"%s\" is too long for a ZIP archive", Name));
     TZipFileEntry& Entry = FZipper.Entries().Add();
     Entry.SetArchiveFileName(Name);
     return Entry;

@@ -51,8 +51,7 @@ class TZipper {
 
  protected:
   virtual void WriteEntry(TZipFileEntry& Entry);
-  virtual std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input,
-                                                     TStream* Output);
+  virtual std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input, TStream* Output);
 
   // The archive being written; only during WriteArchive.
   TStream* OutputStream() const { return FOutStream; }

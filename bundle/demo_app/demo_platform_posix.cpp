@@ -1,8 +1,8 @@
-#include "bundle/demo_app/demo_platform.h"
-
 #include <unistd.h>
 
 #include <vector>
+
+#include "bundle/demo_app/demo_platform.h"
 
 std::string DemoExecutablePath() {
   std::vector<char> Buffer(4096);

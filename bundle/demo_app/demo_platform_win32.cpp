@@ -1,7 +1,7 @@
-#include "bundle/demo_app/demo_platform.h"
-
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
+
+#include "bundle/demo_app/demo_platform.h"
 
 namespace {
 

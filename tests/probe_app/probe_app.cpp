@@ -25,8 +25,8 @@
 //   exit CODE          end with that exit code
 //   crash              end as a crash does
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -56,9 +56,12 @@ void WriteText(const fs::path& Path, const std::string& Text) {
 std::string Escape(const std::string& Text) {
   std::string Out;
   for (char C : Text) {
-    if (C == '\n') Out += "\\n";
-    else if (C == '\r') Out += "\\r";
-    else Out += C;
+    if (C == '\n')
+      Out += "\\n";
+    else if (C == '\r')
+      Out += "\\r";
+    else
+      Out += C;
   }
   return Out;
 }
@@ -107,8 +110,7 @@ int main(int argc, char** argv) {
   std::string Beside;
   for (const std::string& Name : SortedNames(Self)) Beside += (Beside.empty() ? "" : ",") + Name;
   Report << "beside=" << Beside << "\n";
-  Report << "csv=" << (fs::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>")
-         << "\n";
+  Report << "csv=" << (fs::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>") << "\n";
   Report << "nested=" << (fs::exists(Self / "lib" / "nested" / "deep.txt") ? "yes" : "no") << "\n";
   for (const std::string& Name : SortedNames(Dictionary)) {
     if (fs::is_directory(Dictionary / U8(Name)))

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "runtime/wide_text_win32.h"
 #include "tests/probe_app/probe_platform.h"
