@@ -1,8 +1,9 @@
 // Entry status on Windows: the entry opened as itself (a reparse point is
 // not followed), its attributes, and its owner against the user of this
 // process's token.
-#include <aclapi.h>
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <vector>
 

@@ -6,6 +6,7 @@
 // nothing can be swapped in along the way, and no path is longer than one
 // name.
 #include <windows.h>
+
 #include <winternl.h>
 
 #include <string>

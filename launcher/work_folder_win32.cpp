@@ -1,6 +1,7 @@
 // The private folder on Windows: an access list of the user and the system.
-#include <sddl.h>
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <vector>
 

@@ -11,7 +11,7 @@ packages=(
   zip unzip python3 libarchive-tools p7zip-full
   python3-pefile osslsigncode openssl
   procps util-linux passwd
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-tidy clang-format
 )
 missing=()
 for p in "${packages[@]}"; do

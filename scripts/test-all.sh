@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the POSIX target (plain and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and the Windows target, and
-# runs every test suite: native, native under the sanitizers, and Windows
-# under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer) and the Windows target,
+# checks the house style, and runs every test suite: native, native under the
+# sanitizers, and Windows under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,6 +22,10 @@ cmake -S . -B build-asan -G Ninja -DQB_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 cmake --build build-asan -j "$jobs"
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build build-win -j "$jobs"
+
+# The house style: names and layout over the sources of both targets.
+echo "=== lint"
+if ! bash scripts/lint.sh; then status=1; fi
 
 run_suite "POSIX" build
 run_suite "POSIX with sanitizers" build-asan

@@ -3,8 +3,9 @@
 // registry, not from the Unix environment):
 //   with_env NAME=VALUE... -- PROGRAM [ARGS...]
 // Gives the program's exit code.
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 

@@ -1,5 +1,6 @@
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "runtime/wide_text_win32.h"
 #include "tests/probe_app/probe_platform.h"
