@@ -13,10 +13,8 @@ launcher=$1
 source_dir=$2
 python=$3
 shift 3
-fail() { echo "FAIL: $*"; exit 1; }
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qb_demo_run.XXXXXX") || fail "no scratch folder"
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/shell_test_support.sh"
+make_scratch demo_run
 user=$scratch/user
 mkdir -p "$user" "$scratch/temp/quintabel"
 # Removed by the clean-up of every run: proof that the run used this TEMP.

@@ -31,6 +31,7 @@
 #include "runtime/exceptions.h"
 #include "runtime/frame.h"
 #include "runtime/message_box_channel.h"
+#include "tests/frame_long_message.h"
 
 namespace {
 
@@ -80,17 +81,6 @@ void MainRaise() {
   TCleanupGuard Guard;
   Event("main");
   throw EProcess(FormatText("Failed to execute %s : %d", "\"nowhere\\quintabel.exe\" x", 2));
-}
-
-std::string LongMessage() {
-  // Numbered pieces: a lost or repeated stretch changes the text.
-  std::string Text;
-  for (int I = 0; Text.size() < 2600; ++I) {
-    char Piece[16];
-    std::snprintf(Piece, sizeof(Piece), "<%04d>", I);
-    Text += Piece;
-  }
-  return Text.substr(0, 2600);
 }
 
 void MainLong() { throw EProcess(LongMessage()); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/frame_long_message.h"
 #include "tests/frame_test_support.h"
 #include "tests/test_support.h"
 
@@ -40,17 +41,6 @@ std::vector<std::string> ParseBoxes(const std::string& Text) {
 }
 
 std::string Quoted(const std::string& Text) { return "\"" + Text + "\""; }
-
-// The message of the child's "long" scenario.
-std::string LongMessage() {
-  std::string Text;
-  for (int I = 0; Text.size() < 2600; ++I) {
-    char Piece[16];
-    std::snprintf(Piece, sizeof(Piece), "<%04d>", I);
-    Text += Piece;
-  }
-  return Text.substr(0, 2600);
-}
 
 // Checks Report line by line against the report format with the given
 // object line; the raising address must appear in the header and as the

@@ -13,7 +13,7 @@ prefix=$2
 launcher=$3
 with_env=$4
 probe=$5
-fail=0
+. "$(dirname "$0")/shell_test_support.sh"
 unset DISPLAY WAYLAND_DISPLAY
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch" "$prefix/drive_c/qb-relay-$$"' EXIT
@@ -23,12 +23,6 @@ mkdir "$scratch/user"
 "$wine_run" "$prefix" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d user32.MessageBoxW /f \
   >/dev/null 2>&1
 
-check() {  # description command...
-  what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-matches() { printf '%s\n' "$1" | grep -Eq "$2"; }
 
 run() {  # [NAME=VALUE...] -> $scratch/calls, $rc
   (cd "$scratch/user" && WINEDEBUG=+relay "$wine_run" "$prefix" "$with_env" "$@" -- "$launcher" \
@@ -81,4 +75,4 @@ if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
 else
   echo "skipped: a work folder of another user (needs root)"
 fi
-exit $fail
+exit $failed

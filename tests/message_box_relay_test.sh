@@ -6,7 +6,7 @@
 wine_run=$1
 prefix=$2
 child=$3
-fail=0
+. "$(dirname "$0")/shell_test_support.sh"
 # Without a display Wine's MessageBoxW returns at once instead of waiting for
 # a click.
 unset DISPLAY WAYLAND_DISPLAY
@@ -24,15 +24,9 @@ run() {  # scenario -> $scratch/calls, $scratch/rc
   grep -a 'Call user32.MessageBoxW(' "$scratch/trace" >"$scratch/calls"
 }
 
-check() {  # description command...
-  what=$1
-  shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
 
 calls() { wc -l <"$scratch/calls" | tr -d ' '; }
 call_line() { sed -n "${1}p" "$scratch/calls"; }
-matches() { printf '%s\n' "$1" | grep -Eq "$2"; }
 
 hex='[0-9A-F]{16}'
 tail_args=',[0-9a-f]+ L"Error",00000000\) ret='
@@ -74,4 +68,4 @@ run ok
 check "ok ends with exit code 0" [ "$(cat "$scratch/rc")" = 0 ]
 check "ok shows no box" [ "$(calls)" = 0 ]
 
-exit $fail
+exit $failed

@@ -10,10 +10,8 @@ cmake=$1
 source_dir=$2
 python=$3
 pack=$4
-fail() { echo "FAIL: $*"; exit 1; }
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qb_packaging.XXXXXX") || fail "no scratch folder"
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/shell_test_support.sh"
+make_scratch packaging
 
 printf 'plain text, not a zip archive\n' > "$scratch/not-a-zip.zip"
 "$python" - "$scratch" <<'PY' || fail "cannot make the test archives"

@@ -10,10 +10,8 @@ version=$3
 launcher=$4
 pack=$5
 python=$6
-fail() { echo "FAIL: $*"; exit 1; }
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qb_download.XXXXXX") || fail "no scratch folder"
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/shell_test_support.sh"
+make_scratch download
 (cd "$build_dir" && "$cpack" -G ZIP -B "$scratch" > "$scratch/cpack.txt" 2>&1) \
   || { cat "$scratch/cpack.txt"; fail "cpack failed"; }
 zip="$scratch/quintabel-launcher-$version-win64.zip"

@@ -10,10 +10,8 @@ source_dir=$2
 launcher=$3
 bundle=$4
 shift 4
-fail() { echo "FAIL: $*"; exit 1; }
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qb_pack.XXXXXX") || fail "no scratch folder"
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/shell_test_support.sh"
+make_scratch pack
 
 
 "$@" --check "$bundle" > "$scratch/out.txt" 2>&1 || { cat "$scratch/out.txt"; fail "--check refused a valid bundle"; }

@@ -12,10 +12,8 @@ source_dir=$2
 launcher=$3
 bundle=$4
 shift 4
-fail() { echo "FAIL: $*"; exit 1; }
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/qb_sign.XXXXXX") || fail "no scratch folder"
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/shell_test_support.sh"
+make_scratch sign
 cd "$scratch" || fail "no scratch folder"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \

@@ -19,6 +19,7 @@
 #include "fs/memory_stream.h"
 #include "fs/path_text.h"
 #include "tests/test_support.h"
+#include "tests/zip_bytes.h"
 #include "zip/zip_format.h"
 
 namespace zipr {
@@ -27,16 +28,9 @@ using qbtest::ReadFile;
 using qbtest::TScratchFolder;
 using qbtest::WriteFile;
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
-
-inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
-  std::mt19937 Gen(Seed);
-  Bytes B(Count);
-  for (auto& C : B) C = static_cast<unsigned char>(Gen());
-  return B;
-}
+using qbzip::B;
+using qbzip::Bytes;
+using qbzip::RandomBytes;
 
 inline Bytes TextBytes(size_t Count) {
   std::string S;

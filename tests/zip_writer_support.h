@@ -15,6 +15,7 @@
 
 #include "fs/path_text.h"
 #include "tests/test_support.h"
+#include "tests/zip_bytes.h"
 
 namespace zipw {
 
@@ -22,17 +23,10 @@ using qbtest::ReadFile;
 using qbtest::TScratchFolder;
 using qbtest::WriteFile;
 
-using Bytes = std::vector<unsigned char>;
+using qbzip::B;
+using qbzip::Bytes;
+using qbzip::RandomBytes;
 namespace stdfs = std::filesystem;
-
-inline Bytes B(const std::string& S) { return Bytes(S.begin(), S.end()); }
-
-inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
-  std::mt19937 Gen(Seed);
-  Bytes B(Count);
-  for (auto& C : B) C = static_cast<unsigned char>(Gen());
-  return B;
-}
 
 // Text that compresses well: numbered lines of words.
 inline Bytes TextBytes(size_t Count) {
