@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "fs/checked_io.h"
+#include "fs/handle_win32.h"
 #include "fs/system_error.h"
 #include "fs/wide_path_win32.h"
 
@@ -27,7 +28,7 @@ THandle OpenRegularFile(const std::string& Path, int& Error) {
     return InvalidHandle;
   }
   Error = 0;
-  return reinterpret_cast<THandle>(Handle);
+  return AsInteger(Handle);
 }
 
 THandle CreateNewFile(const std::string& Path, int& Error) {
@@ -38,13 +39,13 @@ THandle CreateNewFile(const std::string& Path, int& Error) {
     return InvalidHandle;
   }
   Error = 0;
-  return reinterpret_cast<THandle>(Handle);
+  return AsInteger(Handle);
 }
 
 int ReadSome(THandle Handle, void* Buffer, int32_t Count, int32_t& Got) {
   DWORD Done = 0;
   Got = 0;
-  if (!ReadFile(reinterpret_cast<HANDLE>(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr))
+  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr))
     return static_cast<int>(GetLastError());
   Got = static_cast<int32_t>(Done);
   return 0;
@@ -55,8 +56,7 @@ int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
   DWORD Left = static_cast<DWORD>(Count);
   while (Left > 0) {
     DWORD Done = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(Handle), Data, Left, &Done, nullptr))
-      return static_cast<int>(GetLastError());
+    if (!WriteFile(AsHandle(Handle), Data, Left, &Done, nullptr)) return static_cast<int>(GetLastError());
     if (Done == 0) return ERROR_DISK_FULL;
     Data += Done;
     Left -= Done;
@@ -64,9 +64,7 @@ int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
   return 0;
 }
 
-int FlushToStorage(THandle Handle) {
-  return FlushFileBuffers(reinterpret_cast<HANDLE>(Handle)) ? 0 : static_cast<int>(GetLastError());
-}
+int FlushToStorage(THandle Handle) { return FlushFileBuffers(AsHandle(Handle)) ? 0 : static_cast<int>(GetLastError()); }
 
 int ReplaceEntry(const std::string& Source, const std::string& Target, bool Durable) {
   if (MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),

@@ -2,12 +2,13 @@
 #include <windows.h>
 
 #include "fs/file_copy.h"
+#include "fs/handle_win32.h"
 #include "fs/wide_path_win32.h"
 
 int32_t FileDosTimeOfHandle(THandle Handle) {
   FILETIME Utc, Local;
   WORD Date = 0, Time = 0;
-  if (!GetFileTime(reinterpret_cast<HANDLE>(Handle), nullptr, nullptr, &Utc)) return -1;
+  if (!GetFileTime(AsHandle(Handle), nullptr, nullptr, &Utc)) return -1;
   if (!FileTimeToLocalFileTime(&Utc, &Local)) return -1;
   if (!FileTimeToDosDateTime(&Local, &Date, &Time)) return -1;
   return static_cast<int32_t>((static_cast<uint32_t>(Date) << 16) | Time);

@@ -6,6 +6,7 @@
 
 #include "fs/file_services.h"
 #include "fs/file_services_platform.h"
+#include "fs/handle_win32.h"
 #include "fs/path_text.h"
 #include "fs/wide_path_win32.h"
 #include "runtime/wide_text_win32.h"
@@ -115,9 +116,8 @@ bool DriveRelativeBase(const std::string& Path, std::string& Base, std::string& 
 
 static WIN32_FIND_DATAW* FindDataOf(TSearchRecord& Record) { return static_cast<WIN32_FIND_DATAW*>(Record.RawEntry); }
 
-static HANDLE SearchHandleOf(const TSearchRecord& Record) {
-  return Record.Handle == -1 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(Record.Handle);
-}
+// A record without a search holds -1, which is INVALID_HANDLE_VALUE.
+static HANDLE SearchHandleOf(const TSearchRecord& Record) { return AsHandle(Record.Handle); }
 
 // Skips excluded entries, then fills the record from the current entry.
 static int FindMatchingEntry(TSearchRecord& Record) {
@@ -148,7 +148,7 @@ int FindFirstEntry(const std::string& Pattern, uint32_t Mask, TSearchRecord& Rec
     return Code;
   }
   Record.RawEntry = Data;
-  Record.Handle = reinterpret_cast<intptr_t>(Search);
+  Record.Handle = AsInteger(Search);
   return FindMatchingEntry(Record);
 }
 

@@ -1,4 +1,5 @@
-// File handles on POSIX: open/read/write/lseek/ftruncate/fsync/close.
+// File handles on POSIX: open/write/lseek/ftruncate/close (reads and flushes
+// go through the checked operations of checked_io_posix.cpp).
 //
 // POSIX has no sharing modes, so the sharing bits of the open mode become a
 // whole-file flock() taken without waiting right after open(). The lock
@@ -104,15 +105,6 @@ void FileCloseHandle(THandle Handle) {
   if (Handle != InvalidHandle) close(static_cast<int>(Handle));
 }
 
-int32_t THandleStream::Read(void* Buffer, int32_t Count) {
-  if (Count <= 0) return 0;
-  ssize_t N;
-  do {
-    N = read(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count));
-  } while (N < 0 && errno == EINTR);
-  return N < 0 ? 0 : static_cast<int32_t>(N);
-}
-
 int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
   if (Count <= 0) return 0;
   ssize_t N;
@@ -139,5 +131,3 @@ bool THandleStream::SetSize(int64_t NewSize) {
   if (Seek(NewSize, soBeginning) < 0) return false;
   return ftruncate(static_cast<int>(Handle), static_cast<off_t>(NewSize)) == 0;
 }
-
-bool THandleStream::FlushToDisk() { return fsync(static_cast<int>(Handle)) == 0; }

@@ -1,5 +1,6 @@
-// File handles on Windows: CreateFileW/ReadFile/WriteFile/SetFilePointer/
-// SetEndOfFile/FlushFileBuffers/CloseHandle, with the open-mode mapping.
+// File handles on Windows: CreateFileW/WriteFile/SetFilePointer/SetEndOfFile/
+// CloseHandle, with the open-mode mapping (reads and flushes go through the
+// checked operations of checked_io_win32.cpp).
 #include <windows.h>
 
 #include "fs/file_stream.h"
@@ -47,18 +48,11 @@ THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t /*Ri
                     nullptr);
   }
   if (H == INVALID_HANDLE_VALUE || H == nullptr) return InvalidHandle;
-  return reinterpret_cast<THandle>(H);
+  return AsInteger(H);
 }
 
 void FileCloseHandle(THandle Handle) {
   if (Handle != InvalidHandle) CloseHandle(AsHandle(Handle));
-}
-
-int32_t THandleStream::Read(void* Buffer, int32_t Count) {
-  if (Count <= 0) return 0;
-  DWORD Done = 0;
-  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &Done, nullptr)) return 0;
-  return static_cast<int32_t>(Done);
 }
 
 int32_t THandleStream::Write(const void* Buffer, int32_t Count) {
@@ -87,5 +81,3 @@ bool THandleStream::SetSize(int64_t NewSize) {
   if (Seek(NewSize, soBeginning) < 0) return false;
   return SetEndOfFile(AsHandle(Handle)) != 0;
 }
-
-bool THandleStream::FlushToDisk() { return FlushFileBuffers(AsHandle(Handle)) != 0; }

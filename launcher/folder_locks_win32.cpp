@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "fs/file_services.h"
+#include "fs/handle_win32.h"
 #include "fs/wide_path_win32.h"
 #include "launcher/folder_locks.h"
 
@@ -22,7 +23,7 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
         CreateFileW(Name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (File != INVALID_HANDLE_VALUE) {
-      FHandle = reinterpret_cast<intptr_t>(File);
+      FHandle = AsInteger(File);
       FPath = LockPath;
       return 0;
     }
@@ -37,7 +38,7 @@ int TGateLock::Acquire(const std::string& LockPath, uint32_t TimeoutMilliseconds
 
 void TGateLock::Release() {
   if (!Held()) return;
-  CloseHandle(reinterpret_cast<HANDLE>(FHandle));  // deletes the file
+  CloseHandle(AsHandle(FHandle));  // deletes the file
   FHandle = -1;
 }
 
@@ -50,13 +51,13 @@ int TRunLock::Acquire(const std::string& WorkDir) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (File == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
-  FHandle = reinterpret_cast<intptr_t>(File);
+  FHandle = AsInteger(File);
   return 0;
 }
 
 void TRunLock::Release() {
   if (!Held()) return;
-  CloseHandle(reinterpret_cast<HANDLE>(FHandle));
+  CloseHandle(AsHandle(FHandle));
   FHandle = -1;
 }
 
