@@ -28,9 +28,6 @@ constexpr uint16_t VersionMadeByUtf8 = (11 << 8) | 20;
 // The longest name a record can hold (a 16-bit length).
 constexpr size_t NameFieldLimit = 65535;
 constexpr int MaxEntries = 65535;
-constexpr int64_t LocalHeaderSize = 30;
-constexpr int64_t CentralHeaderSize = 46;
-constexpr int64_t EndRecordSize = 22;
 
 // The archive name with its extension replaced by Extension, or Extension
 // appended when the name has none.
@@ -219,7 +216,7 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
   H.CompressedSize = static_cast<uint32_t>(Compressed);
 
   const int64_t Start = Out.Position();
-  CheckArchiveSize(Start + LocalHeaderSize + static_cast<int64_t>(Name.size()) + Compressed);
+  CheckArchiveSize(Start + LocalFileHeaderSize + static_cast<int64_t>(Name.size()) + Compressed);
   WriteLocalHeader(Out, H);
   if (!Name.empty()) Out.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
   if (Compressed > 0) {
@@ -243,13 +240,13 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
   std::string Name;
   int64_t HeaderOffset = 0;
   for (int I = 0; I < EntriesWritten; ++I) {
-    if (HeaderOffset + LocalHeaderSize > CentralStart) throw EZipError(Corrupt);
+    if (HeaderOffset + LocalFileHeaderSize > CentralStart) throw EZipError(Corrupt);
     Out.SetPosition(HeaderOffset);
     ReadLocalHeader(Out, Lh);
     if (Lh.Signature != LocalFileHeaderSignature) throw EZipError(Corrupt);
     Name.assign(Lh.NameLength, '\0');
     if (Lh.NameLength > 0) Out.ReadBuffer(&Name[0], Lh.NameLength);
-    const int64_t DataStart = HeaderOffset + LocalHeaderSize + Lh.NameLength + Lh.ExtraLength;
+    const int64_t DataStart = HeaderOffset + LocalFileHeaderSize + Lh.NameLength + Lh.ExtraLength;
 
     Ch = TCentralFileHeader{};
     Ch.Signature = CentralFileHeaderSignature;
@@ -277,7 +274,7 @@ void TZipper::WriteCentralDirectory(int EntriesWritten) {
   if (HeaderOffset != CentralStart) throw EZipError(Corrupt);
 
   const int64_t DirectorySize = Directory.Size();
-  CheckArchiveSize(CentralStart + DirectorySize + EndRecordSize);
+  CheckArchiveSize(CentralStart + DirectorySize + EndOfCentralDirSize);
   Out.SetPosition(CentralStart);
   Out.CopyFrom(Directory, 0);
 
