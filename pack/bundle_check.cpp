@@ -1,12 +1,11 @@
 #include "pack/bundle_check.h"
 
-#include <chrono>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
+#include "fs/file_transfer.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
 #include "runtime/scope_exit.h"
@@ -23,13 +22,13 @@ std::string Describe(const Exception& Failure) { return std::string(Failure.Clas
 
 // A folder of its own in the temporary folder.
 std::string ScratchFolder() {
-  std::random_device Device;
-  std::mt19937_64 Random(Device() ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::string Temp = GetTempFolder();
   Temp = IncludeTrailingSeparator(Temp.empty() ? GetCurrentFolder() : Temp);
+  // A name taken by another checker between the choice and the creation is
+  // passed over.
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
-    const std::string Folder = Temp + "quintabel-pack-" + std::to_string(Random() % 1000000000000ull) + PathSeparator;
-    if (!FolderExists(Folder) && !FileExists(ExcludeTrailingSeparator(Folder)) && CreateFolder(Folder)) return Folder;
+    const std::string Folder = UniqueSiblingName(Temp + "quintabel-pack");
+    if (CreateFolder(Folder)) return IncludeTrailingSeparator(Folder);
   }
   throw EFCreateError(FormatText("Unable to create a scratch folder in \"%s\"", Temp));
 }
