@@ -8,6 +8,7 @@
 #include "pack/bundle_check.h"
 #include "pack/pe_image.h"
 #include "runtime/exceptions.h"
+#include "runtime/scope_exit.h"
 
 namespace {
 
@@ -34,18 +35,22 @@ TBytes ReadWholeFile(const std::string& Path) {
   return Data;
 }
 
-// Writes beside Path and renames over it, so a failure leaves no half file.
+// Writes beside Path and renames over it, so a failure leaves no half file:
+// neither at Path nor beside it.
 void WriteWholeFile(const std::string& Path, const TBytes& Data) {
   const std::string Partial = Path + ".partial";
+  bool Created = false, Moved = false;
+  TScopeExit DropPartial([&] {
+    if (Created && !Moved) RemoveFile(Partial);
+  });
   {
     TFileStream Stream(Partial, fmCreate, 0777);
+    Created = true;
     if (!Data.empty()) Stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
     if (!Stream.FlushToDisk()) throw EWriteError("Stream write error");
   }
-  if (!RenameReplace(Partial, Path)) {
-    RemoveFile(Partial);
-    throw EFCreateError(FormatText("Unable to create file \"%s\"", Path));
-  }
+  if (!RenameReplace(Partial, Path)) throw EFCreateError(FormatText("Unable to create file \"%s\"", Path));
+  Moved = true;
 }
 
 const std::map<std::string, std::string> ValueOptions = {

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "launcher/bundle_header.h"
 #include "pack/bundle_check.h"
 #include "pack/pack_tool.h"
@@ -303,7 +310,7 @@ struct TSynthetic {
 
 constexpr uint32_t SyntheticPe = 0x40, SyntheticOptional = 0x40 + 24, SyntheticTable = 0x40 + 24 + 240;
 
-TBytes BuildSynthetic(const TSynthetic& Spec) {
+TBytes BuildSynthetic(const TSynthetic& Layout) {
   TBytes File(0x400, 0);
   File[0] = 'M';
   File[1] = 'Z';
@@ -311,20 +318,20 @@ TBytes BuildSynthetic(const TSynthetic& Spec) {
   File[SyntheticPe] = 'P';
   File[SyntheticPe + 1] = 'E';
   Put16(File, SyntheticPe + 4, 0x8664);
-  Put16(File, SyntheticPe + 6, static_cast<uint16_t>(Spec.Sections.size()));
-  Put32(File, SyntheticPe + 16, Spec.SymbolCount);
+  Put16(File, SyntheticPe + 6, static_cast<uint16_t>(Layout.Sections.size()));
+  Put32(File, SyntheticPe + 16, Layout.SymbolCount);
   Put16(File, SyntheticPe + 20, 240);
   Put16(File, SyntheticOptional, 0x20B);
   Put32(File, SyntheticOptional + 32, 0x1000);  // section alignment
   Put32(File, SyntheticOptional + 36, 0x200);   // file alignment
   Put32(File, SyntheticOptional + 60, 0x400);   // size of headers
   Put32(File, SyntheticOptional + 108, 16);
-  Put32(File, SyntheticOptional + 112 + 8 * 3, Spec.ExceptionDirectory);
+  Put32(File, SyntheticOptional + 112 + 8 * 3, Layout.ExceptionDirectory);
   Put32(File, SyntheticOptional + 112 + 8 * 3 + 4, 0x10);
   TBytes Strings = {0, 0, 0, 0};
   uint32_t Address = 0x1000;
-  for (size_t I = 0; I < Spec.Sections.size(); ++I) {
-    const TSyntheticSection& Section = Spec.Sections[I];
+  for (size_t I = 0; I < Layout.Sections.size(); ++I) {
+    const TSyntheticSection& Section = Layout.Sections[I];
     const size_t Header = SyntheticTable + 40 * I;
     std::string Name = Section.Name;
     if (Name.size() > 8) {
@@ -355,7 +362,7 @@ TBytes BuildSynthetic(const TSynthetic& Spec) {
   Put32(Strings, 0, static_cast<uint32_t>(Strings.size()));
   Put32(File, SyntheticPe + 12, static_cast<uint32_t>(File.size()));
   File.insert(File.end(), Strings.begin(), Strings.end());
-  if (Spec.Signature) {
+  if (Layout.Signature) {
     PadTo(File, 8);
     Put32(File, SyntheticOptional + 112 + 8 * 4, static_cast<uint32_t>(File.size()));
     Put32(File, SyntheticOptional + 112 + 8 * 4 + 4, 32);
@@ -372,20 +379,20 @@ TBytes BundleSection(const TBytes& Archive) {
 }
 
 TSynthetic SyntheticLauncher(const TBytes& Archive, const std::vector<TResource>& Resources) {
-  TSynthetic Spec;
-  Spec.Sections.push_back({".text", TBytes(0x300, 0xCC), 0x60000020});
-  Spec.Sections.push_back({".rsrc", BuildResourceSection(Resources, 0x2000)});
+  TSynthetic Layout;
+  Layout.Sections.push_back({".text", TBytes(0x300, 0xCC), 0x60000020});
+  Layout.Sections.push_back({".rsrc", BuildResourceSection(Resources, 0x2000)});
   TBytes Relocations;
-  Append32(Relocations, Spec.RelocatedPage);
+  Append32(Relocations, Layout.RelocatedPage);
   Append32(Relocations, 12);
   Append16(Relocations, 0xA010);
   Append16(Relocations, 0xA020);
-  Spec.Sections.push_back({".reloc", Relocations, 0x42000040});
-  Spec.Sections.push_back({".qbundle", BundleSection(Archive)});
-  Spec.Sections.push_back({".gnu_debuglink",
-                           TBytes{'l', 'a', 'u', 'n', 'c', 'h', 'e', 'r', '.', 'd', 'b', 'g', 0, 0, 0, 0, 1, 2, 3, 4},
-                           0x42000040});
-  return Spec;
+  Layout.Sections.push_back({".reloc", Relocations, 0x42000040});
+  Layout.Sections.push_back({".qbundle", BundleSection(Archive)});
+  Layout.Sections.push_back({".gnu_debuglink",
+                             TBytes{'l', 'a', 'u', 'n', 'c', 'h', 'e', 'r', '.', 'd', 'b', 'g', 0, 0, 0, 0, 1, 2, 3, 4},
+                             0x42000040});
+  return Layout;
 }
 
 std::string RefusalOf(const TBytes& File) {
@@ -411,9 +418,9 @@ std::vector<TResource> SomeResources() {
 
 TEST(PackSynthetic, RewriteMovesTheTailAndKeepsTheRest) {
   const TBytes First(300, 'a'), Second(10000, 'b');
-  TSynthetic Spec = SyntheticLauncher(First, SomeResources());
-  Spec.Signature = true;
-  const TBytes Original = BuildSynthetic(Spec);
+  TSynthetic Layout = SyntheticLauncher(First, SomeResources());
+  Layout.Signature = true;
+  const TBytes Original = BuildSynthetic(Layout);
   const TLauncherImage Launcher(Original);
   EXPECT_EQ(Launcher.Bundle(), First);
   EXPECT_TRUE(Launcher.Signed());
@@ -456,6 +463,36 @@ TEST(PackSynthetic, RewriteMovesTheTailAndKeepsTheRest) {
   // Packing the packed launcher again gives the same file.
   EXPECT_EQ(Again.Rewrite(Second, Again.Resources()), Packed);
 }
+
+#ifndef _WIN32
+// A write that fails half-way (here the file-size limit, in the field a full
+// disk) leaves neither the output nor a half-written file beside it.
+TEST(PackTool, OutputThatCannotBeWrittenWholeLeavesNothing) {
+  qbtest::TScratchFolder Scratch;
+  const std::string Launcher = Scratch.Path("launcher.exe"), Bundle = Scratch.Path("bundle.zip");
+  const std::string Output = Scratch.Path("MyApp.exe");
+  qbtest::WriteFile(Launcher, BuildSynthetic(SyntheticLauncher(TBytes(100, 'z'), SomeResources())));
+  qbtest::WriteFile(Bundle, BuildArchive(GoodEntries()));
+  constexpr rlim_t SizeLimit = 1536;  // above every file of the bundle, below the output
+  const std::string Temp = Scratch.Folder("temp");
+  const pid_t Child = fork();
+  ASSERT_GE(Child, 0);
+  if (Child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit Limit = {SizeLimit, SizeLimit};
+    setrlimit(RLIMIT_FSIZE, &Limit);
+    for (const char* Name : {"TEMP", "TMP", "TMPDIR"}) setenv(Name, Temp.c_str(), 1);
+    std::string Out, Errors;
+    const int Code = RunPackTool({"--launcher", Launcher, "--bundle", Bundle, "--output", Output}, Out, Errors);
+    _exit(Code == 1 && Errors.find("write error") != std::string::npos ? 0 : 10 + Code);
+  }
+  int Status = 0;
+  ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+  ASSERT_TRUE(WIFEXITED(Status));
+  EXPECT_EQ(WEXITSTATUS(Status), 0) << "the pack did not fail on writing its output";
+  EXPECT_EQ(zipr::ListFolder(Scratch.Path("")), (std::vector<std::string>{"bundle.zip", "launcher.exe", "temp/"}));
+}
+#endif
 
 TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
   const TBytes Archive(100, 'z');
