@@ -94,44 +94,44 @@ bool Present(const std::string& Path) {
 // The work folder as this run sees and holds it.
 class TWorkFolder {
  public:
-  explicit TWorkFolder(const TRunFolders& Folders) : F_(Folders) {}
+  explicit TWorkFolder(const TRunFolders& Folders) : FFolders(Folders) {}
 
   // Takes the gate and decides what to do with the work folder. True when
   // it is to be installed (it has been made, empty); false when a ready
   // install of this bundle for this user folder is reused. Raises when
   // another launcher's application runs from it for other data.
   bool Claim(const std::string& Identity) {
-    if (!F_.Temp.empty()) ForceFolders(F_.Temp);
-    if (const int Error = FGate.Acquire(F_.Gate, GateTimeoutMilliseconds))
-      RaiseFailure(FormatText("The work folder \"%s\" is busy: cannot take \"%s\": %s", F_.Work, F_.Gate,
+    ForceFolders(FFolders.Temp);
+    if (const int Error = FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds))
+      RaiseFailure(FormatText("The work folder \"%s\" is busy: cannot take \"%s\": %s", FFolders.Work, FFolders.Gate,
                               SystemErrorReason(Error)),
                    Error);
-    const TEntryStatus Status = EntryStatus(F_.Work);
+    const TEntryStatus Status = EntryStatus(FFolders.Work);
     if (Status.Exists && Status.Link && Status.OwnedByUser) FOwnLink = true;
-    CheckWorkFolder(F_.Work);
+    CheckWorkFolder(FFolders.Work);
     FOurs = true;
 
-    const TInstallRecord Record = ReadInstallRecord(F_.Work);
-    OthersLive = TRunLock::HeldByOthers(F_.Work);
-    if (Record.Present && Record.Bundle == Identity && Record.UserFolder == F_.User &&
-        FileExists(F_.Work + "quintabel.exe"))
+    const TInstallRecord Record = ReadInstallRecord(FFolders.Work);
+    OthersLive = TRunLock::HeldByOthers(FFolders.Work);
+    if (Record.Present && Record.Bundle == Identity && Record.UserFolder == FFolders.User &&
+        FileExists(FFolders.Work + "quintabel.exe"))
       return false;
     if (OthersLive) {
       if (Record.Present)
         RaiseFailure(FormatText("The application is already running from \"%s\"", Record.UserFolder), InUseCode);
-      RaiseFailure(FormatText("The work folder \"%s\" is in use by another launcher", F_.Work), InUseCode);
+      RaiseFailure(FormatText("The work folder \"%s\" is in use by another launcher", FFolders.Work), InUseCode);
     }
     // Left by a run that was stopped, or by another bundle or user folder:
     // taken apart (its record first) and installed afresh.
     if (Status.Exists) {
-      RemoveInstallRecord(F_.Work);
-      if (!DeleteFolderTree(F_.Work, false))
+      RemoveInstallRecord(FFolders.Work);
+      if (!DeleteFolderTree(FFolders.Work, false))
         RaiseFailure(FormatText("Cannot remove the work folder \"%s\" that an earlier run left; a program started "
                                 "from it may still be running",
-                                F_.Work),
+                                FFolders.Work),
                      InUseCode);
     }
-    CreateWorkFolder(F_.Work);
+    CreateWorkFolder(FFolders.Work);
     return true;
   }
 
@@ -139,16 +139,17 @@ class TWorkFolder {
   // of an earlier run is removed when no other launcher uses the folder,
   // and the gate is let go.
   void Begin() {
-    if (const int Error = FRun.Acquire(F_.Work))
-      RaiseFailure(FormatText("Cannot lock the work folder \"%s\": %s", F_.Work, SystemErrorReason(Error)), Error);
-    if (!OthersLive && FileExists(F_.Work + "trad_dyn.pl")) RemoveFile(F_.Work + "trad_dyn.pl");
+    if (const int Error = FRun.Acquire(FFolders.Work))
+      RaiseFailure(FormatText("Cannot lock the work folder \"%s\": %s", FFolders.Work, SystemErrorReason(Error)),
+                   Error);
+    if (!OthersLive && FileExists(FFolders.Work + "trad_dyn.pl")) RemoveFile(FFolders.Work + "trad_dyn.pl");
     FGate.Release();
   }
 
   // The application has exited: the gate is taken again (for at most the
   // usual time), so that launchers sharing the folder carry their output
   // back one after the other and the last one delivers the latest state.
-  void BeginDelivery() { FGate.Acquire(F_.Gate, GateTimeoutMilliseconds); }
+  void BeginDelivery() { FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds); }
 
   bool OthersLive = false;  // when claimed: another launcher's application runs from it
   bool KeepFolder = false;  // undelivered output stays in the work folder
@@ -164,22 +165,23 @@ class TWorkFolder {
       // Nobody waits on this run during its pause.
       FGate.Release();
       Pause(1000);
-      const bool Gated = FGate.Acquire(F_.Gate, GateTimeoutMilliseconds) == 0;
+      const bool Gated = FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds) == 0;
       FRun.Release();
-      if (Gated && FOwnLink) DeleteFolderTree(F_.Work, false);  // only the link goes
-      if (Gated && FOurs && !TRunLock::HeldByOthers(F_.Work)) {
+      if (Gated && FOwnLink) DeleteFolderTree(FFolders.Work, false);  // only the link goes
+      if (Gated && FOurs && !TRunLock::HeldByOthers(FFolders.Work)) {
         if (Completed) {
-          const TEntryStatus Marker = EntryStatus(F_.Temp + "swipl.home");
-          if (Marker.RegularFile && Marker.OwnedByUser) RemoveFile(F_.Temp + "swipl.home");
+          const TEntryStatus Marker = EntryStatus(FFolders.Temp + "swipl.home");
+          if (Marker.RegularFile && Marker.OwnedByUser) RemoveFile(FFolders.Temp + "swipl.home");
         }
         if (!KeepFolder) {
-          RemoveInstallRecord(F_.Work);
-          DeleteFolderTree(F_.Work, false);
+          RemoveInstallRecord(FFolders.Work);
+          DeleteFolderTree(FFolders.Work, false);
         }
-        for (const std::string& Path : {F_.User + "trad_dyn.pl", F_.User + "dereroz.zip", F_.Temp + "swipl.home"})
+        for (const std::string& Path :
+             {FFolders.User + "trad_dyn.pl", FFolders.User + "dereroz.zip", FFolders.Temp + "swipl.home"})
           RemoveAbandonedSiblings(Path);
-        const TEntryStatus Second = EntryStatus(F_.Second);
-        if (Second.Folder && Second.OwnedByUser) DeleteFolderTree(F_.Second, false);
+        const TEntryStatus Second = EntryStatus(FFolders.Second);
+        if (Second.Folder && Second.OwnedByUser) DeleteFolderTree(FFolders.Second, false);
       }
       FGate.Release();
     } catch (...) {
@@ -188,7 +190,7 @@ class TWorkFolder {
   }
 
  private:
-  const TRunFolders& F_;
+  const TRunFolders& FFolders;
   TGateLock FGate;
   TRunLock FRun;
   bool FOurs = false;     // the work folder's path holds nothing or a private folder of this user

@@ -31,38 +31,38 @@ size_t WholeCharacters(const char* Text, size_t Fill) {
 
 void TMessageBoxBuffer::Append(const char* Text, size_t Length) {
   while (Length > 0) {
-    size_t Room = MessageBoxBufferSize - FIll;
+    size_t Room = MessageBoxBufferSize - FFill;
     size_t N = Length < Room ? Length : Room;
-    std::memcpy(FBuffer + FIll, Text, N);
-    FIll += N;
-    FBuffer[FIll] = '\0';
+    std::memcpy(FBuffer + FFill, Text, N);
+    FFill += N;
+    FBuffer[FFill] = '\0';
     Text += N;
     Length -= N;
-    if (FIll == MessageBoxBufferSize) {
+    if (FFill == MessageBoxBufferSize) {
       // A character cut by the end of the buffer moves whole into the next
       // box.
-      const size_t Whole = WholeCharacters(FBuffer, FIll);
+      const size_t Whole = WholeCharacters(FBuffer, FFill);
       char Carried[4];
-      const size_t Carry = FIll - Whole;
+      const size_t Carry = FFill - Whole;
       std::memcpy(Carried, FBuffer + Whole, Carry);
-      FIll = Whole;
+      FFill = Whole;
       ShowAndEmpty();
       std::memcpy(FBuffer, Carried, Carry);
-      FIll = Carry;
-      FBuffer[FIll] = '\0';
+      FFill = Carry;
+      FBuffer[FFill] = '\0';
     }
   }
 }
 
 void TMessageBoxBuffer::ShowAndEmpty() {
-  if (FIll == 0) return;
-  FBuffer[FIll] = '\0';
+  if (FFill == 0) return;
+  FBuffer[FFill] = '\0';
   // Empty the buffer first: a show function that writes again (or a fault
   // inside it) must not see this text a second time.
-  size_t Length = FIll;
+  size_t Length = FFill;
   char Text[MessageBoxBufferSize + 1];
   std::memcpy(Text, FBuffer, Length + 1);
-  FIll = 0;
+  FFill = 0;
   FBuffer[0] = '\0';
   (FShow != nullptr ? FShow : ShowPlatformMessageBox)(Text, Length);
 }

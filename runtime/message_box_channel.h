@@ -25,7 +25,7 @@ class TMessageBoxBuffer {
   void Append(const char* Text, size_t Length);
   // Shows the text held, if any, and empties the buffer.
   void ShowAndEmpty();
-  size_t Fill() const { return FIll; }
+  size_t Fill() const { return FFill; }
   const char* Text() const { return FBuffer; }
   // Replaces the show function; null restores the platform's box.
   void SetShow(TShowMessageBox Show) { FShow = Show; }
@@ -33,7 +33,7 @@ class TMessageBoxBuffer {
  private:
   TShowMessageBox FShow;
   char FBuffer[MessageBoxBufferSize + 1] = {};
-  size_t FIll = 0;
+  size_t FFill = 0;
 };
 
 // One text channel (standard output or standard error) writing into a shared
