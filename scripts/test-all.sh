@@ -29,7 +29,12 @@ if ! bash scripts/lint.sh; then status=1; fi
 
 run_suite "POSIX" build
 run_suite "POSIX with sanitizers" build-asan
-run_suite "Windows under Wine" build-win
+# Wine 8 now and then fails to start a child process (CreateProcess error
+# 1359: the child died inside Wine's own start-up). It was seen twice in many
+# full runs and never in hundreds of repeats of the same suite, nor natively.
+# A Windows suite that fails is run once more; the first failure stays in the
+# log above the rerun.
+run_suite "Windows under Wine" build-win --repeat until-pass:2
 # The archive reader under libFuzzer for a minute.
 echo "=== zip reader fuzzing (60 s)"
 if ! bash fuzz/run.sh 60; then status=1; fi
