@@ -2,6 +2,8 @@
 // writer's test support.
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <random>
 #include <string>
@@ -19,6 +21,22 @@ inline Bytes RandomBytes(size_t Count, uint32_t Seed) {
   Bytes Out(Count);
   for (auto& C : Out) C = static_cast<unsigned char>(Gen());
   return Out;
+}
+
+// Count bytes of text that compresses well: numbered lines of words.
+inline Bytes TextBytes(size_t Count) {
+  static const char* Words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ", "stem ", "root ", "entry "};
+  std::string S;
+  for (size_t I = 0; S.size() < Count; ++I) {
+    S += std::to_string(I) + ": " + Words[I % 8] + Words[(I * 7) % 8] + Words[(I / 8) % 8] + "\n";
+  }
+  S.resize(Count);
+  return B(S);
+}
+
+// The CRC-32 of Data as zlib computes it, to check ours against.
+inline uint32_t ZlibCrc(const Bytes& Data) {
+  return static_cast<uint32_t>(crc32(0L, Data.data(), static_cast<uInt>(Data.size())));
 }
 
 }  // namespace qbzip

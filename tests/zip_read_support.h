@@ -31,13 +31,8 @@ using qbtest::WriteFile;
 using qbzip::B;
 using qbzip::Bytes;
 using qbzip::RandomBytes;
-
-inline Bytes TextBytes(size_t Count) {
-  std::string S;
-  for (size_t I = 0; S.size() < Count; ++I) S += "line " + std::to_string(I * 7 % 1000) + " of text\n";
-  S.resize(Count);
-  return B(S);
-}
+using qbzip::TextBytes;
+using qbzip::ZlibCrc;
 
 inline Bytes RawDeflate(const Bytes& In) {
   z_stream Z;
@@ -52,10 +47,6 @@ inline Bytes RawDeflate(const Bytes& In) {
   Out.resize(Z.total_out);
   deflateEnd(&Z);
   return Out;
-}
-
-inline uint32_t Crc(const Bytes& Data) {
-  return static_cast<uint32_t>(crc32(0, Data.data(), static_cast<uInt>(Data.size())));
 }
 
 // One entry as it is to be laid out in a test archive.
@@ -92,7 +83,7 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     H.Method = E.Method;
     H.ModTime = E.ModTime;
     H.ModDate = E.ModDate;
-    const uint32_t EntryCrc = Crc(E.Data) ^ (E.WrongCrc ? 0x5A5A5A5Au : 0u);
+    const uint32_t EntryCrc = ZlibCrc(E.Data) ^ (E.WrongCrc ? 0x5A5A5A5Au : 0u);
     H.Crc32 = E.DataDescriptor ? 0 : EntryCrc;
     H.CompressedSize = E.DataDescriptor ? 0 : static_cast<uint32_t>(Payload.size());
     H.UncompressedSize = E.DataDescriptor ? 0 : Declared;

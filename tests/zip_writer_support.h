@@ -26,26 +26,13 @@ using qbtest::WriteFile;
 using qbzip::B;
 using qbzip::Bytes;
 using qbzip::RandomBytes;
+using qbzip::TextBytes;
+using qbzip::ZlibCrc;
 namespace stdfs = std::filesystem;
-
-// Text that compresses well: numbered lines of words.
-inline Bytes TextBytes(size_t Count) {
-  static const char* Words[] = {"lexeme ", "gloss ", "plural ", "noun ", "verb ", "stem ", "root ", "entry "};
-  std::string S;
-  for (size_t I = 0; S.size() < Count; ++I) {
-    S += std::to_string(I) + ": " + Words[I % 8] + Words[(I * 7) % 8] + Words[(I / 8) % 8] + "\n";
-  }
-  S.resize(Count);
-  return Bytes(S.begin(), S.end());
-}
 
 inline uint16_t Get16(const Bytes& B, size_t At) { return static_cast<uint16_t>(B.at(At) | (B.at(At + 1) << 8)); }
 inline uint32_t Get32(const Bytes& B, size_t At) {
   return static_cast<uint32_t>(Get16(B, At)) | (static_cast<uint32_t>(Get16(B, At + 2)) << 16);
-}
-
-inline uint32_t ZlibCrc(const Bytes& B) {
-  return static_cast<uint32_t>(crc32(0L, B.data(), static_cast<uInt>(B.size())));
 }
 
 // Decodes a raw Deflate stream; fails the test on a decoder error.
