@@ -25,6 +25,11 @@ THandle CreateNewFile(const std::string& Path, int& Error);
 // Reads up to Count bytes: 0 with Got = 0 at the end of the file, 0 with
 // Got > 0 after a read, or the error code.
 int ReadSome(THandle Handle, void* Buffer, int32_t Count, int32_t& Got);
+// Reads up to Count bytes at Offset without moving the handle's own position,
+// so that several threads can read one open file each at its own place: 0
+// with Got = 0 at or past the end of the file, 0 with Got > 0 after a read,
+// or the error code.
+int ReadSomeAt(THandle Handle, int64_t Offset, void* Buffer, int32_t Count, int32_t& Got);
 // Writes all Count bytes, or gives the error code (ENOSPC and the like).
 int WriteAll(THandle Handle, const void* Buffer, int32_t Count);
 // Forces what was written out to the storage device; 0 or the error code.

@@ -84,6 +84,15 @@ int ReadSome(THandle Handle, void* Buffer, int32_t Count, int32_t& Got) {
   return 0;
 }
 
+int ReadSomeAt(THandle Handle, int64_t Offset, void* Buffer, int32_t Count, int32_t& Got) {
+  ssize_t Result;
+  do {
+    Result = pread(static_cast<int>(Handle), Buffer, static_cast<size_t>(Count), static_cast<off_t>(Offset));
+  } while (Result < 0 && errno == EINTR);
+  Got = Result < 0 ? 0 : static_cast<int32_t>(Result);
+  return Result < 0 ? errno : 0;
+}
+
 int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
   const char* Data = static_cast<const char*>(Buffer);
   size_t Left = static_cast<size_t>(Count);

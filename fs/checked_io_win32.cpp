@@ -51,6 +51,20 @@ int ReadSome(THandle Handle, void* Buffer, int32_t Count, int32_t& Got) {
   return 0;
 }
 
+int ReadSomeAt(THandle Handle, int64_t Offset, void* Buffer, int32_t Count, int32_t& Got) {
+  OVERLAPPED At{};
+  At.Offset = static_cast<DWORD>(static_cast<uint64_t>(Offset));
+  At.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(Offset) >> 32);
+  DWORD Done = 0;
+  Got = 0;
+  if (!ReadFile(AsHandle(Handle), Buffer, static_cast<DWORD>(Count), &Done, &At)) {
+    const DWORD Error = GetLastError();
+    return Error == ERROR_HANDLE_EOF ? 0 : static_cast<int>(Error);
+  }
+  Got = static_cast<int32_t>(Done);
+  return 0;
+}
+
 int WriteAll(THandle Handle, const void* Buffer, int32_t Count) {
   const char* Data = static_cast<const char*>(Buffer);
   DWORD Left = static_cast<DWORD>(Count);

@@ -1,7 +1,11 @@
 #include "zip/zip_reader.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <unordered_map>
 
+#include "fs/checked_io.h"
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
 #include "fs/path_text.h"
@@ -29,6 +33,52 @@ std::string ReadName(TStream& Stream, uint16_t Length) {
   std::string Name(Length, '\0');
   if (Length) Stream.ReadBuffer(&Name[0], Length);
   return Name;
+}
+
+// Reads the archive at its own position through the shared handle, so that
+// workers never move one another's place in it.
+class TArchiveView : public TStream {
+ public:
+  explicit TArchiveView(THandle Handle) : FHandle(Handle) {}
+  int32_t Read(void* Buffer, int32_t Count) override {
+    int32_t Got = 0;
+    if (Count <= 0 || ReadSomeAt(FHandle, FPosition, Buffer, Count, Got) != 0) return 0;
+    FPosition += Got;
+    return Got;
+  }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+    if (Origin == soEnd) return -1;  // the reader never asks for it
+    const int64_t Position = (Origin == soBeginning ? 0 : FPosition) + Offset;
+    if (Position < 0) return -1;
+    return FPosition = Position;
+  }
+  bool SetSize(int64_t) override { return false; }
+
+ private:
+  THandle FHandle;
+  int64_t FPosition = 0;
+};
+
+// What decides whether two output paths may name one file: empty and "."
+// segments dropped, trailing dots and spaces cut (Windows drops them), ASCII
+// letters in one case. Paths that differ only otherwise are taken for one
+// file, which only costs them their overlap.
+std::string FileKey(const std::string& Path) {
+  std::string Key;
+  size_t Start = 0;
+  while (Start <= Path.size()) {
+    size_t End = Start;
+    while (End < Path.size() && !IsSeparator(Path[End])) ++End;
+    size_t Last = End;
+    while (Last > Start && (Path[Last - 1] == '.' || Path[Last - 1] == ' ')) --Last;
+    if (Last > Start) {
+      Key += '/';
+      for (size_t I = Start; I < Last; ++I) Key += static_cast<char>(std::tolower(static_cast<unsigned char>(Path[I])));
+    }
+    Start = End + 1;
+  }
+  return Key;
 }
 
 // Raises the failure of an entry whose data does not match its records.
@@ -176,10 +226,70 @@ void TUnZipper::ReadCentralDirectory() {
   }
 }
 
+// One entry's data as its local header describes it, ready for a worker.
+struct TUnZipper::TEntryJob {
+  int Index;             // in the entry list
+  TZipFileEntry* Entry;  // owned by the entry list
+  std::string Name;      // as stored, for reports
+  std::string OutPath;   // the file to make
+  int64_t DataOffset;
+  uint32_t CompressedSize, UncompressedSize, Crc, Rights;
+  uint16_t Method;
+};
+
+// What one worker owns: its own view of the archive (positioned reads of
+// the shared handle, no shared seek pointer) and its copy buffer.
+class TUnZipper::TWorker {
+ public:
+  TWorker(TUnZipper& Owner, THandle Archive) : FOwner(Owner), FView(Archive), FReader(FView) {}
+
+  void Extract(const TEntryJob& Job) {
+    SeekExactly(FReader, Job.DataOffset);
+    TFileStream Out(Job.OutPath, fmCreate, Job.Rights);
+    uint32_t ActualCrc;
+    if (Job.Method == 0) {
+      ActualCrc = CopyStored(Out, Job.CompressedSize);
+    } else {
+      // The decompressor writes through a bound of the declared size: a
+      // larger output stops there with a failure instead of filling the disk.
+      TEntryOutput Output(Out, Job.UncompressedSize, Job.Name, FOwner.FFileName);
+      std::unique_ptr<TDeCompressor> Decompressor = FOwner.NewDecompressor(*Job.Entry, Job.Method, &FReader, &Output);
+      Decompressor->Decompress();
+      if (Output.Written() != Job.UncompressedSize)
+        RaiseDamaged(
+            Job.Name, FOwner.FFileName,
+            FormatText("%d bytes of data for a declared size of %d bytes", Output.Written(), Job.UncompressedSize));
+      ActualCrc = Decompressor->Crc32();
+    }
+    if (ActualCrc != Job.Crc) RaiseDamaged(Job.Name, FOwner.FFileName, "CRC-32 mismatch");
+  }
+
+ private:
+  // Copies Count stored bytes to Out; their CRC-32.
+  uint32_t CopyStored(TStream& Out, uint32_t Count) {
+    if (!FCopyBuffer) FCopyBuffer.reset(new unsigned char[StoredChunk]);
+    unsigned char* Buf = FCopyBuffer.get();
+    uint32_t Crc = 0xFFFFFFFFu;
+    while (Count > 0) {
+      const uint32_t N = std::min(Count, StoredChunk);
+      FReader.ReadBuffer(Buf, static_cast<int32_t>(N));
+      Crc = UpdateCrc32(Crc, Buf, N);
+      Out.WriteBuffer(Buf, static_cast<int32_t>(N));
+      Count -= N;
+    }
+    return ~Crc;
+  }
+
+  TUnZipper& FOwner;
+  TArchiveView FView;
+  TReadBuffer FReader;
+  std::unique_ptr<unsigned char[]> FCopyBuffer;
+};
+
 void TUnZipper::ExtractAll() {
   FBusy = true;
   TScopeExit Done([this] {
-    FOutStream.reset();
+    FJobs.clear();
     FZipReader.reset();
     FZipStream.reset();
     FLastFolder.clear();
@@ -188,22 +298,70 @@ void TUnZipper::ExtractAll() {
   FZipStream = std::make_unique<TFileStream>(FFileName, fmOpenRead);
   FZipReader = std::make_unique<TReadBuffer>(*FZipStream);
   FEntries.Clear();
+  FJobs.clear();
   ReadCentralDirectory();
-  for (int I = 0; I < FEntries.Count(); ++I) ExtractEntry(FEntries[I]);
+  // The headers first, in order: a header that fails stops the queue there,
+  // and the entries before it are still extracted (one of them may fail
+  // first).
+  int FailedAt = FEntries.Count();
+  std::exception_ptr Failure;
+  for (int I = 0; I < FEntries.Count(); ++I) {
+    try {
+      FQueuing = I;
+      ExtractEntry(FEntries[I]);
+    } catch (...) {
+      FailedAt = I;
+      Failure = std::current_exception();
+      break;
+    }
+  }
+  ExtractQueued(FailedAt, Failure);
 }
 
-uint32_t TUnZipper::CopyStored(uint32_t Count) {
-  if (!FCopyBuffer) FCopyBuffer.reset(new unsigned char[StoredChunk]);
-  unsigned char* Buf = FCopyBuffer.get();
-  uint32_t Crc = 0xFFFFFFFFu;
-  while (Count > 0) {
-    const uint32_t N = std::min(Count, StoredChunk);
-    FZipReader->ReadBuffer(Buf, static_cast<int32_t>(N));
-    Crc = UpdateCrc32(Crc, Buf, N);
-    FOutStream->WriteBuffer(Buf, static_cast<int32_t>(N));
-    Count -= N;
+void TUnZipper::ExtractQueued(int FailedAt, std::exception_ptr Failure) {
+  // Entries that name the same file share a lane and go one after the
+  // other in their order; lanes are taken in the order of their first entry.
+  std::vector<std::vector<size_t>> Lanes;
+  {
+    std::unordered_map<std::string, size_t> LaneOf;
+    for (size_t J = 0; J < FJobs.size(); ++J) {
+      auto Found = LaneOf.emplace(FileKey(FJobs[J].OutPath), Lanes.size());
+      if (Found.second) Lanes.emplace_back();
+      Lanes[Found.first->second].push_back(J);
+    }
   }
-  return ~Crc;
+  TWorkGate Gate;  // guards Failure and FailedAt
+  std::atomic<size_t> NextLane{0};
+  std::atomic<int> FirstFailed{FailedAt};  // no entry after it is started
+  auto Work = [&](int) {
+    std::unique_ptr<TWorker> Worker;
+    try {
+      Worker = std::make_unique<TWorker>(*this, FZipStream->Handle);
+    } catch (...) {
+      return;  // no buffers for this worker: the others take its share
+    }
+    for (size_t L = NextLane++; L < Lanes.size(); L = NextLane++) {
+      for (size_t J : Lanes[L]) {
+        const TEntryJob& Job = FJobs[J];
+        if (Job.Index > FirstFailed.load()) break;
+        try {
+          Worker->Extract(Job);
+        } catch (...) {
+          TWorkGateHold Hold(Gate);
+          if (Job.Index < FailedAt) {
+            FailedAt = Job.Index;
+            Failure = std::current_exception();
+            FirstFailed = Job.Index;
+          }
+          break;
+        }
+      }
+    }
+  };
+  RunWorkers(std::max(1, std::min<int>(Workers, static_cast<int>(Lanes.size()))), Work);
+  if (Failure) std::rethrow_exception(Failure);
+  // Not one worker could start: the data was never written.
+  if (NextLane.load() < Lanes.size()) throw EOutOfMemory("Out of memory");
 }
 
 void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
@@ -262,34 +420,20 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
         FormatText("stored data of %d bytes for a declared size of %d bytes", CompressedSize, UncompressedSize));
   const std::string OutPath = JoinFolder(FOutputPath, OutName);
 
+  // Folders are made here, before any worker creates a file in them.
   const std::string Folder = ExtractFolderPart(OutPath);
   if (Folder != FLastFolder) {
     if (!Folder.empty()) ForceFolders(Folder, true);
     FLastFolder = Folder;
   }
-  TScopeExit CloseOutput([this] { FOutStream.reset(); });
-  FOutStream = std::make_unique<TFileStream>(OutPath, fmCreate, EntryRights(Entry));
-
-  uint32_t ActualCrc;
-  if (Method == 0) {
-    ActualCrc = CopyStored(CompressedSize);
-  } else {
-    // The decompressor writes through a bound of the declared size: a larger
-    // output stops there with a failure instead of filling the disk.
-    TEntryOutput Output(*FOutStream, UncompressedSize, Name, FFileName);
-    std::unique_ptr<TDeCompressor> Decompressor = NewDecompressor(Entry, Method, FZipReader.get(), &Output);
-    Decompressor->Decompress();
-    if (Output.Written() != UncompressedSize)
-      RaiseDamaged(Name, FFileName,
-                   FormatText("%d bytes of data for a declared size of %d bytes", Output.Written(), UncompressedSize));
-    ActualCrc = Decompressor->Crc32();
-  }
-  if (ActualCrc != Crc) RaiseDamaged(Name, FFileName, "CRC-32 mismatch");
+  FJobs.push_back({FQueuing, &Entry, Name, OutPath, Zip.Position(), CompressedSize, UncompressedSize, Crc,
+                   EntryRights(Entry), Method});
 }
 
-void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder) {
+void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder, int Workers) {
   const std::string Output = Folder.empty() ? Folder : IncludeTrailingSeparator(Folder);
   TUnZipper Unzipper;
+  Unzipper.Workers = Workers;
   Unzipper.SetFileName(ArchiveFile);
   Unzipper.SetOutputPath(ExtractFolderPart(Output));
   Unzipper.ExtractAll();

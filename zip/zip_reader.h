@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fs/stream.h"
 #include "zip/decompressor.h"
+#include "zip/worker_pool.h"
 #include "zip/zip_format.h"
 
 class TFileStream;
@@ -31,50 +34,65 @@ class TUnZipper {
   bool Busy() const { return FBusy; }
   uint32_t BufferSize() const { return FBufferSize; }
 
-  // Reads the central directory and extracts every entry in its order. The
-  // archive stays open until the last entry is done or a failure unwinds.
-  // A directory that does not end where the end record says, or is followed
-  // by more records than it counts, raises EZipError "Corrupt ZIP file %s".
-  // Every entry's data is held to its records: it is never written beyond
-  // its declared size, and a size or CRC-32 that differs raises EZipError
-  // naming the entry and what is wrong.
+  // Reads the central directory, then every entry's local header in the
+  // directory's order (ExtractEntry: names and records checked, folders
+  // made), then extracts the entries' data on Workers workers, each reading
+  // the archive at its own position and creating, writing and closing its
+  // own files. The archive stays open until the last entry is done or a
+  // failure unwinds. A directory that does not end where the end record
+  // says, or is followed by more records than it counts, raises EZipError
+  // "Corrupt ZIP file %s". Every entry's data is held to its records: it is
+  // never written beyond its declared size, and a size or CRC-32 that
+  // differs raises EZipError naming the entry and what is wrong. When
+  // entries fail, the failure raised is that of the first one in the
+  // directory's order, whatever the workers' timing; the other workers stop
+  // taking entries after it. Entries that name the same file are extracted
+  // one after the other in that order, so the last one is what remains.
   virtual void ExtractAll();
 
+  // How many workers extract the data (1: all on the calling thread).
+  // ExtractArchive sets WorkerCount().
+  int Workers = 1;
+
  protected:
-  // Extracts one entry from its local header onwards.
+  // Reads one entry's local header, checks its name and records, makes its
+  // folders and queues its data for the workers.
   virtual void ExtractEntry(TZipFileEntry& Entry);
   // Method 8 gives a TInflater over Input and Output; any other method
   // raises EZipError "Unsupported compression format %d". Output takes no
   // more than the entry's declared size, and the decompressor's Crc32 is
-  // compared with the entry's.
+  // compared with the entry's. Called on the workers, several at once: it
+  // must not change the unzipper.
   virtual std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method, TStream* Input,
                                                          TStream* Output);
 
  private:
+  struct TEntryJob;
+  class TWorker;
   void ReadCentralDirectory();
-  // Copies Count stored bytes to the output file; their CRC-32.
-  uint32_t CopyStored(uint32_t Count);
+  // Extracts the queued entries' data on the workers; raises the failure of
+  // the first failing entry in the directory's order.
+  void ExtractQueued(int FailedAt, std::exception_ptr Failure);
 
   bool FBusy = false;
   uint32_t FBufferSize = 16384;
   std::string FFileName;
   std::string FOutputPath;
   TZipFileEntries FEntries;
-  std::unique_ptr<TFileStream> FOutStream;  // the entry being written
   std::unique_ptr<TFileStream> FZipStream;  // open only during ExtractAll
-  std::unique_ptr<TReadBuffer> FZipReader;  // every read of the archive goes through it
+  std::unique_ptr<TReadBuffer> FZipReader;  // the directory and local headers are read through it
   TLocalFileHeader FLocalHeader{};
   TCentralFileHeader FCentralHeader{};
   TEndOfCentralDir FEndHeader{};
-  // Reused across entries: the copy buffer for stored data and the folder
-  // most recently made sure of.
-  std::unique_ptr<unsigned char[]> FCopyBuffer;
-  std::string FLastFolder;
+  std::vector<TEntryJob> FJobs;  // the data to extract, in the directory's order
+  std::string FLastFolder;       // the folder most recently made sure of
+  int FQueuing = 0;              // the index of the entry ExtractEntry is given
 };
 
 // Extracts every entry of ArchiveFile into Folder (a separator is appended
-// when Folder does not end with one). Nothing is ever written outside Folder.
-void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder);
+// when Folder does not end with one) on Workers workers. Nothing is ever
+// written outside Folder.
+void ExtractArchive(const std::string& ArchiveFile, const std::string& Folder, int Workers = WorkerCount());
 
 // True when an entry name must not be extracted: it is empty, starts with a
 // separator, or has a ".." segment ("\", "/" and ":" all separate segments;

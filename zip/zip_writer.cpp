@@ -1,6 +1,7 @@
 #include "zip/zip_writer.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "fs/file_services.h"
@@ -58,7 +59,165 @@ std::string StoredName(const std::string& Name, size_t Limit) {
   return Name.substr(0, Length);
 }
 
+// Entries read from disk files may be encoded ahead when they are at most
+// this large; the bytes held ahead for all of them (input and encoded data)
+// stay below the budget, except for the entry the writer waits for.
+constexpr int32_t AheadEntryLimit = 1 << 20;
+constexpr size_t AheadBudget = 4u << 20;
+
 }  // namespace
+
+// An entry's data as a worker encoded it ahead.
+struct TZipper::TEncoded {
+  enum TState : uint8_t { esOpen, esTaken, esReady, esInline, esFailed };
+  TState State = esOpen;
+  std::exception_ptr Failure;
+  int32_t Size = 0;
+  uint32_t Crc = 0;
+  uint16_t Method = 0;
+  size_t Reserved = 0;   // counted against the budget
+  TMemoryStream Raw;     // the input, when it is stored as it is
+  TMemoryStream Packed;  // the encoded data otherwise
+
+  void WriteTo(TZipper& Zipper, TZipFileEntry& Entry) {
+    Entry.Size = Size;
+    if (Method == 0)
+      Zipper.WriteEncoded(Entry, Crc, 0, Raw, Size);
+    else
+      Zipper.WriteEncoded(Entry, Crc, Method, Packed, Packed.Size());
+  }
+};
+
+// The workers that read and encode disk-file entries ahead of the writer,
+// and the writer, on the calling thread, which appends the entries in the
+// list's order: what it finds encoded it copies, anything else (entries
+// with a stream, large files, an entry no worker has taken yet) it encodes
+// itself, so it never waits for work nobody does.
+class TZipper::TEncodeAhead {
+ public:
+  explicit TEncodeAhead(TZipper& Zipper) : FZipper(Zipper), FCount(Zipper.FEntries.Count()), FSlots(FCount) {}
+
+  void Run() {
+    std::exception_ptr WriterFailure;
+    RunWorkers(FZipper.Workers + 1, [&](int Worker) {
+      if (Worker > 0) {
+        EncodeEntries();
+        return;
+      }
+      try {
+        WriteEntries();
+      } catch (...) {
+        WriterFailure = std::current_exception();
+      }
+      TWorkGateHold Hold(FGate);
+      FStop = true;
+      FGate.WakeAll();
+    });
+    if (WriterFailure) std::rethrow_exception(WriterFailure);
+  }
+
+ private:
+  void WriteEntries() {
+    for (int I = 0; I < FCount; ++I) {
+      TEncoded& Slot = FSlots[I];
+      {
+        TWorkGateHold Hold(FGate);
+        FWriting = I;
+        FGate.WakeAll();  // the worker of entry I may now go over the budget
+        if (FNext == I) {
+          ++FNext;
+          Slot.State = TEncoded::esInline;
+        }
+        while (Slot.State == TEncoded::esTaken) FGate.Wait();
+      }
+      if (Slot.State == TEncoded::esFailed) std::rethrow_exception(Slot.Failure);
+      if (Slot.State != TEncoded::esReady) {
+        FZipper.WriteOne(I);
+        continue;
+      }
+      FZipper.FEncoded = &Slot;
+      TScopeExit Written([&] {
+        FZipper.FEncoded = nullptr;
+        Slot.Raw = TMemoryStream();
+        Slot.Packed = TMemoryStream();
+        TWorkGateHold Hold(FGate);
+        FInFlight -= Slot.Reserved;
+        FGate.WakeAll();
+      });
+      FZipper.WriteEntry(FZipper.FEntries[I]);
+    }
+  }
+
+  void EncodeEntries() {
+    for (;;) {
+      int I;
+      {
+        TWorkGateHold Hold(FGate);
+        // Entries with a stream of their own are the writer's.
+        while (FNext < FCount && FZipper.FEntries[FNext].Stream != nullptr) FSlots[FNext++].State = TEncoded::esInline;
+        if (FStop || FNext >= FCount) return;
+        I = FNext++;
+        FSlots[I].State = TEncoded::esTaken;
+      }
+      TEncoded::TState State;
+      try {
+        State = Encode(I);
+      } catch (...) {
+        FSlots[I].Failure = std::current_exception();
+        State = TEncoded::esFailed;
+      }
+      TWorkGateHold Hold(FGate);
+      FSlots[I].State = State;
+      FGate.WakeAll();
+    }
+  }
+
+  // Reads and encodes entry I into its slot; esInline leaves it to the
+  // writer.
+  TEncoded::TState Encode(int I) {
+    TEncoded& Slot = FSlots[I];
+    TZipFileEntry& Entry = FZipper.FEntries[I];
+    TFileStream Input(Entry.DiskFileName, fmOpenRead);
+    const int32_t Size = FZipper.InputSize(Entry, Input);
+    if (Size > AheadEntryLimit) return TEncoded::esInline;
+    {
+      const size_t Reserve = 2 * static_cast<size_t>(Size) + 1024;
+      TWorkGateHold Hold(FGate);
+      while (!FStop && I != FWriting && FInFlight + Reserve > AheadBudget) FGate.Wait();
+      if (FStop) return TEncoded::esInline;
+      FInFlight += Reserve;
+      Slot.Reserved = Reserve;
+    }
+    if (Size > 0) Slot.Raw.CopyFrom(Input, Size);
+    // An input that grew since it was measured would make the header lie
+    // about the data.
+    unsigned char More;
+    if (Input.Read(&More, 1) != 0) throw EReadError("Stream read error");
+    Slot.Raw.SetPosition(0);
+    std::unique_ptr<TCompressor> Compressor = FZipper.NewCompressor(Entry, &Slot.Raw, &Slot.Packed);
+    Compressor->Compress();
+    if (Compressor->BytesRead() != Size) throw EReadError("Stream read error");
+    Slot.Size = Size;
+    Slot.Crc = Compressor->Crc32();
+    if (Slot.Packed.Size() >= Size) {
+      Slot.Method = 0;
+      Slot.Packed = TMemoryStream();
+    } else {
+      Slot.Method = Compressor->MethodId();
+      Slot.Raw = TMemoryStream();
+    }
+    return TEncoded::esReady;
+  }
+
+  TZipper& FZipper;
+  const int FCount;
+  std::vector<TEncoded> FSlots;
+  TWorkGate FGate;    // guards everything below and the slots' State
+  int FNext = 0;      // the first entry nobody has taken
+  int FWriting = -1;  // the entry the writer waits for
+  size_t FInFlight = 0;
+  bool FStop = false;  // the writer has finished or failed
+};
 
 TZipper::TZipper() = default;
 
@@ -130,21 +289,13 @@ void TZipper::WriteArchive() {
   });
   FOutStream = Output.get();
 
-  int Written = 0;
-  for (int I = 0; I < Count; ++I) {
-    TZipFileEntry& Entry = FEntries[I];
-    std::unique_ptr<TFileStream> Opened;
-    TStream* Input = Entry.Stream;
-    if (Input == nullptr) {
-      Opened = std::make_unique<TFileStream>(Entry.DiskFileName, fmOpenRead);
-      Input = Opened.get();
-      Entry.Size = InputSize(Entry, *Input);
-    }
-    FInStream = Input;
-    WriteEntry(Entry);
-    FInStream = nullptr;
-    ++Written;
+  if (Workers > 1 && Count > 1) {
+    TEncodeAhead Ahead(*this);
+    Ahead.Run();
+  } else {
+    for (int I = 0; I < Count; ++I) WriteOne(I);
   }
+  const int Written = Count;
   WriteCentralDirectory(Written);
 
   if (!Output->FlushToDisk()) throw EWriteError("Stream write error");
@@ -154,26 +305,29 @@ void TZipper::WriteArchive() {
   Moved = true;
 }
 
+void TZipper::WriteOne(int Index) {
+  TZipFileEntry& Entry = FEntries[Index];
+  std::unique_ptr<TFileStream> Opened;
+  TStream* Input = Entry.Stream;
+  if (Input == nullptr) {
+    Opened = std::make_unique<TFileStream>(Entry.DiskFileName, fmOpenRead);
+    Input = Opened.get();
+    Entry.Size = InputSize(Entry, *Input);
+  }
+  FInStream = Input;
+  TScopeExit NoInput([this] { FInStream = nullptr; });
+  WriteEntry(Entry);
+}
+
 void TZipper::WriteEntry(TZipFileEntry& Entry) {
+  if (FEncoded != nullptr) {
+    FEncoded->WriteTo(*this, Entry);
+    return;
+  }
   // Only WriteArchive calls this, with the archive open and the entry's
   // input chosen.
   TStream* Input = FInStream != nullptr ? FInStream : Entry.Stream;
   if (Input == nullptr || FOutStream == nullptr) throw EZipError("No archive is being written");
-  TStream& Out = *FOutStream;
-
-  TLocalFileHeader& H = FLocalHeader;
-  H = TLocalFileHeader{};
-  H.Signature = LocalFileHeaderSignature;
-  H.VersionNeeded = WriterVersion;
-  const std::string FullName = Entry.ArchiveFileName();
-  H.Flags = NeedsUtf8Flag(FullName) ? zfUtf8Name : 0;
-  H.Method = 1;  // replaced below, once the data is encoded
-  ToDosDateTime(Entry.DateTime, H.ModDate, H.ModTime);
-  H.Crc32 = 0;
-  H.CompressedSize = 0;
-  H.UncompressedSize = static_cast<uint32_t>(Entry.Size);
-  H.NameLength = 0;
-  H.ExtraLength = 0;
 
   // The encoded data is held in memory, or for a large input in a file
   // beside the archive that is removed again whatever happens.
@@ -192,37 +346,42 @@ void TZipper::WriteEntry(TZipFileEntry& Entry) {
   }
 
   Input->SetPosition(0);
-  uint32_t Crc;
-  uint16_t Method;
-  {
-    std::unique_ptr<TCompressor> Compressor = NewCompressor(Entry, Input, Holding.get());
-    Compressor->Compress();
-    // An input that changed size since it was measured would make the
-    // header lie about the data.
-    if (Compressor->BytesRead() != Entry.Size) throw EReadError("Stream read error");
-    Crc = Compressor->Crc32();
-    Method = Compressor->MethodId();
-  }
+  std::unique_ptr<TCompressor> Compressor = NewCompressor(Entry, Input, Holding.get());
+  Compressor->Compress();
+  // An input that changed size since it was measured would make the
+  // header lie about the data.
+  if (Compressor->BytesRead() != Entry.Size) throw EReadError("Stream read error");
+  const int64_t Compressed = Holding->Size();
+  if (Compressed >= static_cast<int64_t>(Entry.Size))
+    WriteEncoded(Entry, Compressor->Crc32(), 0, *Input, Entry.Size);
+  else
+    WriteEncoded(Entry, Compressor->Crc32(), Compressor->MethodId(), *Holding, Compressed);
+}
 
+void TZipper::WriteEncoded(TZipFileEntry& Entry, uint32_t Crc, uint16_t Method, TStream& Data, int64_t Compressed) {
+  TStream& Out = *FOutStream;
+  const std::string FullName = Entry.ArchiveFileName();
   const std::string Name = StoredName(FullName, std::min(MaxNameLength, NameFieldLimit));
-  int64_t Compressed = Holding->Size();
-  H.NameLength = static_cast<uint16_t>(Name.size());
-  H.Crc32 = Crc;
+  TLocalFileHeader& H = FLocalHeader;
+  H = TLocalFileHeader{};
+  H.Signature = LocalFileHeaderSignature;
+  H.VersionNeeded = WriterVersion;
+  H.Flags = NeedsUtf8Flag(FullName) ? zfUtf8Name : 0;
   H.Method = Method;
-  if (Compressed >= static_cast<int64_t>(Entry.Size)) {
-    H.Method = 0;
-    Compressed = Entry.Size;
-  }
+  ToDosDateTime(Entry.DateTime, H.ModDate, H.ModTime);
+  H.Crc32 = Crc;
   H.CompressedSize = static_cast<uint32_t>(Compressed);
+  H.UncompressedSize = static_cast<uint32_t>(Entry.Size);
+  H.NameLength = static_cast<uint16_t>(Name.size());
+  H.ExtraLength = 0;
 
   const int64_t Start = Out.Position();
   CheckArchiveSize(Start + LocalFileHeaderSize + static_cast<int64_t>(Name.size()) + Compressed);
   WriteLocalHeader(Out, H);
   if (!Name.empty()) Out.WriteBuffer(Name.data(), static_cast<int32_t>(Name.size()));
   if (Compressed > 0) {
-    TStream& Source = H.Method == 0 ? *Input : *Holding;
-    Source.SetPosition(0);
-    Out.CopyFrom(Source, Compressed);
+    Data.SetPosition(0);
+    Out.CopyFrom(Data, Compressed);
   }
 }
 
@@ -370,8 +529,9 @@ class TFolderPacker {
 
 }  // namespace
 
-void PackFolder(const std::string& Folder, const std::string& ArchiveFile) {
+void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
   TZipper Zipper;
+  Zipper.Workers = Workers;
   Zipper.SetFileName(ArchiveFile);
   // A folder without any entry gives an archive without any entry.
   Zipper.WriteEmptyArchive = true;

@@ -8,6 +8,7 @@
 
 #include "fs/stream.h"
 #include "zip/compressor.h"
+#include "zip/worker_pool.h"
 #include "zip/zip_format.h"
 
 class TZipper {
@@ -44,12 +45,21 @@ class TZipper {
   virtual void WriteArchive();
 
   bool WriteEmptyArchive = false;
+  // How many workers encode entries read from disk files (1: all on the
+  // calling thread). With more, up to Workers entries are read and encoded
+  // ahead into memory (each worker holds at most one input file open, and
+  // the bytes held ahead are bounded) while the calling thread writes them
+  // in the list's order: the archive is the same byte for byte. PackFolder
+  // sets WorkerCount().
+  int Workers = 1;
   // Stored names are cut to this many bytes (never inside a UTF-8
   // character). 255 by default; PackFolder, whose names are paths below the
   // packed folder, keeps them whole up to the format's 65,535.
   size_t MaxNameLength = 255;
 
  protected:
+  // Writes one entry: its data comes from the entry's input, or from what a
+  // worker encoded ahead for it.
   virtual void WriteEntry(TZipFileEntry& Entry);
   virtual std::unique_ptr<TCompressor> NewCompressor(TZipFileEntry& Entry, TStream* Input, TStream* Output);
 
@@ -66,6 +76,12 @@ class TZipper {
   // hold it.
   int32_t InputSize(const TZipFileEntry& Entry, TStream& Input) const;
   void WriteCentralDirectory(int EntriesWritten);
+  // Writes the entry at the archive's end: the local header for data of
+  // Compressed bytes with Crc and Method, then Compressed bytes of Data from
+  // its start.
+  void WriteEncoded(TZipFileEntry& Entry, uint32_t Crc, uint16_t Method, TStream& Data, int64_t Compressed);
+  // Writes entry Index: opens its disk file when it has no stream.
+  void WriteOne(int Index);
 
   TZipFileEntries FEntries;
   bool FBusy = false;
@@ -74,6 +90,9 @@ class TZipper {
   int32_t FInMemSize = 10240000;
   TStream* FOutStream = nullptr;  // the archive, open only during WriteArchive
   TStream* FInStream = nullptr;
+  struct TEncoded;
+  class TEncodeAhead;
+  TEncoded* FEncoded = nullptr;  // what was encoded ahead for the entry being written
   TLocalFileHeader FLocalHeader{};
   TCentralFileHeader FCentralHeader{};
   TEndOfCentralDir FEndHeader{};
@@ -85,4 +104,5 @@ class TZipper {
 // are skipped. One input file is open at a time. A folder without entries
 // gives an empty archive. A folder that is missing or cannot be listed, and
 // any other failure, raise and leave a previous ArchiveFile as it was.
-void PackFolder(const std::string& Folder, const std::string& ArchiveFile);
+// Workers encode the files (see TZipper::Workers).
+void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount());
