@@ -17,7 +17,7 @@
 // Error on failure.
 THandle OpenRegularFile(const std::string& Path, int& Error);
 
-// Creates Path as a new, empty file open for writing; fails (Error) when
+// Creates Path as a new, empty file open for reading and writing; fails (Error) when
 // anything stands at Path already, a link included, which is never
 // followed. Other openers are refused until it is closed.
 THandle CreateNewFile(const std::string& Path, int& Error);

@@ -58,7 +58,7 @@ THandle OpenRegularFile(const std::string& Path, int& Error) {
 THandle CreateNewFile(const std::string& Path, int& Error) {
   int Fd;
   do {
-    Fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    Fd = open(Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
   } while (Fd < 0 && errno == EINTR);
   if (Fd < 0) {
     Error = errno;

@@ -81,10 +81,14 @@ THandle FileOpenHandle(const std::string& FileName, uint16_t Mode, uint32_t Righ
     errno = EISDIR;
     return InvalidHandle;
   }
-  int Fl = fcntl(Fd, F_GETFL);
-  if (Fl < 0 || fcntl(Fd, F_SETFL, Fl & ~O_NONBLOCK) != 0) {
-    CloseQuietly(Fd);
-    return InvalidHandle;
+  // Opened without blocking (a FIFO must not hang the open); reads and
+  // writes of anything but a regular file, which never blocks, block again.
+  if (!S_ISREG(St.st_mode)) {
+    const int Fl = fcntl(Fd, F_GETFL);
+    if (Fl < 0 || fcntl(Fd, F_SETFL, Fl & ~O_NONBLOCK) != 0) {
+      CloseQuietly(Fd);
+      return InvalidHandle;
+    }
   }
   if (const int Rc = LockWithoutWaiting(Fd, Lock)) {
     errno = Rc;

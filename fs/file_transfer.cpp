@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <random>
 
 #include "fs/checked_io.h"
 #include "fs/entry_status.h"
 #include "fs/file_services.h"
+#include "fs/file_stream.h"
 #include "fs/path_text.h"
 #include "fs/system_error.h"
 #include "runtime/exceptions.h"
@@ -137,6 +139,41 @@ TTransferResult ReplaceFileWithText(const std::string& Target, const std::string
     if (const int Code = WriteAll(Out, Text.data(), static_cast<int32_t>(Text.size()))) return {tsWriteTarget, Code};
     return {};
   });
+}
+
+namespace {
+
+// A stream over the new file that keeps the system's reason for a write
+// that fell short, before the writer's failure unwinds past it.
+class TWriteRecordingStream : public THandleStream {
+ public:
+  using THandleStream::THandleStream;
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    const int32_t Done = THandleStream::Write(Buffer, Count);
+    if (Done < Count && Error == 0) Error = LastSystemError();
+    return Done;
+  }
+  int Error = 0;
+};
+
+}  // namespace
+
+TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Durability,
+                                     const std::function<void(TStream&)>& Write) {
+  std::exception_ptr Failure;
+  const TTransferResult Result = WriteAndReplace(Target, Durability, [&](THandle Out) -> TTransferResult {
+    TWriteRecordingStream Stream(Out);
+    try {
+      Write(Stream);
+    } catch (...) {
+      if (Stream.Error != 0) return {tsWriteTarget, Stream.Error};
+      Failure = std::current_exception();
+      return {tsReadSource, 0};
+    }
+    return {};
+  });
+  if (Failure) std::rethrow_exception(Failure);
+  return Result;
 }
 
 bool ReadSmallFile(const std::string& Path, size_t MaxSize, std::string& Text) {

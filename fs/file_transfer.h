@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+class TStream;
 
 // The step at which a transfer stopped.
 enum TTransferStep : uint8_t {
@@ -46,6 +49,16 @@ TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string
 // beside it, forced to storage, renamed into place.
 TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text,
                                     TDurability Durability = tdForced);
+
+// Writes Target whole through Write, which writes into the stream it is
+// given (a new file beside Target, open for reading and writing, at its
+// start), in the same way: forced to storage, renamed into place. A failure
+// to write the new file or to put it in place comes back as the result;
+// whatever else Write raises (it could not read what it writes, say) is
+// raised again. Either way Target stays as it was and nothing is left
+// beside it.
+TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Durability,
+                                     const std::function<void(TStream&)>& Write);
 
 // Reads the regular file Path whole into Text when it holds at most MaxSize
 // bytes; false otherwise (missing, unreadable, larger, not a regular file).

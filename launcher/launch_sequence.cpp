@@ -9,6 +9,7 @@
 #include "launcher/launch_sequence.h"
 
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -281,45 +282,43 @@ std::string MakeKeepFolder(const std::string& Temp, int& Error) {
 
 // Carries the application's output back to the user's folder: "trad_dyn.pl"
 // when it wrote one, and the dictionary folder packed into "dereroz.zip"
-// when the user has one. What cannot be delivered is kept (copied into a
-// keep folder in the temporary folder, or else left in the work folder),
-// and the run fails with a report that names each file, the reason and the
-// place where the output is.
+// when the user has one, each written as a new file beside the user's and
+// renamed over it (the temporary folder needs no room for it). What cannot
+// be delivered is kept (written into a keep folder in the temporary folder,
+// or else left in the work folder), and the run fails with a report that
+// names each file, the reason and the place where the output is.
 void Deliver(const TRunFolders& F, TWorkFolder& Work) {
-  std::vector<std::string> Failures;
+  using TWriter = std::function<TTransferResult(const std::string& Target)>;
   struct TKept {
-    std::string From;  // a file in the work folder
-    std::string Name;  // its name in the keep folder
+    std::string Name;    // its name in the keep folder
+    std::string Source;  // what it is made from, in the work folder
+    TWriter Write;       // writes it to a target
   };
+  std::vector<std::string> Failures;
   std::vector<TKept> ToKeep;
   int FirstError = 0;
   auto Note = [&](const std::string& What, int Error) {
     Failures.push_back(What);
     if (FirstError == 0) FirstError = Error;
   };
+  // Delivers one output to the user's folder; on failure it is to be kept.
+  auto Deliver = [&](const TKept& Output) {
+    const TTransferResult Result = Output.Write(F.User + Output.Name);
+    if (Result.Ok()) return;
+    Note(Result.Describe(Output.Source, F.User + Output.Name), Result.Error);
+    ToKeep.push_back(Output);
+  };
 
   if (FileExists(F.Work + "trad_dyn.pl")) {
-    const TTransferResult Result = ReplaceFileWithCopy(F.Work + "trad_dyn.pl", F.User + "trad_dyn.pl");
-    if (!Result.Ok()) {
-      Note(Result.Describe(F.Work + "trad_dyn.pl", F.User + "trad_dyn.pl"), Result.Error);
-      ToKeep.push_back({F.Work + "trad_dyn.pl", "trad_dyn.pl"});
-    }
+    const std::string Source = F.Work + "trad_dyn.pl";
+    Deliver(
+        {"trad_dyn.pl", Source, [Source](const std::string& Target) { return ReplaceFileWithCopy(Source, Target); }});
   }
-
-  std::string Packed;
+  const std::string Dictionary = F.Work + "dereroz" + Sep;
   if (FileExists(F.User + "dereroz.zip")) {
-    // Packed inside the work folder first (a name of this run's own, since
-    // other launchers may share the folder), then carried over like any
-    // other file, so that a failure names its reason.
-    Packed = UniqueSiblingName(F.Work + "dereroz.zip");
-    const std::string Dictionary = F.Work + "dereroz" + Sep;
     try {
-      PackFolder(Dictionary, Packed);
-      const TTransferResult Result = ReplaceFileWithCopy(Packed, F.User + "dereroz.zip");
-      if (!Result.Ok()) {
-        Note(Result.Describe(Packed, F.User + "dereroz.zip"), Result.Error);
-        ToKeep.push_back({Packed, "dereroz.zip"});
-      }
+      Deliver({"dereroz.zip", Dictionary,
+               [Dictionary](const std::string& Target) { return TryPackFolder(Dictionary, Target); }});
     } catch (const Exception& Failure) {
       Note(FormatText("cannot pack \"%s\": %s: %s", Dictionary, Failure.ClassName(), Failure.Message()), 0);
       // What cannot be packed stays where it is, in the work folder.
@@ -334,8 +333,12 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
     std::string Problem = Keep.empty() ? SystemErrorReason(Error) : std::string();
     for (const TKept& Item : ToKeep) {
       if (!Problem.empty()) break;
-      const TTransferResult Result = ReplaceFileWithCopy(Item.From, Keep + Item.Name);
-      if (!Result.Ok()) Problem = Result.Describe(Item.From, Keep + Item.Name);
+      try {
+        const TTransferResult Result = Item.Write(Keep + Item.Name);
+        if (!Result.Ok()) Problem = Result.Describe(Item.Source, Keep + Item.Name);
+      } catch (const Exception& Failure) {
+        Problem = FormatText("cannot pack \"%s\": %s", Item.Source, Failure.Message());
+      }
     }
     if (Problem.empty()) {
       Where = FormatText("it is kept in \"%s\"", Keep);
@@ -346,7 +349,6 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
   } else if (Work.KeepFolder) {
     Where = FormatText("it stays in \"%s\"", F.Work);
   }
-  if (!Packed.empty() && !Work.KeepFolder) RemoveFile(Packed);
   if (Failures.empty()) return;
 
   std::string Message = "The application's output was not delivered: ";

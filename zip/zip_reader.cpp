@@ -292,7 +292,7 @@ void TUnZipper::ExtractAll() {
     FJobs.clear();
     FZipReader.reset();
     FZipStream.reset();
-    FLastFolder.clear();
+    FMadeFolders.clear();
     FBusy = false;
   });
   FZipStream = std::make_unique<TFileStream>(FFileName, fmOpenRead);
@@ -333,6 +333,7 @@ void TUnZipper::ExtractQueued(int FailedAt, std::exception_ptr Failure) {
   TWorkGate Gate;  // guards Failure and FailedAt
   std::atomic<size_t> NextLane{0};
   std::atomic<int> FirstFailed{FailedAt};  // no entry after it is started
+  std::vector<char> Started(FJobs.size(), 0);
   auto Work = [&](int) {
     std::unique_ptr<TWorker> Worker;
     try {
@@ -344,6 +345,7 @@ void TUnZipper::ExtractQueued(int FailedAt, std::exception_ptr Failure) {
       for (size_t J : Lanes[L]) {
         const TEntryJob& Job = FJobs[J];
         if (Job.Index > FirstFailed.load()) break;
+        Started[J] = 1;
         try {
           Worker->Extract(Job);
         } catch (...) {
@@ -359,9 +361,59 @@ void TUnZipper::ExtractQueued(int FailedAt, std::exception_ptr Failure) {
     }
   };
   RunWorkers(std::max(1, std::min<int>(Workers, static_cast<int>(Lanes.size()))), Work);
-  if (Failure) std::rethrow_exception(Failure);
+  if (Failure) {
+    UndoAfter(FailedAt, Lanes, Started);
+    std::rethrow_exception(Failure);
+  }
   // Not one worker could start: the data was never written.
   if (NextLane.load() < Lanes.size()) throw EOutOfMemory("Out of memory");
+}
+
+void TUnZipper::UndoAfter(int FailedAt, const std::vector<std::vector<size_t>>& Lanes,
+                          const std::vector<char>& Started) {
+  // Workers may have gone past the failing entry before they knew of it:
+  // what they wrote for later entries goes again, so that the files are
+  // those of the entries before it, whatever the timing. Where a later
+  // entry wrote over an earlier one's file, the earlier one is extracted
+  // once more.
+  std::unique_ptr<TWorker> Worker;
+  for (const std::vector<size_t>& Lane : Lanes) {
+    const TEntryJob* Keep = nullptr;
+    bool Overwritten = false;
+    for (size_t J : Lane) {
+      if (FJobs[J].Index == FailedAt) break;  // its file stays as the failure left it, the last of the lane
+      if (FJobs[J].Index < FailedAt)
+        Keep = &FJobs[J];
+      else if (Started[J])
+        Overwritten = true;
+    }
+    if (!Overwritten) continue;
+    try {
+      if (Keep == nullptr) {
+        RemoveFile(FJobs[Lane.front()].OutPath);
+        continue;
+      }
+      if (!Worker) Worker = std::make_unique<TWorker>(*this, FZipStream->Handle);
+      Worker->Extract(*Keep);
+    } catch (...) {
+      // The failure being raised is the one to report.
+    }
+  }
+}
+
+template <class F>
+void TUnZipper::MakeFolder(const std::string& Path, F MakeWhole) {
+  const std::string Folder = ExcludeTrailingSeparator(Path);
+  if (FMadeFolders.count(Folder)) return;
+  // Below a folder made already, one step makes it; anything else (the
+  // first folder, a name in the way) goes the whole way from the top.
+  const std::string Parent = ExcludeTrailingSeparator(ExtractFolderPart(Folder));
+  const bool OneStep = Parent != Folder && FMadeFolders.count(Parent) && (CreateFolder(Folder) || FolderExists(Folder));
+  if (!OneStep) {
+    MakeWhole();
+    if (!FolderExists(Folder)) return;
+  }
+  FMadeFolders.insert(Folder);
 }
 
 void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
@@ -411,7 +463,8 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
     // A folder entry: only the folders are made. Its name keeps any ":"
     // (only file names lose their drive), so with no output folder it is
     // anchored to the current folder: "C:\x\" must not name a drive's root.
-    ForceFolderPath(JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, OutName));
+    const std::string Path = JoinFolder(FOutputPath.empty() ? std::string(".") : FOutputPath, OutName);
+    MakeFolder(Path, [&Path] { ForceFolderPath(Path); });
     return;
   }
   if (Method == 0 && CompressedSize != UncompressedSize)
@@ -422,10 +475,7 @@ void TUnZipper::ExtractEntry(TZipFileEntry& Entry) {
 
   // Folders are made here, before any worker creates a file in them.
   const std::string Folder = ExtractFolderPart(OutPath);
-  if (Folder != FLastFolder) {
-    if (!Folder.empty()) ForceFolders(Folder, true);
-    FLastFolder = Folder;
-  }
+  if (!Folder.empty()) MakeFolder(Folder, [&Folder] { ForceFolders(Folder, true); });
   FJobs.push_back({FQueuing, &Entry, Name, OutPath, Zip.Position(), CompressedSize, UncompressedSize, Crc,
                    EntryRights(Entry), Method});
 }

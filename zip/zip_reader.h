@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "fs/stream.h"
@@ -73,6 +74,9 @@ class TUnZipper {
   // Extracts the queued entries' data on the workers; raises the failure of
   // the first failing entry in the directory's order.
   void ExtractQueued(int FailedAt, std::exception_ptr Failure);
+  // After a failure at entry FailedAt: leaves the files as the entries
+  // before it made them.
+  void UndoAfter(int FailedAt, const std::vector<std::vector<size_t>>& Lanes, const std::vector<char>& Started);
 
   bool FBusy = false;
   uint32_t FBufferSize = 16384;
@@ -85,8 +89,12 @@ class TUnZipper {
   TCentralFileHeader FCentralHeader{};
   TEndOfCentralDir FEndHeader{};
   std::vector<TEntryJob> FJobs;  // the data to extract, in the directory's order
-  std::string FLastFolder;       // the folder most recently made sure of
-  int FQueuing = 0;              // the index of the entry ExtractEntry is given
+  // Makes the folder Path (MakeWhole makes it with its parents), looking
+  // at its parents only when they were not made in this extraction.
+  template <class F>
+  void MakeFolder(const std::string& Path, F MakeWhole);
+  std::unordered_set<std::string> FMadeFolders;  // folders made in this extraction
+  int FQueuing = 0;                              // the index of the entry ExtractEntry is given
 };
 
 // Extracts every entry of ArchiveFile into Folder (a separator is appended

@@ -250,8 +250,14 @@ int32_t TZipper::InputSize(const TZipFileEntry& Entry, TStream& Input) const {
 }
 
 void TZipper::WriteArchive() {
+  const TTransferResult Result = TryWriteArchive();
+  if (Result.Step == tsWriteTarget) throw EWriteError("Stream write error");
+  if (!Result.Ok()) throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
+}
+
+TTransferResult TZipper::TryWriteArchive() {
   const int Count = FEntries.Count();
-  if (Count == 0 && !WriteEmptyArchive) return;
+  if (Count == 0 && !WriteEmptyArchive) return {};
   FBusy = true;
   TScopeExit NotBusy([this] {
     FBusy = false;
@@ -274,35 +280,17 @@ void TZipper::WriteArchive() {
 
   // The new archive is written beside the target and replaces it only once
   // it is complete and on disk.
-  const std::string TempName = UniqueSiblingName(FFileName);
-  std::unique_ptr<TFileStream> Output;
-  try {
-    Output = std::make_unique<TFileStream>(TempName, fmCreate);
-  } catch (const EFCreateError&) {
-    throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
-  }
-  bool Moved = false;
-  TScopeExit DropTemp([&] {
+  return ReplaceFileByWriting(FFileName, tdForced, [this, Count](TStream& Output) {
+    FOutStream = &Output;
+    if (Workers > 1 && Count > 1) {
+      TEncodeAhead Ahead(*this);
+      Ahead.Run();
+    } else {
+      for (int I = 0; I < Count; ++I) WriteOne(I);
+    }
+    WriteCentralDirectory(Count);
     FOutStream = nullptr;
-    Output.reset();
-    if (!Moved) RemoveFile(TempName);
   });
-  FOutStream = Output.get();
-
-  if (Workers > 1 && Count > 1) {
-    TEncodeAhead Ahead(*this);
-    Ahead.Run();
-  } else {
-    for (int I = 0; I < Count; ++I) WriteOne(I);
-  }
-  const int Written = Count;
-  WriteCentralDirectory(Written);
-
-  if (!Output->FlushToDisk()) throw EWriteError("Stream write error");
-  FOutStream = nullptr;
-  Output.reset();
-  if (!RenameReplace(TempName, FFileName)) throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
-  Moved = true;
 }
 
 void TZipper::WriteOne(int Index) {
@@ -529,7 +517,7 @@ class TFolderPacker {
 
 }  // namespace
 
-void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
+TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
   TZipper Zipper;
   Zipper.Workers = Workers;
   Zipper.SetFileName(ArchiveFile);
@@ -538,5 +526,11 @@ void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int W
   Zipper.MaxNameLength = NameFieldLimit;
   TFolderPacker Packer(Zipper, ArchiveFile);
   Packer.AddFolder(Folder, "");
-  Zipper.WriteArchive();
+  return Zipper.TryWriteArchive();
+}
+
+void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
+  const TTransferResult Result = TryPackFolder(Folder, ArchiveFile, Workers);
+  if (Result.Step == tsWriteTarget) throw EWriteError("Stream write error");
+  if (!Result.Ok()) throw EFCreateError(FormatText("Unable to create file \"%s\"", ArchiveFile));
 }

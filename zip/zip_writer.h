@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/file_transfer.h"
 #include "fs/stream.h"
 #include "zip/compressor.h"
 #include "zip/worker_pool.h"
@@ -43,6 +44,10 @@ class TZipper {
   // nothing is written unless WriteEmptyArchive is set, which gives an
   // archive of the end record alone.
   virtual void WriteArchive();
+  // Writes the archive as WriteArchive does, but a failure to write or
+  // replace FileName comes back as the result (with the system's reason)
+  // instead of being raised; failures to read the entries still raise.
+  TTransferResult TryWriteArchive();
 
   bool WriteEmptyArchive = false;
   // How many workers encode entries read from disk files (1: all on the
@@ -106,3 +111,6 @@ class TZipper {
 // any other failure, raise and leave a previous ArchiveFile as it was.
 // Workers encode the files (see TZipper::Workers).
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount());
+// Packs as PackFolder does; a failure to write or replace ArchiveFile comes
+// back as the result instead of being raised.
+TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount());
