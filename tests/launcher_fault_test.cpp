@@ -43,6 +43,30 @@ class LauncherFault : public LauncherRun {
     Files.erase("probe_report.txt");
     return Files;
   }
+#ifndef _WIN32
+  // Mounts a volume of Size bytes over the empty folder Where for the rest
+  // of the test; false where this user cannot.
+  bool MountSmallVolume(const fs::path& Where, uintmax_t Size) {
+    const std::string Options = "size=" + std::to_string(Size / 1024) + "k";
+    if (geteuid() != 0 || mount("qbfull", Where.c_str(), "tmpfs", 0, Options.c_str()) != 0) return false;
+    FMounted.push_back(Where);
+    return true;
+  }
+  void TearDown() override {
+    for (const fs::path& Where : FMounted) umount2(Where.c_str(), MNT_DETACH);
+    LauncherRun::TearDown();
+  }
+  // The room an install of the probe bundle takes: the archive and what it
+  // holds (which compresses better in some builds than in others).
+  uintmax_t InstalledSize() {
+    uintmax_t Size = fs::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE)));
+    ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(FRoot / "installed") + Sep);
+    for (const auto& Entry : fs::recursive_directory_iterator(FRoot / "installed"))
+      if (Entry.is_regular_file()) Size += Entry.file_size();
+    return Size;
+  }
+  std::vector<fs::path> FMounted;
+#endif
   // The one keep folder of the run in the temporary folder, or an empty path.
   fs::path KeepFolder() const {
     for (const std::string& Name : Names(FTemp))
@@ -193,12 +217,7 @@ TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
 #ifdef _WIN32
   GTEST_SKIP() << "no small volume to fill here";
 #else
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small volume needs root";
-  if (mount("qbfull", FUser.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a small volume";
-  struct TUnmount {
-    fs::path Where;
-    ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
-  } Unmount{FUser};
+  if (!MountSmallVolume(FUser, 64 * 1024)) GTEST_SKIP() << "mounting a small volume needs root";
   WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("plsize 200000\n");
   const TEntries Before = Snapshot(FUser);
@@ -215,20 +234,8 @@ TEST_F(LauncherFault, FullTemporaryFolderStopsTheImportWithItsReason) {
 #ifdef _WIN32
   GTEST_SKIP() << "no small volume to fill here";
 #else
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small volume needs root";
-  // Room for the installed bundle (the archive and what it holds, which
-  // compresses better in some builds than in others), not for a user's
-  // dictionary as large as the whole volume as well.
-  uintmax_t Room = fs::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE))) + 400000;
-  ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(FRoot / "installed") + Sep);
-  for (const auto& Entry : fs::recursive_directory_iterator(FRoot / "installed"))
-    if (Entry.is_regular_file()) Room += Entry.file_size();
-  const std::string Options = "size=" + std::to_string(Room / 1024) + "k";
-  if (mount("qbfull", FTemp.c_str(), "tmpfs", 0, Options.c_str()) != 0) GTEST_SKIP() << "cannot mount a small volume";
-  struct TUnmount {
-    fs::path Where;
-    ~TUnmount() { umount2(Where.c_str(), MNT_DETACH); }
-  } Unmount{FTemp};
+  const uintmax_t Room = InstalledSize() + 400000;
+  if (!MountSmallVolume(FTemp, Room)) GTEST_SKIP() << "mounting a small volume needs root";
   std::string Big = qbtest::PatternBytes(static_cast<size_t>(Room));
   WriteFile(FUser / "dereroz.zip", MakeZip({{"gros.bin", Big}}));
   Control("pl must not be written\n");
@@ -237,6 +244,20 @@ TEST_F(LauncherFault, FullTemporaryFolderStopsTheImportWithItsReason) {
   ExpectReport("EInOutError: The user's data could not be brought in: cannot write \"" +
                Text(WorkFolder() / "dereroz.zip") + "\": no space left");
   ExpectStoppedBeforeTheApplication(Before);
+#endif
+}
+
+TEST_F(LauncherFault, TemporaryFolderFilledByTheApplicationStillDelivers) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no small volume to fill here";
+#else
+  // The dictionary goes straight to the user's folder, which has room.
+  if (!MountSmallVolume(FTemp, InstalledSize() + 400000)) GTEST_SKIP() << "mounting a small volume needs root";
+  WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
+  Control("dict plus.txt deux;two\nfill remplissage.bin\n");
+  ASSERT_EQ(Run({}), 0) << StdErr();
+  EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
+  ExpectTempClean();
 #endif
 }
 

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fs/file_services.h"
@@ -849,6 +852,66 @@ TEST_F(ZipReader, NewDecompressorIsTheHookForMethods) {
   U.ExtractAll();
   EXPECT_EQ(ReadFile(Out() + "r.bin"), "fedcba");
   EXPECT_EQ(B(ReadFile(Out() + "d.txt")), TextBytes(999));
+}
+
+namespace {
+
+// Makes entry "late.bin" fail at once and holds entry "early.bin" back
+// until then, so that on two workers the later entry fails first in time.
+class TLateFailsFirst : public TUnZipper {
+ public:
+  std::atomic<bool> LateFailed{false};
+
+ protected:
+  std::unique_ptr<TDeCompressor> NewDecompressor(TZipFileEntry& Entry, uint16_t Method, TStream* Input,
+                                                 TStream* Output) override {
+    if (Entry.ArchiveFileName() == "late.bin") {
+      LateFailed = true;
+      throw EZipError("late.bin failed");
+    }
+    if (Entry.ArchiveFileName() == "early.bin") {
+      for (int I = 0; I < 200 && !LateFailed; ++I) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its failure is recorded meanwhile
+      throw EZipError("early.bin failed");
+    }
+    return TUnZipper::NewDecompressor(Entry, Method, Input, Output);
+  }
+};
+
+}  // namespace
+
+TEST_F(ZipReader, FirstFailingEntryInArchiveOrderIsRaisedWhateverTheTiming) {
+  const std::string A = Archive(BuildArchive({{"first.txt", TextBytes(3000), 8},
+                                              {"early.bin", TextBytes(2000), 8},
+                                              {"late.bin", TextBytes(2000), 8},
+                                              {"after.txt", TextBytes(3000), 8}}));
+  TLateFailsFirst U;
+  U.Workers = 2;
+  U.SetFileName(A);
+  U.SetOutputPath(Out());
+  EXPECT_EQ(FailureOf<EZipError>([&] { U.ExtractAll(); }), "early.bin failed");
+  EXPECT_TRUE(U.LateFailed);
+  // The files are those of the entries before the failing one, as with one
+  // worker.
+  EXPECT_EQ(B(ReadFile(Out() + "first.txt")), TextBytes(3000));
+  EXPECT_FALSE(FileExists(Out() + "late.bin"));
+  EXPECT_FALSE(FileExists(Out() + "after.txt"));
+}
+
+TEST_F(ZipReader, EntriesNamingOneFileLeaveTheLastOnAnyNumberOfWorkers) {
+  std::vector<TEntrySpec> Entries{{"same.txt", B("first")}, {"dir/SAME.TXT", B("other")}};
+  for (int I = 0; I < 20; ++I) Entries.push_back({"f" + std::to_string(I) + ".txt", TextBytes(500 + I), 8});
+  Entries.push_back({"same.txt", B("last"), 8});
+  Entries.push_back({"dir//same.txt", B("dir last")});
+  const std::string A = Archive(BuildArchive(Entries));
+  for (int Workers : {1, 2, 8}) {
+    SCOPED_TRACE(Workers);
+    DeleteFolderTree(Out(), false);
+    ExtractArchive(A, Out(), Workers);
+    EXPECT_EQ(ReadFile(Out() + "same.txt"), "last");
+    EXPECT_EQ(ReadFile(Out() + "dir/same.txt"), "dir last");
+    EXPECT_EQ(B(ReadFile(Out() + "f19.txt")), TextBytes(519));
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -100,3 +100,28 @@ TEST(PackAndExtract, InputAboveTheInMemoryLimit) {
   Bytes Noise = RandomBytes(10240001, 12);
   RoundTrip(S, {{"big.txt", Big}, {"noise.bin", Noise}, {"small.txt", TextBytes(10)}});
 }
+
+TEST(PackAndExtract, AnyNumberOfWorkersGivesTheSameArchiveAndTree) {
+  // Files on both sides of what workers encode ahead, more than their
+  // memory budget holds at once, data that is stored, and empty files.
+  TScratchFolder S;
+  TTree Tree = {{"big.txt", std::string(1200000, 'b')}, {"empty", ""}, {"sub/", ""}, {"sub/deep/", ""}};
+  for (int I = 0; I < 8; ++I) {
+    const Bytes Noise = RandomBytes(700000, 20 + I);
+    Tree["sub/noise" + std::to_string(I) + ".bin"] = std::string(Noise.begin(), Noise.end());
+  }
+  for (int I = 0; I < 60; ++I)
+    Tree["sub/deep/t" + std::to_string(I) + ".txt"] = std::string(100 + 37 * I, 'a' + I % 26);
+  const std::string In = S.Folder("in");
+  MakeTree(In, Tree);
+  PackFolder(In, S.Path("one.zip"), 1);
+  const std::string One = ReadFile(S.Path("one.zip"));
+  for (int Workers : {1, 2, 8}) {
+    SCOPED_TRACE(Workers);
+    PackFolder(In, S.Path("many.zip"), Workers);
+    EXPECT_TRUE(ReadFile(S.Path("many.zip")) == One);
+    const std::string Out = S.Folder("out" + std::to_string(Workers));
+    ExtractArchive(S.Path("many.zip"), Out, Workers);
+    EXPECT_EQ(ReadTree(Out), Tree);
+  }
+}

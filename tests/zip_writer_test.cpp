@@ -306,7 +306,8 @@ TEST(PackFolder, PathsLongerThan255BytesAreStoredWhole) {
 }
 
 TEST(PackFolder, ManyFilesUnderALowOpenFileLimit) {
-  // 1,100 files packed by a child process that may hold 256 files open.
+  // 1,100 files packed by a child process that may hold 256 files open, on
+  // more workers than this machine may have.
   TScratchFolder S;
   std::string F = S.Folder("in");
   for (int I = 0; I < 1100; ++I) WriteFile(F + "w" + std::to_string(I) + ".txt", TextBytes(40 + I % 7));
@@ -320,7 +321,7 @@ TEST(PackFolder, ManyFilesUnderALowOpenFileLimit) {
     int Code = setrlimit(RLIMIT_NOFILE, &Limit) == 0 ? 0 : 2;
     if (Code == 0) {
       try {
-        PackFolder(F, A);
+        PackFolder(F, A, 8);
       } catch (...) {
         Code = 1;
       }

@@ -19,6 +19,7 @@
 //   sleep MS           sleep MS milliseconds
 //   plsize N           write N bytes ("x") to trad_dyn.pl beside itself
 //   dictmany PREFIX N  write N files PREFIX<i>.txt to dereroz
+//   fill NAME          write NAME beside itself until its volume is full
 //   onterm TEXT        from now on, a request to stop (SIGTERM/SIGINT/SIGHUP) is
 //                      answered by writing TEXT to trad_dyn.pl and ending
 //                      with exit code 0 (the waits below watch for it)
@@ -163,6 +164,11 @@ int main(int argc, char** argv) {
       Args >> Prefix >> Count;
       for (int I = 0; I < Count; ++I)
         WriteText(Dictionary / U8(Prefix + std::to_string(I) + ".txt"), "entry " + std::to_string(I) + "\n");
+    } else if (Command == "fill") {
+      std::ofstream Out(Self / U8(Rest), std::ios::binary);
+      const std::string Block(65536, 'f');
+      while (Out.write(Block.data(), static_cast<std::streamsize>(Block.size())) && Out.flush()) {
+      }
     } else if (Command == "onterm") {
       TerminationText = Rest;
       ProbeOnTermination();
