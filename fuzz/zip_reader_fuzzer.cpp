@@ -1,4 +1,5 @@
-// Extracts arbitrary bytes as an archive into a scratch folder. Every input
+// Extracts arbitrary bytes as an archive into a scratch folder, on four
+// workers. Every input
 // must end in success or in one of the reader's failure classes, write
 // nothing outside the output folder, and neither hang nor grow memory
 // without bound (libFuzzer's -timeout and -rss_limit_mb watch the last two).
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     F.write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
   }
   try {
-    ExtractArchive(S.Archive.string(), S.Out.string());
+    ExtractArchive(S.Archive.string(), S.Out.string(), 4);
   } catch (const Exception&) {
     // Every failure of the reader is an Exception; anything else escapes
     // and libFuzzer reports it.

@@ -2,6 +2,7 @@
 // signal on to the application. A signal that the terminal sent to its
 // whole foreground group (Ctrl-C) has reached the application already and is
 // not sent a second time.
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,12 +18,15 @@ volatile sig_atomic_t Pending = 0;  // a request that came while none ran
 struct sigaction Previous[RelayedCount];
 
 void Relay(int Signal, siginfo_t* Info, void*) {
+  // kill may set errno, which the interrupted code may be about to read.
+  const int SavedErrno = errno;
   const pid_t Pid = static_cast<pid_t>(Target);
   if (Pid > 0) {
     if (Info == nullptr || Info->si_code != SI_KERNEL) kill(Pid, Signal);
   } else if (Pending == 0) {
     Pending = Signal;
   }
+  errno = SavedErrno;
 }
 
 }  // namespace

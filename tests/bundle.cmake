@@ -1,5 +1,6 @@
 # Tests of the bundle store, the embedded bundle and the packaging of the
 # launcher (included from launcher.cmake).
+set(QB_TEST_LABEL bundle)
 
 qb_add_test(resource_list_test
   SOURCES resource_list_test.cpp

@@ -1,4 +1,5 @@
 # Test executables for fs/.
+set(QB_TEST_LABEL fs)
 qb_add_test(stream_test SOURCES stream_test.cpp LIBS qb_fs)
 qb_add_test(file_stream_test SOURCES file_stream_test.cpp LIBS qb_fs)
 qb_add_test(file_copy_test SOURCES file_copy_test.cpp LIBS qb_fs)

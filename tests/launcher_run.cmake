@@ -1,5 +1,6 @@
 # Tests of the launch sequence (included from launcher.cmake): the work-folder
 # services, and whole launcher runs with a probe application in the bundle.
+set(QB_TEST_LABEL launcher)
 if(TARGET qb_launcher_core)
   qb_add_test(work_folder_test
     SOURCES work_folder_test.cpp

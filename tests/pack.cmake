@@ -1,5 +1,6 @@
 # Tests of quintabel-pack and of the Windows release artefact (included from
 # launcher.cmake).
+set(QB_TEST_LABEL pack)
 
 qb_add_test(pack_test
   SOURCES pack_test.cpp launcher_test_support_${QB_PLATFORM}.cpp

@@ -1,4 +1,5 @@
 # Test executables for process/.
+set(QB_TEST_LABEL process)
 
 # The child program the process tests start. Under Wine its path is given
 # on drive Z:, which maps the Unix root.

@@ -1,4 +1,5 @@
 # Test executables for runtime/.
+set(QB_TEST_LABEL runtime)
 
 qb_add_test(arguments_test SOURCES arguments_test.cpp LIBS qb_runtime)
 qb_add_test(failure_report_test SOURCES failure_report_test.cpp LIBS qb_runtime)

@@ -1,4 +1,5 @@
 # Test executables for zip/.
+set(QB_TEST_LABEL zip)
 qb_add_test(zip_compressor_test SOURCES zip_compressor_test.cpp LIBS qb_zip)
 qb_add_test(zip_writer_test SOURCES zip_writer_test.cpp LIBS qb_zip)
 qb_add_test(zip_roundtrip_test SOURCES zip_roundtrip_test.cpp LIBS qb_zip)

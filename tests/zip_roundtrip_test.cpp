@@ -105,12 +105,12 @@ TEST(PackAndExtract, AnyNumberOfWorkersGivesTheSameArchiveAndTree) {
   // Files on both sides of what workers encode ahead, more than their
   // memory budget holds at once, data that is stored, and empty files.
   TScratchFolder S;
-  TTree Tree = {{"big.txt", std::string(1200000, 'b')}, {"empty", ""}, {"sub/", ""}, {"sub/deep/", ""}};
+  TTree Tree = {{"big.txt", std::string(1100000, 'b')}, {"empty", ""}, {"sub/", ""}, {"sub/deep/", ""}};
   for (int I = 0; I < 8; ++I) {
-    const Bytes Noise = RandomBytes(700000, 20 + I);
+    const Bytes Noise = RandomBytes(300000, 20 + I);
     Tree["sub/noise" + std::to_string(I) + ".bin"] = std::string(Noise.begin(), Noise.end());
   }
-  for (int I = 0; I < 60; ++I)
+  for (int I = 0; I < 40; ++I)
     Tree["sub/deep/t" + std::to_string(I) + ".txt"] = std::string(100 + 37 * I, 'a' + I % 26);
   const std::string In = S.Folder("in");
   MakeTree(In, Tree);
