@@ -31,8 +31,16 @@ namespace {
 
 zipr::Bytes Dictionary() { return BuildArchive({TEntrySpec("base.txt", B("bonjour;hello\n"), 8)}); }
 
+// An entry as zip writes it on Unix: host 3, the file's type and mode.
+TEntrySpec UnixEntry(const std::string& Name, const std::string& Data, uint32_t Mode) {
+  TEntrySpec Entry(Name, B(Data), 8);
+  Entry.VersionMadeBy = 0x031E;
+  Entry.ExternalAttributes = Mode << 16;
+  return Entry;
+}
+
 std::vector<TEntrySpec> GoodEntries() {
-  return {TEntrySpec("quintabel.exe", B("MZ program"), 8), TEntrySpec("swipl.home", B(".")),
+  return {UnixEntry("quintabel.exe", "MZ program", 0100755), TEntrySpec("swipl.home", B("quintabel5\n")),
           TEntrySpec("dereroz.zip", Dictionary()), TEntrySpec("lib/", {}),
           TEntrySpec("lib/prolog/init.pl", B(":- true.\n"), 8)};
 }
@@ -44,10 +52,12 @@ class BundleCheck : public ::testing::Test {
   void SetUp() override {
     for (const char* Name : {"TEMP", "TMP", "TMPDIR"}) qbtest::SetEnv(Name, FScratch.Folder("temp"));
   }
-  std::string Problem(const zipr::Bytes& Archive) {
+  std::string Problem(const zipr::Bytes& Archive, TBundleTarget Target = btPosix) {
     const std::string Path = FScratch.Path("bundle.zip");
     qbtest::WriteFile(Path, Archive);
-    const std::string Problem = BundleProblem(Path);
+    const TBundleCheck Check = CheckBundle(Path, Target);
+    FWarnings = Check.Warnings;
+    const std::string& Problem = Check.Problem;
     EXPECT_TRUE(zipr::ListFolder(FScratch.Folder("temp")).empty()) << "the check left its scratch folder";
     EXPECT_EQ(zipr::ListFolder(FScratch.Path("")), (std::vector<std::string>{"bundle.zip", "temp/"}))
         << "the check worked outside TEMP";
@@ -55,11 +65,15 @@ class BundleCheck : public ::testing::Test {
   }
   qbtest::TEnvironmentGuard FSaved{"TEMP", "TMP", "TMPDIR"};
   qbtest::TScratchFolder FScratch;
+  std::vector<std::string> FWarnings;
 };
 
 }  // namespace
 
-TEST_F(BundleCheck, AcceptsWhatTheLauncherCanInstall) { EXPECT_EQ(Problem(BuildArchive(GoodEntries())), ""); }
+TEST_F(BundleCheck, AcceptsWhatTheLauncherCanInstall) {
+  EXPECT_EQ(Problem(BuildArchive(GoodEntries())), "");
+  EXPECT_TRUE(FWarnings.empty());
+}
 
 TEST_F(BundleCheck, RefusesWhatIsNoZipArchiveFromItsFirstBytes) {
   EXPECT_NE(Problem(B("plain text, not an archive")).find("50 4B 03 04"), std::string::npos);
@@ -67,7 +81,7 @@ TEST_F(BundleCheck, RefusesWhatIsNoZipArchiveFromItsFirstBytes) {
   const zipr::Bytes Archive = BuildArchive(GoodEntries());
   Prefixed.insert(Prefixed.end(), Archive.begin(), Archive.end());
   EXPECT_NE(Problem(Prefixed).find("50 4B 03 04"), std::string::npos);
-  EXPECT_NE(BundleProblem(FScratch.Path("absent.zip")).find("cannot be read"), std::string::npos);
+  EXPECT_NE(CheckBundle(FScratch.Path("absent.zip"), btPosix).Problem.find("cannot be read"), std::string::npos);
 }
 
 TEST_F(BundleCheck, NamesTheMissingRootEntries) {
@@ -105,6 +119,43 @@ TEST_F(BundleCheck, ExtractsTheDefaultDictionaryToo) {
             std::string::npos);
 }
 
+TEST_F(BundleCheck, ExecutePermissionIsAskedOnlyForPosix) {
+  std::vector<TEntrySpec> Entries = GoodEntries();
+  Entries[0] = TEntrySpec("quintabel.exe", B("MZ program"), 8);  // made on Windows
+  EXPECT_EQ(Problem(BuildArchive(Entries), btWindows), "");
+  EXPECT_NE(Problem(BuildArchive(Entries))
+                .find("with no Unix mode, so a POSIX launcher would extract it without "
+                      "execute permission: the bundle was made without Unix modes"),
+            std::string::npos);
+  Entries[0] = UnixEntry("quintabel.exe", "MZ program", 0100644);
+  EXPECT_NE(Problem(BuildArchive(Entries)).find("with the Unix mode 644,"), std::string::npos);
+}
+
+TEST_F(BundleCheck, WarnsOfAMarkerThatMissesTheWorkFolder) {
+  const struct {
+    const char* Marker;
+    const char* Taken;  // empty: no warning
+  } Cases[] = {
+      {"quintabel5 \r\n# comment\n", ""},
+      {"./quintabel5\\lib/x", ""},
+      {"quintabel5/../quintabel5", ""},
+      {".\n", "the temporary folder itself"},
+      {"# comment\nquintabel5\n", "\"# comment\" relative to the temporary folder"},
+      {"quintabel5/../..", "\"quintabel5/../..\" relative to the temporary folder"},
+      {"/opt/runtime", "\"/opt/runtime\""},
+  };
+  for (const auto& Case : Cases) {
+    std::vector<TEntrySpec> Entries = GoodEntries();
+    Entries[1] = TEntrySpec("swipl.home", B(Case.Marker));
+    EXPECT_EQ(Problem(BuildArchive(Entries)), "") << Case.Marker;
+    const std::string Expected =
+        *Case.Taken ? std::string("has a runtime marker \"swipl.home\" whose first line makes the runtime take ") +
+                          Case.Taken + " as its home, not the work folder"
+                    : "";
+    EXPECT_EQ(FWarnings.empty() ? "" : FWarnings[0].substr(0, Expected.size()), Expected) << Case.Marker;
+  }
+}
+
 TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   std::string Out, Errors;
   EXPECT_EQ(RunPackTool({"--launcher", "x.exe"}, Out, Errors), 2);
@@ -116,6 +167,9 @@ TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   EXPECT_EQ(RunPackTool({"--check=/nonexistent/bundle.zip"}, Out, Errors), 1);
   EXPECT_NE(Errors.find("Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"), std::string::npos)
       << Errors;
+  Errors.clear();
+  EXPECT_EQ(RunPackTool({"--check", "b.zip", "--target", "macos"}, Out, Errors), 2);
+  EXPECT_NE(Errors.find("--target is posix or windows"), std::string::npos) << Errors;
   Errors.clear();
   EXPECT_EQ(RunPackTool({"--launcher", "a", "--bundle", "b", "--output", "c", "--version", "1.x"}, Out, Errors), 1);
   EXPECT_NE(Errors.find("is not one to four numbers"), std::string::npos) << Errors;
