@@ -123,36 +123,24 @@ TEST_F(BundleCheck, ExecutePermissionIsAskedOnlyForPosix) {
   std::vector<TEntrySpec> Entries = GoodEntries();
   Entries[0] = TEntrySpec("quintabel.exe", B("MZ program"), 8);  // made on Windows
   EXPECT_EQ(Problem(BuildArchive(Entries), btWindows), "");
-  EXPECT_NE(Problem(BuildArchive(Entries))
-                .find("with no Unix mode, so a POSIX launcher would extract it without "
-                      "execute permission: the bundle was made without Unix modes"),
-            std::string::npos);
+  EXPECT_NE(Problem(BuildArchive(Entries)).find("no Unix mode, so a POSIX launcher"), std::string::npos);
   Entries[0] = UnixEntry("quintabel.exe", "MZ program", 0100644);
-  EXPECT_NE(Problem(BuildArchive(Entries)).find("with the Unix mode 644,"), std::string::npos);
+  EXPECT_NE(Problem(BuildArchive(Entries)).find("the Unix mode 644, so"), std::string::npos);
 }
 
 TEST_F(BundleCheck, WarnsOfAMarkerThatMissesTheWorkFolder) {
-  const struct {
-    const char* Marker;
-    const char* Taken;  // empty: no warning
-  } Cases[] = {
-      {"quintabel5 \r\n# comment\n", ""},
-      {"./quintabel5\\lib/x", ""},
-      {"quintabel5/../quintabel5", ""},
-      {".\n", "the temporary folder itself"},
-      {"# comment\nquintabel5\n", "\"# comment\" relative to the temporary folder"},
-      {"quintabel5/../..", "\"quintabel5/../..\" relative to the temporary folder"},
-      {"/opt/runtime", "\"/opt/runtime\""},
-  };
-  for (const auto& Case : Cases) {
+  // The marker, and the home it gives ("": no warning).
+  const std::pair<const char*, const char*> Cases[] = {{"quintabel5 \r\n#\n", ""},
+                                                       {"./quintabel5\\lib/x", ""},
+                                                       {".\n", "the temporary folder itself"},
+                                                       {"x/../..", "\"x/../..\" relative to the temporary folder"},
+                                                       {"/opt/x", "\"/opt/x\""}};
+  for (const auto& [Marker, Home] : Cases) {
     std::vector<TEntrySpec> Entries = GoodEntries();
-    Entries[1] = TEntrySpec("swipl.home", B(Case.Marker));
-    EXPECT_EQ(Problem(BuildArchive(Entries)), "") << Case.Marker;
-    const std::string Expected =
-        *Case.Taken ? std::string("has a runtime marker \"swipl.home\" whose first line makes the runtime take ") +
-                          Case.Taken + " as its home, not the work folder"
-                    : "";
-    EXPECT_EQ(FWarnings.empty() ? "" : FWarnings[0].substr(0, Expected.size()), Expected) << Case.Marker;
+    Entries[1] = TEntrySpec("swipl.home", B(Marker));
+    EXPECT_EQ(Problem(BuildArchive(Entries)), "") << Marker;
+    ASSERT_EQ(FWarnings.size(), *Home ? 1u : 0u) << Marker;
+    if (*Home) EXPECT_NE(FWarnings[0].find(std::string("take ") + Home + " as its home,"), std::string::npos);
   }
 }
 

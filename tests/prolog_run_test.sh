@@ -1,9 +1,8 @@
 #!/bin/sh
-# Runs the launcher with the Prolog bundle (bundle/prolog/) on the real
-# runtime, as a user would: a first and a second run from a folder with data,
-# a run from a folder without data, and one with a temporary folder whose
-# name holds a space. After each run: the user's files, the runtime's home
-# (the work folder, not an installed runtime), and nothing left in TEMP.
+# The launcher with the Prolog bundle (bundle/prolog/) on the real runtime,
+# as a user would run it: twice from a folder with data, from one without,
+# and with a TEMP holding a space. After each run: the user's files, the
+# runtime's home (the work folder) and nothing left in TEMP.
 #   prolog_run_test.sh LAUNCHER SOURCE_DIR PYTHON
 #   prolog_run_test.sh --skip REASON     says why and ends as skipped (77)
 set -u
@@ -39,11 +38,7 @@ for fact in "% argument: soleil;sun" "trad_dyn('livre', 'book')." "trad_dyn('l\\
             "trad_dyn('c:\\\\temp', 'a path with a backslash')." "trad_dyn('soleil', 'sun')."; do
   has_fact "$user" "$fact"
 done
-learnt="jardin;garden
-l'école;the school
-c:\\temp;a path with a backslash
-ciel;sky
-soleil;sun"
+learnt=$(printf '%s\n' "jardin;garden" "l'école;the school" 'c:\temp;a path with a backslash' "ciel;sky" "soleil;sun")
 [ "$(zip_text "$python" "$user/dereroz.zip" appris.txt)" = "$learnt" ] || fail "appris.txt is not the new pairs"
 zip_text "$python" "$user/dereroz.zip" couleurs.txt | grep -qxF "bleu;blue" || fail "dereroz.zip lost couleurs.txt"
 
@@ -51,8 +46,8 @@ zip_text "$python" "$user/dereroz.zip" couleurs.txt | grep -qxF "bleu;blue" || f
 run "$scratch/temp" "$user" "lune;moon"
 has_fact "$user" "trad_dyn('lune', 'moon')."
 grep -qF soleil "$user/trad_dyn.pl" && fail "the second run's trad_dyn.pl holds the first run's argument"
-[ "$(zip_text "$python" "$user/dereroz.zip" appris.txt)" = "$learnt
-lune;moon" ] || fail "the second run did not add exactly lune;moon to appris.txt"
+[ "$(zip_text "$python" "$user/dereroz.zip" appris.txt)" = "$(printf '%s\n' "$learnt" "lune;moon")" ] \
+  || fail "the second run did not add exactly lune;moon to appris.txt"
 
 # No data: the bundle's dictionary, and only trad_dyn.pl comes back.
 mkdir -p "$scratch/empty"
