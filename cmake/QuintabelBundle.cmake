@@ -4,9 +4,11 @@
 #       A target that checks <archive> with the build machine's
 #       quintabel-pack --check: the archive is extracted with the launcher's
 #       own reader and must hold "quintabel.exe", "swipl.home" and an
-#       extractable "dereroz.zip" at its root. A bundle that fails stops the
-#       build with a message naming the first problem; a changed archive is
-#       checked again.
+#       extractable "dereroz.zip" at its root, no entry stored as a link,
+#       and for a POSIX build a "quintabel.exe" stored executable. A bundle
+#       that fails stops the build with a message naming the first problem
+#       (a runtime marker that misses the work folder only gets a warning);
+#       a changed archive is checked again.
 #   qb_embed_bundle(<target> <archive> [DEPENDS <targets>...])
 #       Adds <archive> to <target> as constant data behind the bundle header
 #       (launcher/bundle_header.h); on Windows in the section ".qbundle",
@@ -25,9 +27,15 @@ function(qb_check_bundle target archive)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   get_filename_component(path "${archive}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.checked)
+  # The launcher's platform, not the build machine's.
+  if(WIN32)
+    set(platform windows)
+  else()
+    set(platform posix)
+  endif()
   add_custom_command(
     OUTPUT ${stamp}
-    COMMAND ${QB_PACK_HOST_COMMAND} --check ${path}
+    COMMAND ${QB_PACK_HOST_COMMAND} --check ${path} --target ${platform}
     COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
     DEPENDS ${path} ${QB_PACK_HOST_DEPENDS}
     COMMENT "Checking the bundle ${path}"

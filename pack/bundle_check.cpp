@@ -17,6 +17,15 @@ namespace {
 // 32-bit signed count.
 constexpr int64_t MaxBundleSize = 2147483647;
 const char* const RootEntries[] = {"quintabel.exe", "swipl.home", "dereroz.zip"};
+// The work folder's name in the temporary folder, where the launcher places
+// the runtime marker.
+const char WorkFolderName[] = "quintabel5";
+// The host system "Unix" in the upper byte of "version made by", and the
+// file type and permission bits in the upper half of the external attributes.
+constexpr uint16_t UnixHost = 3;
+constexpr uint32_t TypeMask = 0170000, LinkType = 0120000, OwnerExecute = 0100;
+// A runtime marker's first line is read from at most this many bytes.
+constexpr int32_t MarkerHead = 4096;
 
 std::string Describe(const Exception& Failure) { return std::string(Failure.ClassName()) + ": " + Failure.Message(); }
 
@@ -33,9 +42,91 @@ std::string ScratchFolder() {
   throw EFCreateError(FormatText("Unable to create a scratch folder in \"%s\"", Temp));
 }
 
+bool HasUnixModes(const TZipFileEntry& Entry) { return (Entry.VersionMadeBy >> 8) == UnixHost; }
+uint32_t UnixMode(const TZipFileEntry& Entry) { return Entry.ExternalAttributes >> 16; }
+
+std::string Octal(uint32_t Value) {
+  std::string Digits;
+  do {
+    Digits.insert(Digits.begin(), static_cast<char>('0' + (Value & 7)));
+    Value >>= 3;
+  } while (Value);
+  return Digits;
+}
+
+// The first entry stored as a symbolic link, as a problem.
+std::string LinkProblem(TZipFileEntries& Entries) {
+  for (int I = 0; I < Entries.Count(); ++I)
+    if (HasUnixModes(Entries[I]) && (UnixMode(Entries[I]) & TypeMask) == LinkType)
+      return "stores \"" + Entries[I].ArchiveFileName() +
+             "\" as a symbolic link, which the launcher would extract as a text file holding the link's "
+             "target: store the file itself (for example zip without -y)";
+  return std::string();
+}
+
+// A "quintabel.exe" that a POSIX launcher would extract without execute
+// permission, as a problem.
+std::string ModeProblem(TZipFileEntries& Entries) {
+  const TZipFileEntry* Program = nullptr;
+  for (int I = 0; I < Entries.Count(); ++I)
+    if (Entries[I].ArchiveFileName() == RootEntries[0]) Program = &Entries[I];
+  if (!Program || (HasUnixModes(*Program) && (UnixMode(*Program) & OwnerExecute))) return std::string();
+  const std::string Recorded =
+      HasUnixModes(*Program) ? "the Unix mode " + Octal(UnixMode(*Program) & 07777) : std::string("no Unix mode");
+  return "holds \"quintabel.exe\" with " + Recorded +
+         ", so a POSIX launcher would extract it without execute permission: the bundle was made without Unix "
+         "modes; make it where they are recorded (zip or Python's zipfile on POSIX) from an executable file";
+}
+
+// What the runtime takes as its home from the marker Marker, as a warning
+// when that is not the work folder or a folder inside it. The runtime reads
+// the first line (trailing spaces and CR removed) as a path relative to the
+// marker's folder, the temporary folder.
+std::string MarkerWarning(const std::string& Marker) {
+  char Head[MarkerHead];
+  int32_t Length = 0;
+  try {
+    TFileStream Stream(Marker, fmOpenRead | fmShareDenyWrite);
+    Length = Stream.Read(Head, MarkerHead);
+  } catch (const Exception& Failure) {
+    return "has a runtime marker \"swipl.home\" that cannot be read (" + Describe(Failure) + ")";
+  }
+  std::string Home(Head, static_cast<size_t>(Length));
+  Home = Home.substr(0, Home.find('\n'));
+  while (!Home.empty() && (Home.back() == ' ' || Home.back() == '\r' || Home.back() == '\t')) Home.pop_back();
+  const bool Absolute = !Home.empty() && (IsSeparator(Home[0]) || !ExtractDrivePart(Home).empty());
+  // The home's segments below the temporary folder; "." and empty ones stay
+  // in place, ".." goes up.
+  std::vector<std::string> Segments;
+  bool Above = false;
+  for (size_t Start = 0; Start <= Home.size() && !Absolute;) {
+    size_t End = Start;
+    while (End < Home.size() && !IsSeparator(Home[End])) ++End;
+    const std::string Segment = Home.substr(Start, End - Start);
+    if (Segment == "..") {
+      if (Segments.empty())
+        Above = true;
+      else
+        Segments.pop_back();
+    } else if (!Segment.empty() && Segment != ".") {
+      Segments.push_back(Segment);
+    }
+    Start = End + 1;
+  }
+  if (!Absolute && !Above && !Segments.empty() && Segments[0] == WorkFolderName) return std::string();
+  const std::string Taken = Absolute                     ? "\"" + Home + "\""
+                            : Segments.empty() && !Above ? std::string("the temporary folder itself")
+                                                         : "\"" + Home + "\" relative to the temporary folder";
+  return "has a runtime marker \"swipl.home\" whose first line makes the runtime take " + Taken +
+         " as its home, not the work folder: that line must be \"" + WorkFolderName +
+         "\" (or a folder inside it), the home relative to the temporary folder where the launcher places the "
+         "marker";
+}
+
 }  // namespace
 
-std::string BundleProblem(const std::string& Archive) {
+TBundleCheck CheckBundle(const std::string& Archive, TBundleTarget Target) {
+  TBundleCheck Check;
   int64_t Size = 0;
   unsigned char Head[4] = {};
   int32_t HeadLength = 0;
@@ -44,37 +135,61 @@ std::string BundleProblem(const std::string& Archive) {
     Size = Stream.Size();
     HeadLength = Stream.Read(Head, 4);
   } catch (const Exception& Failure) {
-    return "cannot be read (" + Describe(Failure) + ")";
+    Check.Problem = "cannot be read (" + Describe(Failure) + ")";
+    return Check;
   }
-  if (HeadLength != 4 || Head[0] != 0x50 || Head[1] != 0x4B || Head[2] != 0x03 || Head[3] != 0x04)
-    return "is not a zip archive beginning with a local file header (the first four bytes must be 50 4B 03 04)";
-  if (Size > MaxBundleSize)
-    return FormatText("is larger than %d bytes, more than the launcher writes in one request", MaxBundleSize);
+  if (HeadLength != 4 || Head[0] != 0x50 || Head[1] != 0x4B || Head[2] != 0x03 || Head[3] != 0x04) {
+    Check.Problem =
+        "is not a zip archive beginning with a local file header (the first four bytes must be 50 4B 03 04)";
+    return Check;
+  }
+  if (Size > MaxBundleSize) {
+    Check.Problem = FormatText("is larger than %d bytes, more than the launcher writes in one request", MaxBundleSize);
+    return Check;
+  }
 
   const std::string Scratch = ScratchFolder();
   TScopeExit CleanUp([&Scratch] { DeleteFolderTree(Scratch, false); });
+  // The launcher's reader, as ExtractArchive runs it, with its entry list
+  // kept for the look at each entry's type and mode.
+  TUnZipper Reader;
   try {
-    ExtractArchive(Archive, Scratch);
+    Reader.SetFileName(Archive);
+    Reader.SetOutputPath(Scratch);
+    Reader.ExtractAll();
   } catch (const Exception& Failure) {
-    return "cannot be extracted by the launcher (" + Describe(Failure) + ")";
+    Check.Problem = "cannot be extracted by the launcher (" + Describe(Failure) + ")";
+    return Check;
   }
+  Check.Problem = LinkProblem(Reader.Entries());
+  if (!Check.Problem.empty()) return Check;
   std::vector<std::string> Missing;
   for (const char* Name : RootEntries)
     if (!FileExists(Scratch + Name)) Missing.push_back(Name);
   if (!Missing.empty()) {
     std::string List;
     for (const std::string& Name : Missing) List += (List.empty() ? "\"" : ", \"") + Name + "\"";
-    return std::string("lacks the root ") + (Missing.size() == 1 ? "entry " : "entries ") + List +
-           " (a bundle must hold quintabel.exe, swipl.home and dereroz.zip at its root)";
+    Check.Problem = std::string("lacks the root ") + (Missing.size() == 1 ? "entry " : "entries ") + List +
+                    " (a bundle must hold quintabel.exe, swipl.home and dereroz.zip at its root)";
+    return Check;
   }
+  if (Target == btPosix) Check.Problem = ModeProblem(Reader.Entries());
+  if (!Check.Problem.empty()) return Check;
   try {
     ExtractArchive(Scratch + "dereroz.zip", Scratch + "dereroz" + PathSeparator);
   } catch (const Exception& Failure) {
-    return "holds a \"dereroz.zip\" that the launcher cannot extract (" + Describe(Failure) + ")";
+    Check.Problem = "holds a \"dereroz.zip\" that the launcher cannot extract (" + Describe(Failure) + ")";
+    return Check;
   }
-  return std::string();
+  const std::string Marker = MarkerWarning(Scratch + "swipl.home");
+  if (!Marker.empty()) Check.Warnings.push_back(Marker);
+  return Check;
 }
 
 std::string BundleProblemMessage(const std::string& Archive, const std::string& Problem) {
   return "Invalid quintabel bundle \"" + Archive + "\": it " + Problem + ".";
+}
+
+std::string BundleWarningMessage(const std::string& Archive, const std::string& Warning) {
+  return "Warning: quintabel bundle \"" + Archive + "\": it " + Warning + ".";
 }

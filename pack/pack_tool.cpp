@@ -17,13 +17,16 @@ const char Usage[] =
     "                      [--icon ICON.ico] [--product NAME] [--version N[.N[.N[.N]]]]\n"
     "                      [--company NAME] [--copyright TEXT] [--description TEXT]\n"
     "                      [--file-name NAME.exe]\n"
-    "       quintabel-pack --check BUNDLE.zip\n"
+    "       quintabel-pack --check BUNDLE.zip [--target posix|windows]\n"
     "\n"
     "Writes OUTPUT.exe: the Windows launcher LAUNCHER.exe carrying BUNDLE.zip as\n"
     "its application bundle, with the icon and version information given (the\n"
     "launcher's own for the rest). The bundle is checked first, as --check does:\n"
     "it is extracted with the launcher's own reader, and it must hold\n"
-    "quintabel.exe, swipl.home and an extractable dereroz.zip at its root.\n"
+    "quintabel.exe, swipl.home and an extractable dereroz.zip at its root,\n"
+    "and no entry stored as a link. --target names the platform of the\n"
+    "launcher to carry it (default: the one quintabel-pack runs on); for POSIX\n"
+    "quintabel.exe must be stored with its execute permission.\n"
     "A signature of LAUNCHER.exe is not carried over: sign OUTPUT.exe afterwards.\n";
 
 TBytes ReadWholeFile(const std::string& Path) {
@@ -56,7 +59,17 @@ void WriteWholeFile(const std::string& Path, const TBytes& Data) {
 const std::map<std::string, std::string> ValueOptions = {
     {"--launcher", ""},    {"--bundle", ""},    {"--output", ""},  {"--icon", ""},
     {"--product", ""},     {"--version", ""},   {"--company", ""}, {"--copyright", ""},
-    {"--description", ""}, {"--file-name", ""}, {"--check", ""}};
+    {"--description", ""}, {"--file-name", ""}, {"--check", ""},   {"--target", ""}};
+
+// Checks Bundle for Target: false, with the refusal in Errors, when it is
+// refused; warnings go to Errors either way.
+bool BundleAccepted(const std::string& Bundle, TBundleTarget Target, std::string& Errors) {
+  const TBundleCheck Check = CheckBundle(Bundle, Target);
+  for (const std::string& Warning : Check.Warnings) Errors += BundleWarningMessage(Bundle, Warning) + "\n";
+  if (Check.Problem.empty()) return true;
+  Errors += BundleProblemMessage(Bundle, Check.Problem) + "\n";
+  return false;
+}
 
 }  // namespace
 
@@ -95,16 +108,24 @@ int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std
 
   try {
     if (Given.count("--check")) {
-      if (Given.size() != 1) {
-        Errors += "quintabel-pack: --check takes no other option\n" + std::string(Usage);
+      if (Given.size() != 1 + Given.count("--target")) {
+        Errors += "quintabel-pack: --check takes no other option than --target\n" + std::string(Usage);
         return 2;
       }
-      const std::string Problem = BundleProblem(Given["--check"]);
-      if (!Problem.empty()) {
-        Errors += BundleProblemMessage(Given["--check"], Problem) + "\n";
-        return 1;
+      TBundleTarget Target = NativeBundleTarget();
+      if (Given.count("--target")) {
+        if (Given["--target"] != "posix" && Given["--target"] != "windows") {
+          Errors += "quintabel-pack: --target is posix or windows\n" + std::string(Usage);
+          return 2;
+        }
+        Target = Given["--target"] == "posix" ? btPosix : btWindows;
       }
-      return 0;
+      return BundleAccepted(Given["--check"], Target, Errors) ? 0 : 1;
+    }
+    if (Given.count("--target")) {
+      Errors +=
+          "quintabel-pack: --target goes with --check (a launcher it rewrites is for Windows)\n" + std::string(Usage);
+      return 2;
     }
     for (const char* Required : {"--launcher", "--bundle", "--output"})
       if (!Given.count(Required) || Given[Required].empty()) {
@@ -145,11 +166,7 @@ int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std
       }
     }
 
-    const std::string Problem = BundleProblem(BundlePath);
-    if (!Problem.empty()) {
-      Errors += BundleProblemMessage(BundlePath, Problem) + "\n";
-      return 1;
-    }
+    if (!BundleAccepted(BundlePath, btWindows, Errors)) return 1;
 
     std::vector<TResource> Resources = Launcher->Resources();
     if (!Icon.empty()) ReplaceIcon(Resources, Icon);

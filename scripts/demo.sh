@@ -4,14 +4,24 @@
 # application), makes a scratch user folder with a "trad_dyn.csv" and a
 # "dereroz.zip", and runs the launcher there with one argument, showing the
 # user's files before and after.
+#   scripts/demo.sh            the launcher with the demo application
+#   scripts/demo.sh --prolog   the launcher with the Prolog application on
+#                              the runtime of Debian's swi-prolog-nox
+#                              (bundle/prolog/), given the pair "soleil;sun"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+target=quintabel-launcher
+argument=bonjour
+if [ "${1:-}" = "--prolog" ]; then
+  target=quintabel-launcher-prolog
+  argument="soleil;sun"
+fi
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja
-cmake --build build --target quintabel-launcher
-launcher=$root/build/quintabel-launcher
+cmake --build build --target "$target"
+launcher=$root/build/$target
 
 user=$(mktemp -d "${TMPDIR:-/tmp}/quintabel-demo-user.XXXXXX")
 cp bundle/sample/trad_dyn.csv "$user/"
@@ -46,9 +56,9 @@ echo "  dereroz.zip:"
 list_zip "$user/dereroz.zip"
 
 echo
-echo "=== Running: (cd $user && $launcher \"bonjour\")"
+echo "=== Running: (cd $user && $launcher \"$argument\")"
 set +e
-(cd "$user" && "$launcher" "bonjour")
+(cd "$user" && "$launcher" "$argument")
 code=$?
 set -e
 echo "  exit code: $code"

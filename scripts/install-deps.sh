@@ -12,6 +12,7 @@ packages=(
   python3-pefile osslsigncode openssl
   procps util-linux passwd
   clang libclang-rt-14-dev clang-tidy clang-format
+  swi-prolog-nox patchelf
 )
 missing=()
 for p in "${packages[@]}"; do

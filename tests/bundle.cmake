@@ -37,6 +37,19 @@ if(NOT QUINTABEL_BUNDLE)
   endif()
 endif()
 
+# The Prolog bundle on the real runtime, run as a user would; skipped, and
+# saying why, where the runtime or the tools that make the bundle are missing.
+if(NOT WIN32)
+  if(TARGET quintabel-launcher-prolog)
+    add_test(NAME prolog_run COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/prolog_run_test.sh
+                                     $<TARGET_FILE:quintabel-launcher-prolog> ${CMAKE_SOURCE_DIR} ${QB_PYTHON})
+  else()
+    add_test(NAME prolog_run COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/prolog_run_test.sh --skip
+                                     "swipl, patchelf or zip was not found when the build was configured: install them (scripts/install-deps.sh) and configure again")
+  endif()
+  set_tests_properties(prolog_run PROPERTIES SKIP_RETURN_CODE 77)
+endif()
+
 # The demo application's line format and its Prolog output.
 qb_add_test(demo_dictionary_test
   SOURCES demo_dictionary_test.cpp ${CMAKE_SOURCE_DIR}/bundle/demo_app/dictionary.cpp)

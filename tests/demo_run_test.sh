@@ -23,10 +23,6 @@ cp "$source_dir/bundle/sample/trad_dyn.csv" "$user/" || fail "no sample data"
 "$python" "$source_dir/bundle/make_bundle.py" dictionary "$user/dereroz.zip" "$source_dir/bundle/sample/dereroz" \
   || fail "cannot make the sample dereroz.zip"
 
-entry() {  # archive name: prints the entry's text
-  "$python" -c 'import sys, zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode("utf-8"))' "$1" "$2"
-}
-
 windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 run() {  # [argument without spaces]
   if [ -n "$wine_run" ]; then
@@ -51,12 +47,12 @@ for fact in "% argument: bonjour" \
             "trad_dyn('c:\\\\temp', 'a path with a backslash')."; do
   grep -qxF -- "$fact" "$user/trad_dyn.pl" || { cat "$user/trad_dyn.pl"; fail "trad_dyn.pl lacks: $fact"; }
 done
-learnt=$(entry "$user/dereroz.zip" appris.txt) || fail "dereroz.zip holds no appris.txt after the run"
+learnt=$(zip_text "$python" "$user/dereroz.zip" appris.txt) || fail "dereroz.zip holds no appris.txt after the run"
 for pair in "jardin;garden" "ciel;sky" "l'école;the school"; do
   printf '%s\n' "$learnt" | grep -qxF -- "$pair" || fail "appris.txt lacks $pair"
 done
 printf '%s\n' "$learnt" | grep -qxF "chat;cat" && fail "appris.txt holds a pair the dictionary knew"
-entry "$user/dereroz.zip" couleurs.txt | grep -qxF "bleu;blue" || fail "dereroz.zip lost couleurs.txt"
+zip_text "$python" "$user/dereroz.zip" couleurs.txt | grep -qxF "bleu;blue" || fail "dereroz.zip lost couleurs.txt"
 [ -e "$scratch/temp/quintabel5" ] && fail "the work folder is still there"
 [ -e "$scratch/temp/swipl.home" ] && fail "the runtime marker is still there"
 [ -e "$scratch/temp/quintabel" ] && fail "the run did not use its TEMP (quintabel folder still there)"
@@ -66,7 +62,7 @@ entry "$user/dereroz.zip" couleurs.txt | grep -qxF "bleu;blue" || fail "dereroz.
 run
 code=$?
 [ $code -eq 0 ] || fail "second run ended with exit code $code"
-again=$(entry "$user/dereroz.zip" appris.txt) || fail "appris.txt lost on the second run"
+again=$(zip_text "$python" "$user/dereroz.zip" appris.txt) || fail "appris.txt lost on the second run"
 [ "$again" = "$learnt" ] || fail "the second run changed appris.txt: $again"
 grep -qxF "% argument: " "$user/trad_dyn.pl" || fail "the second run's application did not get an empty argument"
 echo "PASS"

@@ -229,7 +229,7 @@ class LauncherRun : public ::testing::Test {
     fs::permissions(WorkFolder(), fs::perms::owner_all, fs::perm_options::replace);
     fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
     fs::copy_file(U8(BuildTreePath(QB_PROBE_BUNDLE)), WorkFolder() / "quintabelprincipal.zip");
-    WriteFile(WorkFolder() / "swipl.home", "probe runtime marker\n");
+    WriteFile(WorkFolder() / "swipl.home", "quintabel5\n# probe runtime marker\n");
     for (const auto& [Name, Content] : Dictionary) WriteFile(WorkFolder() / "dereroz" / U8(Name), Content);
     const std::string Bundle = ReadFile(U8(BuildTreePath(QB_PROBE_BUNDLE)));
     WriteFile(WorkFolder() / "quintabel.install",

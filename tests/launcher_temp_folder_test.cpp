@@ -72,7 +72,7 @@ TEST_F(LauncherTemp, MarkerThatIsAHardLinkIsReplacedNotWrittenInto) {
   const intptr_t Child = Start({}, FUser);
   ASSERT_TRUE(WaitFor(FUser / "running"));
   // While the application runs, the marker is the bundle's.
-  EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "probe runtime marker\n");
+  EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "quintabel5\n# probe runtime marker\n");
   WriteFile(FUser / "go", "");
   ASSERT_EQ(WaitChild(Child), 0) << StdErr();
   EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");

@@ -31,8 +31,16 @@ namespace {
 
 zipr::Bytes Dictionary() { return BuildArchive({TEntrySpec("base.txt", B("bonjour;hello\n"), 8)}); }
 
+// An entry as zip writes it on Unix: host 3, the file's type and mode.
+TEntrySpec UnixEntry(const std::string& Name, const std::string& Data, uint32_t Mode) {
+  TEntrySpec Entry(Name, B(Data), 8);
+  Entry.VersionMadeBy = 0x031E;
+  Entry.ExternalAttributes = Mode << 16;
+  return Entry;
+}
+
 std::vector<TEntrySpec> GoodEntries() {
-  return {TEntrySpec("quintabel.exe", B("MZ program"), 8), TEntrySpec("swipl.home", B(".")),
+  return {UnixEntry("quintabel.exe", "MZ program", 0100755), TEntrySpec("swipl.home", B("quintabel5\n")),
           TEntrySpec("dereroz.zip", Dictionary()), TEntrySpec("lib/", {}),
           TEntrySpec("lib/prolog/init.pl", B(":- true.\n"), 8)};
 }
@@ -44,10 +52,12 @@ class BundleCheck : public ::testing::Test {
   void SetUp() override {
     for (const char* Name : {"TEMP", "TMP", "TMPDIR"}) qbtest::SetEnv(Name, FScratch.Folder("temp"));
   }
-  std::string Problem(const zipr::Bytes& Archive) {
+  std::string Problem(const zipr::Bytes& Archive, TBundleTarget Target = btPosix) {
     const std::string Path = FScratch.Path("bundle.zip");
     qbtest::WriteFile(Path, Archive);
-    const std::string Problem = BundleProblem(Path);
+    const TBundleCheck Check = CheckBundle(Path, Target);
+    FWarnings = Check.Warnings;
+    const std::string& Problem = Check.Problem;
     EXPECT_TRUE(zipr::ListFolder(FScratch.Folder("temp")).empty()) << "the check left its scratch folder";
     EXPECT_EQ(zipr::ListFolder(FScratch.Path("")), (std::vector<std::string>{"bundle.zip", "temp/"}))
         << "the check worked outside TEMP";
@@ -55,11 +65,15 @@ class BundleCheck : public ::testing::Test {
   }
   qbtest::TEnvironmentGuard FSaved{"TEMP", "TMP", "TMPDIR"};
   qbtest::TScratchFolder FScratch;
+  std::vector<std::string> FWarnings;
 };
 
 }  // namespace
 
-TEST_F(BundleCheck, AcceptsWhatTheLauncherCanInstall) { EXPECT_EQ(Problem(BuildArchive(GoodEntries())), ""); }
+TEST_F(BundleCheck, AcceptsWhatTheLauncherCanInstall) {
+  EXPECT_EQ(Problem(BuildArchive(GoodEntries())), "");
+  EXPECT_TRUE(FWarnings.empty());
+}
 
 TEST_F(BundleCheck, RefusesWhatIsNoZipArchiveFromItsFirstBytes) {
   EXPECT_NE(Problem(B("plain text, not an archive")).find("50 4B 03 04"), std::string::npos);
@@ -67,7 +81,7 @@ TEST_F(BundleCheck, RefusesWhatIsNoZipArchiveFromItsFirstBytes) {
   const zipr::Bytes Archive = BuildArchive(GoodEntries());
   Prefixed.insert(Prefixed.end(), Archive.begin(), Archive.end());
   EXPECT_NE(Problem(Prefixed).find("50 4B 03 04"), std::string::npos);
-  EXPECT_NE(BundleProblem(FScratch.Path("absent.zip")).find("cannot be read"), std::string::npos);
+  EXPECT_NE(CheckBundle(FScratch.Path("absent.zip"), btPosix).Problem.find("cannot be read"), std::string::npos);
 }
 
 TEST_F(BundleCheck, NamesTheMissingRootEntries) {
@@ -105,6 +119,31 @@ TEST_F(BundleCheck, ExtractsTheDefaultDictionaryToo) {
             std::string::npos);
 }
 
+TEST_F(BundleCheck, ExecutePermissionIsAskedOnlyForPosix) {
+  std::vector<TEntrySpec> Entries = GoodEntries();
+  Entries[0] = TEntrySpec("quintabel.exe", B("MZ program"), 8);  // made on Windows
+  EXPECT_EQ(Problem(BuildArchive(Entries), btWindows), "");
+  EXPECT_NE(Problem(BuildArchive(Entries)).find("no Unix mode, so a POSIX launcher"), std::string::npos);
+  Entries[0] = UnixEntry("quintabel.exe", "MZ program", 0100644);
+  EXPECT_NE(Problem(BuildArchive(Entries)).find("the Unix mode 644, so"), std::string::npos);
+}
+
+TEST_F(BundleCheck, WarnsOfAMarkerThatMissesTheWorkFolder) {
+  // The marker, and the home it gives ("": no warning).
+  const std::pair<const char*, const char*> Cases[] = {{"quintabel5 \r\n#\n", ""},
+                                                       {"./quintabel5\\lib/x", ""},
+                                                       {".\n", "the temporary folder itself"},
+                                                       {"x/../..", "\"x/../..\" relative to the temporary folder"},
+                                                       {"/opt/x", "\"/opt/x\""}};
+  for (const auto& [Marker, Home] : Cases) {
+    std::vector<TEntrySpec> Entries = GoodEntries();
+    Entries[1] = TEntrySpec("swipl.home", B(Marker));
+    EXPECT_EQ(Problem(BuildArchive(Entries)), "") << Marker;
+    ASSERT_EQ(FWarnings.size(), *Home ? 1u : 0u) << Marker;
+    if (*Home) EXPECT_NE(FWarnings[0].find(std::string("take ") + Home + " as its home,"), std::string::npos);
+  }
+}
+
 TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   std::string Out, Errors;
   EXPECT_EQ(RunPackTool({"--launcher", "x.exe"}, Out, Errors), 2);
@@ -116,6 +155,9 @@ TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   EXPECT_EQ(RunPackTool({"--check=/nonexistent/bundle.zip"}, Out, Errors), 1);
   EXPECT_NE(Errors.find("Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"), std::string::npos)
       << Errors;
+  Errors.clear();
+  EXPECT_EQ(RunPackTool({"--check", "b.zip", "--target", "macos"}, Out, Errors), 2);
+  EXPECT_NE(Errors.find("--target is posix or windows"), std::string::npos) << Errors;
   Errors.clear();
   EXPECT_EQ(RunPackTool({"--launcher", "a", "--bundle", "b", "--output", "c", "--version", "1.x"}, Out, Errors), 1);
   EXPECT_NE(Errors.find("is not one to four numbers"), std::string::npos) << Errors;

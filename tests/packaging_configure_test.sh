@@ -22,23 +22,36 @@ def dictionary():
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr("base.txt", "bonjour;hello\n")
     return out.getvalue()
-def make(name, entries, prefix=b"", comment=b"", method=zipfile.ZIP_DEFLATED):
+def make(name, entries, prefix=b"", comment=b"", method=zipfile.ZIP_DEFLATED, system=3, marker="quintabel5\n",
+         link=None):
     path = os.path.join(folder, name)
     with zipfile.ZipFile(path, "w", method) as z:
         for entry in entries:
-            z.writestr(entry, dictionary() if entry == "dereroz.zip" else "content of " + entry)
+            info = zipfile.ZipInfo(entry)
+            info.create_system, info.compress_type = system, method
+            info.external_attr = (0o100755 if entry == "quintabel.exe" else 0o100644) << 16
+            z.writestr(info, dictionary() if entry == "dereroz.zip" else
+                       marker if entry == "swipl.home" else "content of " + entry)
+        if link:
+            info = zipfile.ZipInfo(link)
+            info.create_system, info.external_attr = 3, 0o120777 << 16
+            z.writestr(info, "libx.so.1")
         z.comment = comment
     if prefix:
         with open(path, "rb") as f:
             data = f.read()
         with open(path, "wb") as f:
             f.write(prefix + data)
-make("valid.zip", ["quintabel.exe", "swipl.home", "dereroz.zip", "lib/x.pl"])
+base = ["quintabel.exe", "swipl.home", "dereroz.zip"]
+make("valid.zip", base + ["lib/x.pl"])
 make("no-swipl-home.zip", ["quintabel.exe", "dereroz.zip", "lib/swipl.home"])
-make("prefixed.zip", ["quintabel.exe", "swipl.home", "dereroz.zip"], prefix=b"MZ stub ")
-make("commented.zip", ["quintabel.exe", "swipl.home", "dereroz.zip"], comment=b"made by a tool")
-make("outside.zip", ["quintabel.exe", "swipl.home", "dereroz.zip", "lib/../../x.pl"])
-make("bzip2.zip", ["quintabel.exe", "swipl.home", "dereroz.zip"], method=zipfile.ZIP_BZIP2)
+make("prefixed.zip", base, prefix=b"MZ stub ")
+make("commented.zip", base, comment=b"made by a tool")
+make("outside.zip", base + ["lib/../../x.pl"])
+make("bzip2.zip", base, method=zipfile.ZIP_BZIP2)
+make("link.zip", base + ["lib/libx.so.1"], link="lib/libx.so")
+make("no-modes.zip", base, system=0)
+make("wrong-marker.zip", base, marker=".\n")
 PY
 
 build() {  # bundle-path: configures and builds the launcher's bundle check
@@ -84,4 +97,11 @@ expect_refusal "$scratch/commented.zip" "cannot be extracted by the launcher" "C
 expect_refusal "$scratch/outside.zip" "leads outside the output folder"
 expect_refusal "$scratch/bzip2.zip" "Unsupported compression format 12"
 expect_refusal "$scratch/absent.zip" "Invalid quintabel bundle" "cannot be read"
+expect_refusal "$scratch/link.zip" "stores \"lib/libx.so\" as a symbolic link" "store the file itself"
+expect_refusal "$scratch/no-modes.zip" "\"quintabel.exe\" with no Unix mode" "made without Unix modes"
+build "$scratch/wrong-marker.zip" || { cat "$scratch/raw.txt"; fail "a bundle with a wrong marker was refused"; }
+grep -qF "Warning: quintabel bundle \"$scratch/wrong-marker.zip\": it has a runtime marker \"swipl.home\" whose \
+first line makes the runtime take the temporary folder itself as its home" "$scratch/output.txt" \
+  || { cat "$scratch/raw.txt"; fail "no warning for a marker that misses the work folder"; }
+echo "ok: warned of a marker that misses the work folder"
 echo "PASS"

@@ -4,6 +4,7 @@
 # make_scratch NAME   sets $scratch to a fresh folder removed at exit
 # check TEXT CMD...   runs CMD: "ok: TEXT", or "FAILED: TEXT" and $failed=1
 # matches TEXT ERE    true when TEXT matches the extended regular expression
+# zip_text PYTHON ARCHIVE NAME   prints the text of the archive's entry NAME
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -20,3 +21,7 @@ check() {
 }
 
 matches() { printf '%s\n' "$1" | grep -Eq "$2"; }
+
+zip_text() {
+  "$1" -c 'import sys, zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode("utf-8"))' "$2" "$3"
+}

@@ -4,7 +4,8 @@
 The archive holds the probe as "quintabel.exe" (mode 755, so extraction on
 POSIX makes it runnable), the runtime marker "swipl.home", a default
 "dereroz.zip", a nested library file and one about 260 characters deep. With --broken, "quintabel.exe" is
-a text file that no system can start.
+a text file that no system can start (stored executable, as the build's
+bundle check asks of a POSIX bundle).
 """
 import io
 import os
@@ -26,11 +27,11 @@ def main():
         add(inner, "autre.txt", b"chat;cat\n")
     with zipfile.ZipFile(out, "w") as archive:
         if broken:
-            add(archive, "quintabel.exe", b"this is not a program\n", 0o644)
+            add(archive, "quintabel.exe", b"this is not a program\n", 0o755)
         else:
             with open(probe, "rb") as f:
                 add(archive, "quintabel.exe", f.read(), 0o755)
-        add(archive, "swipl.home", b"probe runtime marker\n")
+        add(archive, "swipl.home", b"quintabel5\n# probe runtime marker\n")
         add(archive, "dereroz.zip", dictionary.getvalue())
         add(archive, "lib/nested/deep.txt", b"nested library file\n")
         # A library file about 260 characters below the work folder: on

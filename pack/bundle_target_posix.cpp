@@ -1,0 +1,3 @@
+#include "pack/bundle_check.h"
+
+TBundleTarget NativeBundleTarget() { return btPosix; }
