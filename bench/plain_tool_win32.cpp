@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_stamps_win32.h"
+#include "bench/bench_win32.h"
 
 namespace {
 
@@ -178,8 +178,8 @@ void DeleteTree(const std::wstring& Folder) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  const std::vector<std::wstring> Words(argv + 1, argv + argc);
+int main() {
+  const std::vector<std::wstring> Words = CommandWords();
   const bool IsInstall = Words.size() == 4 && Words[0] == L"install";
   const bool IsDelete = Words.size() == 2 && Words[0] == L"delete";
   if (!IsInstall && !IsDelete) {

@@ -7,7 +7,7 @@
 // loads besides kernel32 (user32 and advapi32, whose start-up under Wine
 // costs far more than the program's), the trivial program for the
 // launcher's own start and end.
-#include "bench/bench_stamps_win32.h"
+#include "bench/bench_win32.h"
 
 #ifdef QB_STAMP_LAUNCHER_IMPORTS
 #include <aclapi.h>

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_stamps_win32.h"
+#include "bench/bench_win32.h"
 
 namespace {
 
@@ -208,14 +208,15 @@ class TBench {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc < 8) {
+int main() {
+  const std::vector<std::wstring> Arguments = CommandWords();
+  if (Arguments.size() < 7) {
     std::fprintf(stderr,
                  "usage: wine_bench LAUNCHER PLAIN_TOOL APP APP_WITH_LAUNCHER_IMPORTS BUNDLE DICTIONARY ROOT [RUNS]\n");
     return 2;
   }
-  const std::vector<std::wstring> Words(argv + 1, argv + 8);
-  const int Runs = argc > 8 ? std::max(1, _wtoi(argv[8])) : 9;
+  const std::vector<std::wstring> Words(Arguments.begin(), Arguments.begin() + 7);
+  const int Runs = Arguments.size() > 7 ? std::max(1, _wtoi(Arguments[7].c_str())) : 9;
   LARGE_INTEGER Ticks;
   QueryPerformanceFrequency(&Ticks);
   Frequency = static_cast<double>(Ticks.QuadPart);

@@ -1,10 +1,15 @@
-// The stamps the Windows benchmark's programs leave for its harness
-// (wine_bench_win32.cpp), in a named shared memory block that the harness
-// makes: QueryPerformanceCounter readings, comparable between processes.
-// Windows only.
+// What the Windows benchmark's programs share: the stamps they leave for
+// the harness (wine_bench_win32.cpp), in a named shared memory block that
+// the harness makes (QueryPerformanceCounter readings, comparable between
+// processes), and their command words. Windows only.
 #pragma once
 
 #include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 struct TBenchStamps {
   LONGLONG AppStart;  // the bench application's first and last moment
@@ -28,4 +33,14 @@ inline TBenchStamps* OpenBenchStamps() {
   void* View = MapViewOfFile(Mapping, FILE_MAP_WRITE, 0, 0, sizeof(TBenchStamps));
   CloseHandle(Mapping);  // the view keeps the block
   return static_cast<TBenchStamps*>(View);
+}
+
+// The program's command words after its name, as UTF-16.
+inline std::vector<std::wstring> CommandWords() {
+  int Count = 0;
+  wchar_t** Words = CommandLineToArgvW(GetCommandLineW(), &Count);
+  std::vector<std::wstring> Result;
+  for (int I = 1; I < Count; ++I) Result.push_back(Words[I]);
+  LocalFree(Words);
+  return Result;
 }
