@@ -113,7 +113,8 @@ bool IsRefusal(DWORD Error) {
 
 // Marks entries for deletion, with POSIX semantics until the system first
 // refuses them. A read-only entry refuses either way, as it does a plain
-// deletion: nothing is made writable.
+// deletion: nothing is made writable, and the flag that would have the
+// system ignore the read-only attribute is not given.
 class TDisposer {
  public:
   // Marks the entry open as Handle; it goes when the handle is closed.
