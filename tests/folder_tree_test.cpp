@@ -54,6 +54,27 @@ TEST(FolderTree, OnlyChildrenOfADeepTreeLeavesTheFolder) {
   EXPECT_TRUE(fsys::is_empty(U8(Root)));
 }
 
+// Windows refuses to delete a file that another program holds without
+// sharing, POSIX deletes it: either way the answer says whether the tree
+// went, and once the file is let go the tree goes whole.
+TEST(FolderTree, FileHeldByAnotherProgramLeavesTheTreeOnlyWithFalse) {
+  TScratchFolder Dir;
+  const std::string Root = qbtest::Utf8Of(Dir.Root()) + Sep + "held";
+  fsys::create_directories(U8(Root + Sep + "sub"));
+  qbtest::WriteFile(Root + Sep + "a", "a");
+  qbtest::WriteFile(Root + Sep + "sub" + Sep + "held", "h");
+  const intptr_t Held = qbtest::HoldFile(Root + Sep + "sub" + Sep + "held");
+  ASSERT_NE(Held, -1);
+  const bool Deleted = DeleteFolderTree(Root, false);
+  EXPECT_EQ(Deleted, !fsys::exists(U8(Root)));
+  if (qbtest::IsWindowsBuild()) {
+    EXPECT_FALSE(Deleted);
+  }
+  qbtest::ReleaseFile(Held);
+  EXPECT_TRUE(Deleted || DeleteFolderTree(Root, false));
+  EXPECT_FALSE(fsys::exists(U8(Root)));
+}
+
 #ifndef _WIN32
 
 // Makes the tree: Folders sub-folders, each with Files files.
