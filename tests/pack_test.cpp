@@ -140,7 +140,9 @@ TEST_F(BundleCheck, WarnsOfAMarkerThatMissesTheWorkFolder) {
     Entries[1] = TEntrySpec("swipl.home", B(Marker));
     EXPECT_EQ(Problem(BuildArchive(Entries)), "") << Marker;
     ASSERT_EQ(FWarnings.size(), *Home ? 1u : 0u) << Marker;
-    if (*Home) EXPECT_NE(FWarnings[0].find(std::string("take ") + Home + " as its home,"), std::string::npos);
+    if (*Home) {
+      EXPECT_NE(FWarnings[0].find(std::string("take ") + Home + " as its home,"), std::string::npos);
+    }
   }
 }
 

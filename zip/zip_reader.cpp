@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <unordered_map>
 
 #include "fs/checked_io.h"
@@ -74,7 +73,7 @@ std::string FileKey(const std::string& Path) {
     while (Last > Start && (Path[Last - 1] == '.' || Path[Last - 1] == ' ')) --Last;
     if (Last > Start) {
       Key += '/';
-      for (size_t I = Start; I < Last; ++I) Key += static_cast<char>(std::tolower(static_cast<unsigned char>(Path[I])));
+      for (size_t I = Start; I < Last; ++I) Key += Path[I] >= 'A' && Path[I] <= 'Z' ? Path[I] - 'A' + 'a' : Path[I];
     }
     Start = End + 1;
   }
