@@ -317,8 +317,12 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
   const std::string Dictionary = F.Work + "dereroz" + Sep;
   if (FileExists(F.User + "dereroz.zip")) {
     try {
-      Deliver({"dereroz.zip", Dictionary,
-               [Dictionary](const std::string& Target) { return TryPackFolder(Dictionary, Target); }});
+      // A large file's holding place stays in the work folder, out of the
+      // user's.
+      const std::string Work = F.Work;
+      Deliver({"dereroz.zip", Dictionary, [Dictionary, Work](const std::string& Target) {
+                 return TryPackFolder(Dictionary, Target, WorkerCount(), Work);
+               }});
     } catch (const Exception& Failure) {
       Note(FormatText("cannot pack \"%s\": %s: %s", Dictionary, Failure.ClassName(), Failure.Message()), 0);
       // What cannot be packed stays where it is, in the work folder.

@@ -452,6 +452,8 @@ TEST(TZipper, SpillNameReplacesOrAppendsTheExtension) {
   EXPECT_EQ(Z.SpillFileName(), "dir.d\\archive.tmp2");
   Z.SetFileName("dir/a.b.zip");
   EXPECT_EQ(Z.SpillFileName(), "dir/a.b.tmp2");
+  Z.SpillFolder = "work";
+  EXPECT_EQ(Z.SpillFileName(), std::string("work") + PathSeparator + "a.b.tmp2");
 }
 
 namespace {

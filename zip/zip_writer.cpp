@@ -232,7 +232,10 @@ TZipFileEntry& TZipper::AddStreamEntry(TStream* Stream, const std::string& Archi
   return FEntries.AddStreamEntry(Stream, ArchiveFileName);
 }
 
-std::string TZipper::SpillFileName() const { return ChangeExtension(FFileName, ".tmp2"); }
+std::string TZipper::SpillFileName() const {
+  const std::string Beside = ChangeExtension(FFileName, ".tmp2");
+  return SpillFolder.empty() ? Beside : IncludeTrailingSeparator(SpillFolder) + ExtractNamePart(Beside);
+}
 
 std::unique_ptr<TCompressor> TZipper::NewCompressor(TZipFileEntry& /*Entry*/, TStream* Input, TStream* Output) {
   return std::make_unique<TDeflater>(Input, Output, FBufferSize);
@@ -517,8 +520,10 @@ class TFolderPacker {
 
 }  // namespace
 
-TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
+TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers,
+                              const std::string& SpillFolder) {
   TZipper Zipper;
+  Zipper.SpillFolder = SpillFolder;
   Zipper.Workers = Workers;
   Zipper.SetFileName(ArchiveFile);
   // A folder without any entry gives an archive without any entry.

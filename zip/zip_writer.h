@@ -32,8 +32,11 @@ class TZipper {
   uint32_t BufferSize() const { return FBufferSize; }
   int32_t InMemSize() const { return FInMemSize; }
   // Where the compressed data of an input above InMemSize is kept while the
-  // entry is written: the archive name with the extension ".tmp2".
+  // entry is written: the archive name with the extension ".tmp2", in
+  // SpillFolder when that is set (an archive written into someone else's
+  // folder keeps its holding file out of it).
   std::string SpillFileName() const;
+  std::string SpillFolder;
 
   // Writes every entry, then the central directory and the end record. An
   // entry with a stream is read from it; any other from its DiskFileName,
@@ -113,4 +116,5 @@ class TZipper {
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount());
 // Packs as PackFolder does; a failure to write or replace ArchiveFile comes
 // back as the result instead of being raised.
-TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount());
+TTransferResult TryPackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers = WorkerCount(),
+                              const std::string& SpillFolder = std::string());
