@@ -43,7 +43,8 @@ class TReader {
 };
 
 std::string Name(TReader& In) {
-  static const char* const Letters[] = {"a", "b", "c", "x", "Y", "Z", "0", "7", "-", "_", " ", ".", "\xc3\xa9", "\xe6\x97\xa5"};
+  static const char* const Letters[] = {"a", "b", "c", "x", "Y", "Z",        "0",
+                                        "7", "-", "_", " ", ".", "\xc3\xa9", "\xe6\x97\xa5"};
   constexpr size_t LetterCount = sizeof Letters / sizeof Letters[0];
   std::string Result;
   const int Length = 1 + In.Byte() % 24;
@@ -60,7 +61,7 @@ std::string Content(TReader& In) {
   for (size_t I = 0; I < Size; ++I) {
     State = State * 1103515245u + 12345u;
     // Kinds: text-like (compresses), noise (is stored), one repeated byte.
-    Data[I] = Kind % 3 == 0 ? static_cast<char>('a' + (I * 7 + I / 13) % 26)
+    Data[I] = Kind % 3 == 0   ? static_cast<char>('a' + (I * 7 + I / 13) % 26)
               : Kind % 3 == 1 ? static_cast<char>(State >> 24)
                               : static_cast<char>(Kind);
   }
@@ -97,9 +98,8 @@ std::string Bytes(const stdfs::path& File) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static const stdfs::path Root =
-      (stdfs::exists("/dev/shm") ? stdfs::path("/dev/shm") : stdfs::temp_directory_path()) /
-      ("qb_zip_writer_fuzz_" + std::to_string(getpid()));
+  static const stdfs::path Root = (stdfs::exists("/dev/shm") ? stdfs::path("/dev/shm") : stdfs::temp_directory_path()) /
+                                  ("qb_zip_writer_fuzz_" + std::to_string(getpid()));
   const stdfs::path In = Root / "in", Out = Root / "out";
   std::error_code Ec;
   stdfs::remove_all(Root, Ec);
