@@ -287,7 +287,12 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
   Control("signal running\nwait go\ndict ajout.txt tard;late\npl first done\n");
   intptr_t First = Start({"one"}, FUser);
   ASSERT_TRUE(WaitFor(FUser / "running"));
-  fs::remove(FUser / "running");
+  // The application may still hold the file it has just written, and
+  // Windows refuses to remove it until then.
+  std::error_code Held;
+  for (int I = 0; I < 250 && !fs::remove(FUser / "running", Held) && Held; ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(fs::exists(FUser / "running"));
 
   // The second application adds its own entry and ends first.
   Control("dict second.txt deux;two\npl second done\n");
