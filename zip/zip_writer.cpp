@@ -252,11 +252,19 @@ int32_t TZipper::InputSize(const TZipFileEntry& Entry, TStream& Input) const {
   return static_cast<int32_t>(Size);
 }
 
-void TZipper::WriteArchive() {
-  const TTransferResult Result = TryWriteArchive();
+namespace {
+
+// Raises the failure of an archive that could not be written or put in
+// place, as the writer always reported it.
+void RaiseUnwritten(const TTransferResult& Result, const std::string& Archive) {
+  if (Result.Ok()) return;
   if (Result.Step == tsWriteTarget) throw EWriteError("Stream write error");
-  if (!Result.Ok()) throw EFCreateError(FormatText("Unable to create file \"%s\"", FFileName));
+  throw EFCreateError(FormatText("Unable to create file \"%s\"", Archive));
 }
+
+}  // namespace
+
+void TZipper::WriteArchive() { RaiseUnwritten(TryWriteArchive(), FFileName); }
 
 TTransferResult TZipper::TryWriteArchive() {
   const int Count = FEntries.Count();
@@ -535,7 +543,5 @@ TTransferResult TryPackFolder(const std::string& Folder, const std::string& Arch
 }
 
 void PackFolder(const std::string& Folder, const std::string& ArchiveFile, int Workers) {
-  const TTransferResult Result = TryPackFolder(Folder, ArchiveFile, Workers);
-  if (Result.Step == tsWriteTarget) throw EWriteError("Stream write error");
-  if (!Result.Ok()) throw EFCreateError(FormatText("Unable to create file \"%s\"", ArchiveFile));
+  RaiseUnwritten(TryPackFolder(Folder, ArchiveFile, Workers), ArchiveFile);
 }
