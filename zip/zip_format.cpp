@@ -3,130 +3,111 @@
 #include <cmath>
 
 #include "runtime/exceptions.h"
+#include "zip/little_endian.h"
 
 // ---------------------------------------------------------------------------
 // Records: packed by hand so the layout never depends on the host's byte
 // order or on structure padding.
 
-namespace {
-
-inline uint16_t Get16(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
-inline uint32_t Get32(const uint8_t* P) {
-  return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
-         (static_cast<uint32_t>(P[3]) << 24);
-}
-inline void Put16(uint8_t* P, uint16_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-}
-inline void Put32(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-  P[2] = static_cast<uint8_t>(V >> 16);
-  P[3] = static_cast<uint8_t>(V >> 24);
-}
-
-}  // namespace
-
 void ReadLocalHeader(TStream& Stream, TLocalFileHeader& H) {
   uint8_t B[LocalFileHeaderSize];
   Stream.ReadBuffer(B, sizeof B);
-  H.Signature = Get32(B + 0);
-  H.VersionNeeded = Get16(B + 4);
-  H.Flags = Get16(B + 6);
-  H.Method = Get16(B + 8);
-  H.ModTime = Get16(B + 10);
-  H.ModDate = Get16(B + 12);
-  H.Crc32 = Get32(B + 14);
-  H.CompressedSize = Get32(B + 18);
-  H.UncompressedSize = Get32(B + 22);
-  H.NameLength = Get16(B + 26);
-  H.ExtraLength = Get16(B + 28);
+  H.Signature = GetLe32(B + 0);
+  H.VersionNeeded = GetLe16(B + 4);
+  H.Flags = GetLe16(B + 6);
+  H.Method = GetLe16(B + 8);
+  H.ModTime = GetLe16(B + 10);
+  H.ModDate = GetLe16(B + 12);
+  H.Crc32 = GetLe32(B + 14);
+  H.CompressedSize = GetLe32(B + 18);
+  H.UncompressedSize = GetLe32(B + 22);
+  H.NameLength = GetLe16(B + 26);
+  H.ExtraLength = GetLe16(B + 28);
 }
 
 void WriteLocalHeader(TStream& Stream, const TLocalFileHeader& H) {
   uint8_t B[LocalFileHeaderSize];
-  Put32(B + 0, H.Signature);
-  Put16(B + 4, H.VersionNeeded);
-  Put16(B + 6, H.Flags);
-  Put16(B + 8, H.Method);
-  Put16(B + 10, H.ModTime);
-  Put16(B + 12, H.ModDate);
-  Put32(B + 14, H.Crc32);
-  Put32(B + 18, H.CompressedSize);
-  Put32(B + 22, H.UncompressedSize);
-  Put16(B + 26, H.NameLength);
-  Put16(B + 28, H.ExtraLength);
+  PutLe32(B + 0, H.Signature);
+  PutLe16(B + 4, H.VersionNeeded);
+  PutLe16(B + 6, H.Flags);
+  PutLe16(B + 8, H.Method);
+  PutLe16(B + 10, H.ModTime);
+  PutLe16(B + 12, H.ModDate);
+  PutLe32(B + 14, H.Crc32);
+  PutLe32(B + 18, H.CompressedSize);
+  PutLe32(B + 22, H.UncompressedSize);
+  PutLe16(B + 26, H.NameLength);
+  PutLe16(B + 28, H.ExtraLength);
   Stream.WriteBuffer(B, sizeof B);
 }
 
 void ReadCentralHeader(TStream& Stream, TCentralFileHeader& H) {
   uint8_t B[CentralFileHeaderSize];
   Stream.ReadBuffer(B, sizeof B);
-  H.Signature = Get32(B + 0);
-  H.VersionMadeBy = Get16(B + 4);
-  H.VersionNeeded = Get16(B + 6);
-  H.Flags = Get16(B + 8);
-  H.Method = Get16(B + 10);
-  H.ModTime = Get16(B + 12);
-  H.ModDate = Get16(B + 14);
-  H.Crc32 = Get32(B + 16);
-  H.CompressedSize = Get32(B + 20);
-  H.UncompressedSize = Get32(B + 24);
-  H.NameLength = Get16(B + 28);
-  H.ExtraLength = Get16(B + 30);
-  H.CommentLength = Get16(B + 32);
-  H.DiskStart = Get16(B + 34);
-  H.InternalAttributes = Get16(B + 36);
-  H.ExternalAttributes = Get32(B + 38);
-  H.LocalHeaderOffset = Get32(B + 42);
+  H.Signature = GetLe32(B + 0);
+  H.VersionMadeBy = GetLe16(B + 4);
+  H.VersionNeeded = GetLe16(B + 6);
+  H.Flags = GetLe16(B + 8);
+  H.Method = GetLe16(B + 10);
+  H.ModTime = GetLe16(B + 12);
+  H.ModDate = GetLe16(B + 14);
+  H.Crc32 = GetLe32(B + 16);
+  H.CompressedSize = GetLe32(B + 20);
+  H.UncompressedSize = GetLe32(B + 24);
+  H.NameLength = GetLe16(B + 28);
+  H.ExtraLength = GetLe16(B + 30);
+  H.CommentLength = GetLe16(B + 32);
+  H.DiskStart = GetLe16(B + 34);
+  H.InternalAttributes = GetLe16(B + 36);
+  H.ExternalAttributes = GetLe32(B + 38);
+  H.LocalHeaderOffset = GetLe32(B + 42);
 }
 
 void WriteCentralHeader(TStream& Stream, const TCentralFileHeader& H) {
   uint8_t B[CentralFileHeaderSize];
-  Put32(B + 0, H.Signature);
-  Put16(B + 4, H.VersionMadeBy);
-  Put16(B + 6, H.VersionNeeded);
-  Put16(B + 8, H.Flags);
-  Put16(B + 10, H.Method);
-  Put16(B + 12, H.ModTime);
-  Put16(B + 14, H.ModDate);
-  Put32(B + 16, H.Crc32);
-  Put32(B + 20, H.CompressedSize);
-  Put32(B + 24, H.UncompressedSize);
-  Put16(B + 28, H.NameLength);
-  Put16(B + 30, H.ExtraLength);
-  Put16(B + 32, H.CommentLength);
-  Put16(B + 34, H.DiskStart);
-  Put16(B + 36, H.InternalAttributes);
-  Put32(B + 38, H.ExternalAttributes);
-  Put32(B + 42, H.LocalHeaderOffset);
+  PutLe32(B + 0, H.Signature);
+  PutLe16(B + 4, H.VersionMadeBy);
+  PutLe16(B + 6, H.VersionNeeded);
+  PutLe16(B + 8, H.Flags);
+  PutLe16(B + 10, H.Method);
+  PutLe16(B + 12, H.ModTime);
+  PutLe16(B + 14, H.ModDate);
+  PutLe32(B + 16, H.Crc32);
+  PutLe32(B + 20, H.CompressedSize);
+  PutLe32(B + 24, H.UncompressedSize);
+  PutLe16(B + 28, H.NameLength);
+  PutLe16(B + 30, H.ExtraLength);
+  PutLe16(B + 32, H.CommentLength);
+  PutLe16(B + 34, H.DiskStart);
+  PutLe16(B + 36, H.InternalAttributes);
+  PutLe32(B + 38, H.ExternalAttributes);
+  PutLe32(B + 42, H.LocalHeaderOffset);
   Stream.WriteBuffer(B, sizeof B);
 }
 
 void ReadEndOfCentralDir(TStream& Stream, TEndOfCentralDir& R) {
   uint8_t B[EndOfCentralDirSize];
   Stream.ReadBuffer(B, sizeof B);
-  R.Signature = Get32(B + 0);
-  R.ThisDisk = Get16(B + 4);
-  R.CentralDirDisk = Get16(B + 6);
-  R.EntriesThisDisk = Get16(B + 8);
-  R.TotalEntries = Get16(B + 10);
-  R.CentralDirSize = Get32(B + 12);
-  R.CentralDirOffset = Get32(B + 16);
-  R.CommentLength = Get16(B + 20);
+  R.Signature = GetLe32(B + 0);
+  R.ThisDisk = GetLe16(B + 4);
+  R.CentralDirDisk = GetLe16(B + 6);
+  R.EntriesThisDisk = GetLe16(B + 8);
+  R.TotalEntries = GetLe16(B + 10);
+  R.CentralDirSize = GetLe32(B + 12);
+  R.CentralDirOffset = GetLe32(B + 16);
+  R.CommentLength = GetLe16(B + 20);
 }
 
 void WriteEndOfCentralDir(TStream& Stream, const TEndOfCentralDir& R) {
   uint8_t B[EndOfCentralDirSize];
-  Put32(B + 0, R.Signature);
-  Put16(B + 4, R.ThisDisk);
-  Put16(B + 6, R.CentralDirDisk);
-  Put16(B + 8, R.EntriesThisDisk);
-  Put16(B + 10, R.TotalEntries);
-  Put32(B + 12, R.CentralDirSize);
-  Put32(B + 16, R.CentralDirOffset);
-  Put16(B + 20, R.CommentLength);
+  PutLe32(B + 0, R.Signature);
+  PutLe16(B + 4, R.ThisDisk);
+  PutLe16(B + 6, R.CentralDirDisk);
+  PutLe16(B + 8, R.EntriesThisDisk);
+  PutLe16(B + 10, R.TotalEntries);
+  PutLe32(B + 12, R.CentralDirSize);
+  PutLe32(B + 16, R.CentralDirOffset);
+  PutLe16(B + 20, R.CommentLength);
   Stream.WriteBuffer(B, sizeof B);
 }
 
@@ -290,8 +271,7 @@ uint32_t UpdateCrc32(uint32_t Crc, const void* Data, size_t Length) {
   const auto& T = CrcTables().T;
   const auto* P = static_cast<const uint8_t*>(Data);
   while (Length >= 8) {
-    const uint32_t Lo = Crc ^ (static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
-                               (static_cast<uint32_t>(P[2]) << 16) | (static_cast<uint32_t>(P[3]) << 24));
+    const uint32_t Lo = Crc ^ GetLe32(P);
     Crc = T[7][Lo & 0xFF] ^ T[6][(Lo >> 8) & 0xFF] ^ T[5][(Lo >> 16) & 0xFF] ^ T[4][Lo >> 24] ^ T[3][P[4]] ^
           T[2][P[5]] ^ T[1][P[6]] ^ T[0][P[7]];
     P += 8;
