@@ -11,7 +11,7 @@
 #       a changed archive is checked again.
 #   qb_embed_bundle(<target> <archive> [DEPENDS <targets>...])
 #       Adds <archive> to <target> as constant data behind the bundle header
-#       (launcher/bundle_header.h); on Windows in the section ".qbundle",
+#       (bundle_layout/bundle_header.h); on Windows in the section ".qbundle",
 #       placed last by cmake/qbundle-last.ld. The object depends on the
 #       archive, so a changed archive is embedded anew.
 #   qb_add_launcher(<target> <archive> [DEPENDS <targets>...])

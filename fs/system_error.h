@@ -20,6 +20,13 @@ bool IsSharingViolation(int Code);
 // The reason for a code of the operating system (system_error_<platform>.cpp).
 std::string PlatformErrorReason(int Code);
 
+// Codes of the operating system that failures of this system's own carry
+// (system_error_<platform>.cpp): an access refused, a file or folder in use
+// by another program, an operation stopped by a request to stop.
+extern const int AccessDeniedError;
+extern const int InUseError;
+extern const int InterruptedError;
+
 // Codes of this system for conditions the operating system has no code for.
 // The entry exists but is not a regular file (a folder, a FIFO, a device,
 // a socket).

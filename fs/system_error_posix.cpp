@@ -4,6 +4,10 @@
 
 #include "fs/system_error.h"
 
+const int AccessDeniedError = EACCES;
+const int InUseError = EBUSY;
+const int InterruptedError = EINTR;
+
 int LastSystemError() { return errno; }
 
 bool IsSharingViolation(int Code) { return Code == EWOULDBLOCK || Code == EAGAIN || Code == ETXTBSY; }

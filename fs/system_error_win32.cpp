@@ -4,6 +4,10 @@
 #include "fs/system_error.h"
 #include "runtime/wide_text_win32.h"
 
+const int AccessDeniedError = ERROR_ACCESS_DENIED;
+const int InUseError = ERROR_SHARING_VIOLATION;
+const int InterruptedError = ERROR_OPERATION_ABORTED;
+
 int LastSystemError() { return static_cast<int>(GetLastError()); }
 
 bool IsSharingViolation(int Code) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "bundle_layout/bundle_files.h"
 #include "fs/memory_stream.h"
 #include "launcher/resource_list.h"
 #include "runtime/exceptions.h"
@@ -27,7 +28,7 @@ std::string BundleIdentity(const void* Data, size_t Size) {
 }
 
 std::string EmbeddedBundleIdentity() {
-  const TLResource* Bundle = Resources().Find("quintabelprincipal");
-  if (Bundle == nullptr) throw EResNotFound(FormatText("Resource \"%s\" not found", "quintabelprincipal"));
+  const TLResource* Bundle = Resources().Find(BundleResourceName);
+  if (Bundle == nullptr) throw EResNotFound(FormatText("Resource \"%s\" not found", BundleResourceName));
   return BundleIdentity(Bundle->Value, Bundle->Length);
 }

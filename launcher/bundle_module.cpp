@@ -1,5 +1,6 @@
 #include "launcher/bundle_module.h"
 
+#include "bundle_layout/bundle_files.h"
 #include "launcher/embedded_bundle.h"
 #include "launcher/resource_list.h"
 
@@ -8,5 +9,5 @@ void RegisterEmbeddedBundle() {
   // then fails with "Resource "quintabelprincipal" not found".
   TEmbeddedBundle Bundle;
   if (!FindEmbeddedBundle(Bundle)) return;
-  Resources().Add("quintabelprincipal", "ZIP", {{Bundle.Data, Bundle.Length}});
+  Resources().Add(BundleResourceName, "ZIP", {{Bundle.Data, Bundle.Length}});
 }

@@ -13,17 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "bundle_layout/bundle_files.h"
 #include "fs/entry_status.h"
 #include "fs/file_services.h"
 #include "fs/file_transfer.h"
 #include "fs/path_text.h"
 #include "fs/system_error.h"
 #include "launcher/bundle_identity.h"
-#include "launcher/folder_locks.h"
 #include "launcher/install_record.h"
 #include "launcher/resource_list.h"
 #include "launcher/signal_relay.h"
-#include "launcher/temp_folder.h"
 #include "launcher/work_folder.h"
 #include "process/process.h"
 #include "runtime/arguments.h"
@@ -35,175 +34,18 @@ namespace {
 
 const std::string Sep(1, PathSeparator);
 
-// How long a launcher waits for another one that holds the gate (installing
-// or deleting the work folder) before it gives up.
-constexpr uint32_t GateTimeoutMilliseconds = 60000;
-
-// Error codes carried by the launcher's own failures.
-constexpr int AccessDeniedCode = 5;
-constexpr int InUseCode = 32;
-constexpr int InterruptedCode = 4;
-
-// The folders of a run, each ending with the separator.
-struct TRunFolders {
-  std::string User;    // the current folder: the user's data files
-  std::string Temp;    // the temporary folder
-  std::string Work;    // Temp + "quintabel5"
-  std::string Second;  // Temp + "quintabel"
-  std::string Gate;    // the gate's lock file beside the work folder
-};
-
-[[noreturn]] void RaiseFailure(const std::string& Message, int Code) { throw EInOutError(Message, Code); }
-
-// Forms the run's folders. A current folder that cannot be read, or that
-// lies inside a folder the clean-up deletes, stops the run before anything
-// is touched.
-TRunFolders FormRunFolders() {
-  TRunFolders F;
-  const std::string Current = GetCurrentFolder();
-  if (Current.empty()) {
-    const int Error = LastSystemError();
-    RaiseFailure(FormatText("The current folder cannot be read: %s", SystemErrorReason(Error)), Error);
-  }
-  F.User = IncludeTrailingSeparator(Current);
-  F.Temp = RunTempFolder();
-  F.Work = F.Temp + "quintabel5" + Sep;
-  F.Second = F.Temp + "quintabel" + Sep;
-  F.Gate = F.Temp + "quintabel5.lock";
-
-  std::string Folder = ExcludeTrailingSeparator(F.User);
-  for (;;) {
-    for (const std::string* Tree : {&F.Work, &F.Second})
-      if (SameEntry(Folder, *Tree))
-        RaiseFailure(FormatText("Cannot run from \"%s\": it lies inside \"%s\", which the launcher deletes after "
-                                "every run; start it from the folder that holds your data",
-                                F.User, *Tree),
-                     AccessDeniedCode);
-    const std::string Parent = ExcludeTrailingSeparator(ExtractFolderPart(Folder));
-    if (Parent.empty() || Parent == Folder) break;
-    Folder = Parent;
-  }
-  return F;
-}
-
 // Anything at Path, a folder or a link included, counts as the user's file.
 bool Present(const std::string& Path) {
   const TEntryStatus Status = EntryStatus(Path);
   return Status.Exists || Status.Error != 0;
 }
 
-// The work folder as this run sees and holds it.
-class TWorkFolder {
- public:
-  explicit TWorkFolder(const TRunFolders& Folders) : FFolders(Folders) {}
-
-  // Takes the gate and decides what to do with the work folder. True when
-  // it is to be installed (it has been made, empty); false when a ready
-  // install of this bundle for this user folder is reused. Raises when
-  // another launcher's application runs from it for other data.
-  bool Claim(const std::string& Identity) {
-    ForceFolders(FFolders.Temp);
-    if (const int Error = FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds))
-      RaiseFailure(FormatText("The work folder \"%s\" is busy: cannot take \"%s\": %s", FFolders.Work, FFolders.Gate,
-                              SystemErrorReason(Error)),
-                   Error);
-    const TEntryStatus Status = EntryStatus(FFolders.Work);
-    if (Status.Exists && Status.Link && Status.OwnedByUser) FOwnLink = true;
-    CheckWorkFolder(FFolders.Work);
-    FOurs = true;
-
-    const TInstallRecord Record = ReadInstallRecord(FFolders.Work);
-    OthersLive = TRunLock::HeldByOthers(FFolders.Work);
-    if (Record.Present && Record.Bundle == Identity && Record.UserFolder == FFolders.User &&
-        FileExists(FFolders.Work + "quintabel.exe"))
-      return false;
-    if (OthersLive) {
-      if (Record.Present)
-        RaiseFailure(FormatText("The application is already running from \"%s\"", Record.UserFolder), InUseCode);
-      RaiseFailure(FormatText("The work folder \"%s\" is in use by another launcher", FFolders.Work), InUseCode);
-    }
-    // Left by a run that was stopped, or by another bundle or user folder:
-    // taken apart (its record first) and installed afresh.
-    if (Status.Exists) {
-      RemoveInstallRecord(FFolders.Work);
-      if (!DeleteFolderTree(FFolders.Work, false))
-        RaiseFailure(FormatText("Cannot remove the work folder \"%s\" that an earlier run left; a program started "
-                                "from it may still be running",
-                                FFolders.Work),
-                     InUseCode);
-    }
-    CreateWorkFolder(FFolders.Work);
-    return true;
-  }
-
-  // The application is about to run: the run lock is taken, stale output
-  // of an earlier run is removed when no other launcher uses the folder,
-  // and the gate is let go.
-  void Begin() {
-    if (const int Error = FRun.Acquire(FFolders.Work))
-      RaiseFailure(FormatText("Cannot lock the work folder \"%s\": %s", FFolders.Work, SystemErrorReason(Error)),
-                   Error);
-    if (!OthersLive && FileExists(FFolders.Work + "trad_dyn.pl")) RemoveFile(FFolders.Work + "trad_dyn.pl");
-    FGate.Release();
-  }
-
-  // The application has exited: the gate is taken again (for at most the
-  // usual time), so that launchers sharing the folder carry their output
-  // back one after the other and the last one delivers the latest state.
-  void BeginDelivery() { FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds); }
-
-  bool OthersLive = false;  // when claimed: another launcher's application runs from it
-  bool KeepFolder = false;  // undelivered output stays in the work folder
-
-  // Ends every run, also while a failure unwinds: waits a second, then,
-  // when no other launcher uses the work folder any more, removes it (its
-  // record first), the runtime marker (after a completed run), the
-  // temporary files that stopped runs left beside the user's files, and
-  // the folder "quintabel" in the temporary folder when it is the user's
-  // own. Raises nothing.
-  void CleanUp(bool Completed) noexcept {
-    try {
-      // Nobody waits on this run during its pause.
-      FGate.Release();
-      Pause(1000);
-      const bool Gated = FGate.Acquire(FFolders.Gate, GateTimeoutMilliseconds) == 0;
-      FRun.Release();
-      if (Gated && FOwnLink) DeleteFolderTree(FFolders.Work, false);  // only the link goes
-      if (Gated && FOurs && !TRunLock::HeldByOthers(FFolders.Work)) {
-        if (Completed) {
-          const TEntryStatus Marker = EntryStatus(FFolders.Temp + "swipl.home");
-          if (Marker.RegularFile && Marker.OwnedByUser) RemoveFile(FFolders.Temp + "swipl.home");
-        }
-        if (!KeepFolder) {
-          RemoveInstallRecord(FFolders.Work);
-          DeleteFolderTree(FFolders.Work, false);
-        }
-        for (const std::string& Path :
-             {FFolders.User + "trad_dyn.pl", FFolders.User + "dereroz.zip", FFolders.Temp + "swipl.home"})
-          RemoveAbandonedSiblings(Path);
-        const TEntryStatus Second = EntryStatus(FFolders.Second);
-        if (Second.Folder && Second.OwnedByUser) DeleteFolderTree(FFolders.Second, false);
-      }
-      FGate.Release();
-    } catch (...) {
-      // The clean-up is best effort: what it leaves, the next run removes.
-    }
-  }
-
- private:
-  const TRunFolders& FFolders;
-  TGateLock FGate;
-  TRunLock FRun;
-  bool FOurs = false;     // the work folder's path holds nothing or a private folder of this user
-  bool FOwnLink = false;  // a link of this user stands at the work folder's path
-};
-
 // Puts the runtime marker into the temporary folder, where the runtime reads
 // it. Whatever stands there must be the user's own regular file: anything
 // else stops the run, since the runtime would read it. With Replace false an
 // existing marker is kept (another launcher of the same install placed it).
 void PlaceMarker(const TRunFolders& F, bool Replace) {
-  const std::string Marker = F.Temp + "swipl.home";
+  const std::string Marker = F.Temp + RuntimeMarkerName;
   const TEntryStatus Status = EntryStatus(Marker);
   int Problem = Status.Error;
   if (Status.Exists && !Status.RegularFile)
@@ -211,12 +53,13 @@ void PlaceMarker(const TRunFolders& F, bool Replace) {
   else if (Status.Exists && !Status.OwnedByUser)
     Problem = NotOwnedError;
   if (Problem != 0)
-    RaiseFailure(FormatText("Unsafe runtime marker \"%s\": %s", Marker, SystemErrorReason(Problem)), AccessDeniedCode);
+    throw EInOutError(FormatText("Unsafe runtime marker \"%s\": %s", Marker, SystemErrorReason(Problem)),
+                      AccessDeniedError);
   if (Status.Exists && !Replace) return;
-  const TTransferResult Result = ReplaceFileWithCopy(F.Work + "swipl.home", Marker, tdNotForced);
+  const TTransferResult Result = ReplaceFileWithCopy(F.Work + RuntimeMarkerName, Marker, tdNotForced);
   if (!Result.Ok())
-    RaiseFailure("The runtime marker could not be placed: " + Result.Describe(F.Work + "swipl.home", Marker),
-                 Result.Error);
+    throw EInOutError("The runtime marker could not be placed: " + Result.Describe(F.Work + RuntimeMarkerName, Marker),
+                      Result.Error);
 }
 
 // Brings one of the user's files into the work folder. A file that cannot be
@@ -224,23 +67,24 @@ void PlaceMarker(const TRunFolders& F, bool Replace) {
 void Import(const std::string& Source, const std::string& Target) {
   const TTransferResult Result = ReplaceFileWithCopy(Source, Target, tdNotForced);
   if (!Result.Ok())
-    RaiseFailure("The user's data could not be brought in: " + Result.Describe(Source, Target), Result.Error);
+    throw EInOutError("The user's data could not be brought in: " + Result.Describe(Source, Target), Result.Error);
 }
 
 // Writes the bundle into the new work folder and extracts it, places the
 // runtime marker, brings the user's data in, and records the install as
 // complete.
 void Install(const TRunFolders& F, const std::string& Identity) {
-  WriteResourceToFile("quintabelprincipal", F.Work + "quintabelprincipal.zip");
-  ExtractArchive(F.Work + "quintabelprincipal.zip", F.Work);
+  WriteResourceToFile(BundleResourceName, F.Work + BundleArchiveName);
+  ExtractArchive(F.Work + BundleArchiveName, F.Work);
   PlaceMarker(F, true);
-  if (Present(F.User + "dereroz.zip")) Import(F.User + "dereroz.zip", F.Work + "dereroz.zip");
-  ExtractArchive(F.Work + "dereroz.zip", F.Work + "dereroz" + Sep);
+  if (Present(F.User + DictionaryArchiveName)) Import(F.User + DictionaryArchiveName, F.Work + DictionaryArchiveName);
+  ExtractArchive(F.Work + DictionaryArchiveName, F.Work + DictionaryFolderName + Sep);
   // An empty dictionary extracts nothing: the folder is made all the same,
   // so the application finds it and later runs still carry it back.
-  if (!ForceFolders(F.Work + "dereroz" + Sep))
-    RaiseFailure(FormatText("Unable to create folder \"%s\"", F.Work + "dereroz" + Sep), AccessDeniedCode);
-  if (Present(F.User + "trad_dyn.csv")) Import(F.User + "trad_dyn.csv", F.Work + "trad_dyn.csv");
+  if (!ForceFolders(F.Work + DictionaryFolderName + Sep))
+    throw EInOutError(FormatText("Unable to create folder \"%s\"", F.Work + DictionaryFolderName + Sep),
+                      AccessDeniedError);
+  if (Present(F.User + TranslationsInName)) Import(F.User + TranslationsInName, F.Work + TranslationsInName);
   TInstallRecord Record;
   Record.Present = true;
   Record.Bundle = Identity;
@@ -253,10 +97,10 @@ void Install(const TRunFolders& F, const std::string& Identity) {
 // relay knows where to pass requests to stop.
 void RunApplication(const std::string& WorkDir, const std::string& FirstArg, TSignalRelay& Relay) {
   if (const int Signal = Relay.PendingRequest())
-    RaiseFailure(FormatText("Stopped by signal %d before the application started", Signal), InterruptedCode);
+    throw EInOutError(FormatText("Stopped by signal %d before the application started", Signal), InterruptedError);
   TProcess AppProcess;
   AppProcess.Parameters.push_back(FirstArg);
-  AppProcess.Executable = '"' + WorkDir + "quintabel.exe" + '"';
+  AppProcess.Executable = '"' + WorkDir + AppExecutableName + '"';
   AppProcess.Execute();
   Relay.PassTo(AppProcess.ProcessID());
   AppProcess.WaitForExit();
@@ -309,18 +153,18 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
     ToKeep.push_back(Output);
   };
 
-  if (FileExists(F.Work + "trad_dyn.pl")) {
-    const std::string Source = F.Work + "trad_dyn.pl";
-    Deliver(
-        {"trad_dyn.pl", Source, [Source](const std::string& Target) { return ReplaceFileWithCopy(Source, Target); }});
+  if (FileExists(F.Work + TranslationsOutName)) {
+    const std::string Source = F.Work + TranslationsOutName;
+    Deliver({TranslationsOutName, Source,
+             [Source](const std::string& Target) { return ReplaceFileWithCopy(Source, Target); }});
   }
-  const std::string Dictionary = F.Work + "dereroz" + Sep;
-  if (FileExists(F.User + "dereroz.zip")) {
+  const std::string Dictionary = F.Work + DictionaryFolderName + Sep;
+  if (FileExists(F.User + DictionaryArchiveName)) {
     try {
       // A large file's holding place stays in the work folder, out of the
       // user's.
       const std::string Work = F.Work;
-      Deliver({"dereroz.zip", Dictionary, [Dictionary, Work](const std::string& Target) {
+      Deliver({DictionaryArchiveName, Dictionary, [Dictionary, Work](const std::string& Target) {
                  return TryPackFolder(Dictionary, Target, WorkerCount(), Work);
                }});
     } catch (const Exception& Failure) {
@@ -357,7 +201,7 @@ void Deliver(const TRunFolders& F, TWorkFolder& Work) {
 
   std::string Message = "The application's output was not delivered: ";
   for (size_t I = 0; I < Failures.size(); ++I) Message += (I == 0 ? "" : "; ") + Failures[I];
-  RaiseFailure(Message + "; " + Where, FirstError);
+  throw EInOutError(Message + "; " + Where, FirstError);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bundle_layout/bundle_files.h"
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
 #include "fs/file_transfer.h"
@@ -16,10 +17,7 @@ namespace {
 // The launcher writes its bundle to the work folder in one request of a
 // 32-bit signed count.
 constexpr int64_t MaxBundleSize = 2147483647;
-const char* const RootEntries[] = {"quintabel.exe", "swipl.home", "dereroz.zip"};
-// The work folder's name in the temporary folder, where the launcher places
-// the runtime marker.
-const char WorkFolderName[] = "quintabel5";
+const char* const RootEntries[] = {AppExecutableName, RuntimeMarkerName, DictionaryArchiveName};
 // The host system "Unix" in the upper byte of "version made by", and the
 // file type and permission bits in the upper half of the external attributes.
 constexpr uint16_t UnixHost = 3;
@@ -69,7 +67,7 @@ std::string LinkProblem(TZipFileEntries& Entries) {
 std::string ModeProblem(TZipFileEntries& Entries) {
   const TZipFileEntry* Program = nullptr;
   for (int I = 0; I < Entries.Count(); ++I)
-    if (Entries[I].ArchiveFileName() == RootEntries[0]) Program = &Entries[I];
+    if (Entries[I].ArchiveFileName() == AppExecutableName) Program = &Entries[I];
   if (!Program || (HasUnixModes(*Program) && (UnixMode(*Program) & OwnerExecute))) return std::string();
   const std::string Recorded =
       HasUnixModes(*Program) ? "the Unix mode " + Octal(UnixMode(*Program) & 07777) : std::string("no Unix mode");
@@ -176,12 +174,12 @@ TBundleCheck CheckBundle(const std::string& Archive, TBundleTarget Target) {
   if (Target == btPosix) Check.Problem = ModeProblem(Reader.Entries());
   if (!Check.Problem.empty()) return Check;
   try {
-    ExtractArchive(Scratch + "dereroz.zip", Scratch + "dereroz" + PathSeparator);
+    ExtractArchive(Scratch + DictionaryArchiveName, Scratch + DictionaryFolderName + PathSeparator);
   } catch (const Exception& Failure) {
     Check.Problem = "holds a \"dereroz.zip\" that the launcher cannot extract (" + Describe(Failure) + ")";
     return Check;
   }
-  const std::string Marker = MarkerWarning(Scratch + "swipl.home");
+  const std::string Marker = MarkerWarning(Scratch + RuntimeMarkerName);
   if (!Marker.empty()) Check.Warnings.push_back(Marker);
   return Check;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <set>
 
-#include "launcher/bundle_header.h"
+#include "bundle_layout/bundle_header.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "launcher/bundle_header.h"
+#include "bundle_layout/bundle_header.h"
 #include "pack/bundle_check.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"

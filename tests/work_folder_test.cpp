@@ -113,7 +113,7 @@ void ExpectUnsafe(const std::string& Work) {
     ADD_FAILURE() << "no failure for " << Work;
   } catch (const EInOutError& Error) {
     EXPECT_EQ(Error.Message(), "Unsafe work folder \"" + Work + "\"");
-    EXPECT_EQ(Error.ErrorCode, 13);
+    EXPECT_EQ(Error.ErrorCode, AccessDeniedError);
   }
 }
 

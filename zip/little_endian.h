@@ -21,3 +21,8 @@ inline void PutLe16(uint8_t* P, uint16_t V) {
 inline void PutLe32(uint8_t* P, uint32_t V) {
   for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (8 * I));
 }
+
+inline void PutLe64(uint8_t* P, uint64_t V) {
+  PutLe32(P, static_cast<uint32_t>(V));
+  PutLe32(P + 4, static_cast<uint32_t>(V >> 32));
+}

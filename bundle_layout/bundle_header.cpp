@@ -1,12 +1,13 @@
-#include "launcher/bundle_header.h"
+#include "bundle_layout/bundle_header.h"
 
 #include <cstring>
+
+#include "zip/little_endian.h"
 
 bool ReadBundleHeader(const unsigned char* Header, size_t Available, TEmbeddedBundle& Bundle) {
   if (Header == nullptr || Available < BundleHeaderSize) return false;
   if (std::memcmp(Header, BundleMagic, sizeof BundleMagic) != 0) return false;
-  uint64_t Length = 0;
-  for (int I = 7; I >= 0; --I) Length = (Length << 8) | Header[16 + I];
+  const uint64_t Length = GetLe64(Header + 16);
   for (int I = 24; I < 32; ++I)
     if (Header[I] != 0) return false;
   if (Length > Available - BundleHeaderSize) return false;
@@ -17,6 +18,6 @@ bool ReadBundleHeader(const unsigned char* Header, size_t Available, TEmbeddedBu
 
 void WriteBundleHeader(uint64_t Length, unsigned char* Out) {
   std::memcpy(Out, BundleMagic, sizeof BundleMagic);
-  for (int I = 0; I < 8; ++I) Out[16 + I] = static_cast<unsigned char>(Length >> (8 * I));
+  PutLe64(Out + 16, Length);
   std::memset(Out + 24, 0, 8);
 }
