@@ -6,7 +6,8 @@
 
 #include "fs/file_stream.h"
 
-enum : uint32_t {
+// The Flags of FileCopy.
+enum TCopyFlag : uint32_t {
   cfOverwriteExisting = 1,
   cfCreateDestinationFolder = 2,
   cfPreserveTime = 4,

@@ -90,7 +90,6 @@ bool ForceFolderPath(const std::string& Path) {
   return true;
 }
 
-bool IsLink(const std::string& Path) { return IsLinkEntry(WithoutTrailingSeparators(Path)); }
 
 static std::string TrimSpaces(const std::string& Text) {
   size_t First = 0, Last = Text.size();

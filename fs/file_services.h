@@ -6,7 +6,7 @@
 #include <string>
 
 // Attribute word bits (the same values on every platform).
-enum : uint32_t {
+enum TFileAttribute : uint32_t {
   faReadOnly = 0x01,
   faHidden = 0x02,
   faSysFile = 0x04,
@@ -14,6 +14,7 @@ enum : uint32_t {
   faDirectory = 0x10,
   faArchive = 0x20,
   faAnyFile = 0x1FF,
+  faReparsePoint = 0x400,  // an entry that is a link (symbolic link, junction)
 };
 
 // The state of one folder enumeration and its current entry.
@@ -50,12 +51,6 @@ void Pause(uint32_t Milliseconds);
 // the same folder or at least on the same volume) and makes the change
 // durable. True when Source now stands under the name Target.
 bool RenameReplace(const std::string& Source, const std::string& Target);
-// True when Path itself (not followed) is a symbolic link or, on Windows, a
-// junction or other reparse point.
-bool IsLink(const std::string& Path);
-
-// Attribute bit of an entry that is a link (symbolic link, junction).
-enum : uint32_t { faReparsePoint = 0x400 };
 
 // The code FindFirstEntry / FindNextEntry give when the search has run out
 // of entries: 18 (ERROR_NO_MORE_FILES) on Windows, ENOENT on POSIX.

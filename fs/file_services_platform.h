@@ -34,9 +34,6 @@ bool RootedPathDrive(const std::string& Path, std::string& Drive);
 // to and the path without "X:"; false when the platform has no such paths.
 bool DriveRelativeBase(const std::string& Path, std::string& Base, std::string& Rest);
 
-// True when the entry Path (no trailing separator) is itself a link.
-bool IsLinkEntry(const std::string& Path);
-
 // Closes a search still open on Record and empties it for a new search with
 // Mask: the special attributes Mask lacks become the excluded ones.
 void StartSearchRecord(TSearchRecord& Record, uint32_t Mask);

@@ -57,11 +57,6 @@ bool CreateFolder(const std::string& Path) { return mkdir(Path.c_str(), 0777) ==
 
 bool RemoveFolder(const std::string& Path) { return rmdir(Path.c_str()) == 0; }
 
-bool IsLinkEntry(const std::string& Path) {
-  struct stat St;
-  return lstat(Path.c_str(), &St) == 0 && S_ISLNK(St.st_mode);
-}
-
 bool RenameReplace(const std::string& Source, const std::string& Target) {
   if (rename(Source.c_str(), Target.c_str()) != 0) return false;
   // Make the new directory entry durable: sync the folder that holds it.

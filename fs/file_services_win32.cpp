@@ -60,11 +60,6 @@ bool CreateFolder(const std::string& Path) { return CreateDirectoryW(WidePath(Pa
 
 bool RemoveFolder(const std::string& Path) { return RemoveDirectoryW(WidePath(Path).c_str()) != 0; }
 
-bool IsLinkEntry(const std::string& Path) {
-  DWORD Attributes = AttributesOf(Path);
-  return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 bool RenameReplace(const std::string& Source, const std::string& Target) {
   return MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

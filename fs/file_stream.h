@@ -7,7 +7,7 @@
 #include "fs/stream.h"
 
 // Open mode: access in bits 0-1, sharing in bits 4-7, 0xFF00 to create.
-enum : uint16_t {
+enum TFileMode : uint16_t {
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
   fmOpenReadWrite = 0x0002,

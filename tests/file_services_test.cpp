@@ -1,7 +1,7 @@
 // Folder and file services: existence tests, single creations and
 // deletions, folder creation along a path, tree deletion (links included),
 // enumeration with its mask, the temporary and current folders, path
-// expansion, RenameReplace and IsLink. The same cases run on POSIX and on
+// expansion and RenameReplace. The same cases run on POSIX and on
 // Windows (under Wine); the few that only one platform can express say so.
 #include "fs/file_services.h"
 
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/entry_status.h"
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
 #include "tests/test_support.h"
@@ -452,13 +453,13 @@ TEST(DeleteFolderTree, LinkToAFolderOutsideIsRemovedNotEntered) {
   const std::string Link = Join(Join(F, "sub"), "link");
   std::string Why;
   if (!qbtest::MakeFolderLink(Outside, Link, Why)) GTEST_SKIP() << Why;
-  ASSERT_TRUE(IsLink(Link));
+  ASSERT_TRUE(EntryStatus(Link).Link);
   const bool Result = DeleteFolderTree(F, false);
   EXPECT_EQ(ReadFile(Join(Outside, "precious.txt")), "p");
   EXPECT_EQ(ReadFile(Join(Join(Outside, "inner"), "deep.txt")), "d");
   if (qbtest::IsWine()) {
     EXPECT_FALSE(Result);
-    EXPECT_TRUE(IsLink(Link));
+    EXPECT_TRUE(EntryStatus(Link).Link);
   } else {
     EXPECT_TRUE(Result);
     EXPECT_FALSE(ExistsOnDisk(F));
@@ -486,7 +487,7 @@ TEST(DeleteFolderTree, DanglingLinkIsRemoved) {
   fsys::create_directory(U8(F));
   std::string Why;
   if (!qbtest::MakeFolderLink(Join(RootOf(Dir), "gone"), Join(F, "dangling"), Why)) GTEST_SKIP() << Why;
-  ASSERT_TRUE(IsLink(Join(F, "dangling")));
+  ASSERT_TRUE(EntryStatus(Join(F, "dangling")).Link);
   EXPECT_TRUE(DeleteFolderTree(F, false));
   EXPECT_FALSE(ExistsOnDisk(F));
 }
@@ -501,7 +502,7 @@ TEST(DeleteFolderTree, FolderThatIsALinkIsNeverEntered) {
 
   // Only its children were asked for: they lie outside, so nothing goes.
   EXPECT_FALSE(DeleteFolderTree(Link + Sep, true));
-  EXPECT_TRUE(IsLink(Link));
+  EXPECT_TRUE(EntryStatus(Link).Link);
   EXPECT_EQ(ReadFile(Join(Outside, "a.txt")), "a");
 
   // The folder itself was asked for: the link goes, its target stays.
@@ -812,7 +813,7 @@ TEST(ExpandPath, PosixHasNoDrives) {
   EXPECT_EQ(ExpandPath("\\usr\\lib\\..\\bin"), "/usr/bin");
 }
 
-// ---- RenameReplace and IsLink ----
+// ---- RenameReplace ----
 
 TEST(RenameReplace, ReplacesAnExistingTarget) {
   TScratchFolder Dir;
@@ -839,24 +840,6 @@ TEST(RenameReplace, MissingSourceLeavesTheTarget) {
   WriteFile(Target, "keep");
   EXPECT_FALSE(RenameReplace(Join(RootOf(Dir), "missing.tmp"), Target));
   EXPECT_EQ(ReadFile(Target), "keep");
-}
-
-TEST(IsLink, OnlyLinksAreLinks) {
-  TScratchFolder Dir;
-  const std::string Root = RootOf(Dir);
-  WriteFile(Join(Root, "f"), "x");
-  fsys::create_directory(U8(Join(Root, "d")));
-  EXPECT_FALSE(IsLink(Join(Root, "f")));
-  EXPECT_FALSE(IsLink(Join(Root, "d")));
-  EXPECT_FALSE(IsLink(Join(Root, "missing")));
-  std::string Why;
-  if (!qbtest::MakeFolderLink(Join(Root, "d"), Join(Root, Donnees), Why)) GTEST_SKIP() << Why;
-  EXPECT_TRUE(IsLink(Join(Root, Donnees)));
-  EXPECT_TRUE(IsLink(Join(Root, Donnees) + Sep));  // a trailing separator does not follow it
-  EXPECT_TRUE(FolderExists(Join(Root, Donnees)));
-  if (qbtest::IsWine()) GTEST_SKIP() << "Wine shows a Unix link to a file as a plain file";
-  if (!qbtest::MakeFileLink(Join(Root, "f"), Join(Root, "fl"), Why)) GTEST_SKIP() << Why;
-  EXPECT_TRUE(IsLink(Join(Root, "fl")));
 }
 
 // ---- the pause ----

@@ -21,7 +21,7 @@ inline constexpr int32_t EndOfCentralDirSize = 22;
 
 // General-purpose flag bits: the reader looks at the first two, the writer
 // sets the third for names outside ASCII.
-enum : uint16_t { zfEncrypted = 0x0001, zfDataDescriptor = 0x0008, zfUtf8Name = 0x0800 };
+enum TGeneralFlag : uint16_t { zfEncrypted = 0x0001, zfDataDescriptor = 0x0008, zfUtf8Name = 0x0800 };
 
 struct TLocalFileHeader {
   uint32_t Signature;
