@@ -271,7 +271,7 @@ int main(int argc, char** argv) {
   // Headers, scripts and shared libraries, like a runtime with its library.
   TPicked Bundle =
       PickFiles({"/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"}, 1000, 19u << 20);
-  for (const auto& [from, rel] : Bundle.Files) CopyFileBytes(from, BundleSrc / rel);
+  for (const auto& [From, Rel] : Bundle.Files) CopyFileBytes(From, BundleSrc / Rel);
   const stdfs::path BundleZip = Work / "bundle.zip";
   if (std::system(("cd '" + BundleSrc.string() + "' && zip -q -r '" + BundleZip.string() + "' .").c_str()) != 0) {
     std::fprintf(stderr, "zip -r failed\n");
@@ -307,8 +307,8 @@ int main(int argc, char** argv) {
     stdfs::create_directories(BigSrc);
     std::ofstream Out(BigSrc / "big.bin", std::ios::binary);
     std::vector<char> Block;
-    for (const auto& [from, rel] : Bundle.Files) {
-      std::ifstream In(from, std::ios::binary);
+    for (const auto& [From, Rel] : Bundle.Files) {
+      std::ifstream In(From, std::ios::binary);
       Block.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
       Out.write(Block.data(), static_cast<std::streamsize>(Block.size()));
     }

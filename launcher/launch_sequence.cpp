@@ -118,7 +118,7 @@ std::string MakeKeepFolder(const std::string& Temp, int& Error) {
     std::string Folder = Temp + "quintabel-kept-" + Stamp;
     if (Number > 1) Folder += "-" + std::to_string(Number);
     Folder += Sep;
-    if (CreatePrivateFolder(Folder, Error)) return Folder;
+    if ((Error = CreatePrivateFolder(Folder)) == 0) return Folder;
     if (!EntryStatus(Folder).Exists) return std::string();
   }
   return std::string();

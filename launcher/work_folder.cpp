@@ -134,8 +134,8 @@ void CreateWorkFolder(const std::string& WorkDir) {
   if (!Parent.empty()) ForceFolders(Parent);
   // The creation never follows a link standing at the path: it fails, and
   // the check below then refuses the link.
-  int Error = 0;
-  if (!CreatePrivateFolder(WorkDir, Error) && !EntryStatus(WorkDir).Exists)
+  const int Error = CreatePrivateFolder(WorkDir);
+  if (Error != 0 && !EntryStatus(WorkDir).Exists)
     throw EFCreateError(FormatText("Unable to create file \"%s\": %s", WorkDir, SystemErrorReason(Error)));
   CheckWorkFolder(WorkDir);
 }

@@ -70,10 +70,10 @@ class TWorkFolder {
 void CheckWorkFolder(const std::string& WorkDir);
 
 // Creates the folder Path (ending with a separator), private to the
-// current user like the work folder, when nothing stands there yet. False
-// with the system's error code when it cannot; an existing entry is no
-// success.
-bool CreatePrivateFolder(const std::string& Path, int& Error);
+// current user like the work folder, when nothing stands there yet. Gives
+// 0, or the system's error code when it cannot (an existing entry is no
+// success).
+int CreatePrivateFolder(const std::string& Path);
 
 // Creates the work folder, private to the current user (mode 700 on POSIX;
 // on Windows an access list that admits the user and the system only),

@@ -5,8 +5,6 @@
 #include "fs/path_text.h"
 #include "launcher/work_folder.h"
 
-bool CreatePrivateFolder(const std::string& Path, int& Error) {
-  if (mkdir(ExcludeTrailingSeparator(Path).c_str(), 0700) == 0) return true;
-  Error = errno;
-  return false;
+int CreatePrivateFolder(const std::string& Path) {
+  return mkdir(ExcludeTrailingSeparator(Path).c_str(), 0700) == 0 ? 0 : errno;
 }

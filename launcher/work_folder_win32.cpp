@@ -27,7 +27,7 @@ std::wstring PrivateAccessList() {
 
 }  // namespace
 
-bool CreatePrivateFolder(const std::string& Path, int& Error) {
+int CreatePrivateFolder(const std::string& Path) {
   SECURITY_ATTRIBUTES Attributes = {};
   Attributes.nLength = sizeof Attributes;
   PSECURITY_DESCRIPTOR Descriptor = nullptr;
@@ -38,7 +38,7 @@ bool CreatePrivateFolder(const std::string& Path, int& Error) {
   // CreateDirectoryW does not follow a link standing at the path: it fails
   // with ERROR_ALREADY_EXISTS.
   const BOOL Made = CreateDirectoryW(WidePath(ExcludeTrailingSeparator(Path)).c_str(), &Attributes);
-  Error = Made ? 0 : static_cast<int>(GetLastError());
+  const int Error = Made ? 0 : static_cast<int>(GetLastError());
   if (Descriptor != nullptr) LocalFree(Descriptor);
-  return Made != 0;
+  return Error;
 }

@@ -26,6 +26,17 @@ if ! run-clang-tidy -quiet -p build-lint -j "$(nproc)" $files >build-lint/tidy.l
   status=1
 fi
 
+# clang-tidy does not look at the names of structured bindings: the same
+# rule as for local variables (UpperCamelCase) is checked here.
+echo "=== structured bindings"
+bindings=$(git grep -nE 'auto *&{0,2} *\[[^]]*\]' -- '*.cpp' '*.h' |
+  grep -E 'auto *&{0,2} *\[ *([A-Za-z0-9_]+ *, *)*([a-z_][A-Za-z0-9_]*|[A-Z][A-Za-z0-9]*_[A-Za-z0-9_]*)' || true)
+if [ -n "$bindings" ]; then
+  echo "structured bindings are named in UpperCamelCase:"
+  echo "$bindings"
+  status=1
+fi
+
 echo "=== layout (clang-format)"
 sources=$(git ls-files '*.cpp' '*.h')
 if [ -n "$fix" ]; then
