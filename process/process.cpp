@@ -23,35 +23,24 @@ void TProcess::SetCommandLine(const std::string& Value) {
   if (!Loading) SplitCommandLine();
 }
 
-void TProcess::SetWindowLeft(uint32_t Value) {
-  FWindowLeft = Value;
-  if (Value != 0) StartupOptions.Include(suoUsePosition);
+namespace {
+
+// A window setting: a non-zero value also asks the system to use it.
+void SetWindowSetting(uint32_t& Field, uint32_t Value, TStartupOptions& Options, TStartupOption Use) {
+  Field = Value;
+  if (Value != 0) Options.Include(Use);
 }
 
-void TProcess::SetWindowTop(uint32_t Value) {
-  FWindowTop = Value;
-  if (Value != 0) StartupOptions.Include(suoUsePosition);
-}
+}  // namespace
 
-void TProcess::SetWindowWidth(uint32_t Value) {
-  FWindowWidth = Value;
-  if (Value != 0) StartupOptions.Include(suoUseSize);
-}
-
-void TProcess::SetWindowHeight(uint32_t Value) {
-  FWindowHeight = Value;
-  if (Value != 0) StartupOptions.Include(suoUseSize);
-}
-
+void TProcess::SetWindowLeft(uint32_t Value) { SetWindowSetting(FWindowLeft, Value, StartupOptions, suoUsePosition); }
+void TProcess::SetWindowTop(uint32_t Value) { SetWindowSetting(FWindowTop, Value, StartupOptions, suoUsePosition); }
+void TProcess::SetWindowWidth(uint32_t Value) { SetWindowSetting(FWindowWidth, Value, StartupOptions, suoUseSize); }
+void TProcess::SetWindowHeight(uint32_t Value) { SetWindowSetting(FWindowHeight, Value, StartupOptions, suoUseSize); }
 void TProcess::SetWindowColumns(uint32_t Value) {
-  FWindowColumns = Value;
-  if (Value != 0) StartupOptions.Include(suoUseCountChars);
+  SetWindowSetting(FWindowColumns, Value, StartupOptions, suoUseCountChars);
 }
-
-void TProcess::SetWindowRows(uint32_t Value) {
-  FWindowRows = Value;
-  if (Value != 0) StartupOptions.Include(suoUseCountChars);
-}
+void TProcess::SetWindowRows(uint32_t Value) { SetWindowSetting(FWindowRows, Value, StartupOptions, suoUseCountChars); }
 
 bool TProcess::Running() {
   if (FRunning) FRunning = PlatformRunning();
