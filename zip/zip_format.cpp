@@ -7,108 +7,106 @@
 
 // ---------------------------------------------------------------------------
 // Records: packed by hand so the layout never depends on the host's byte
-// order or on structure padding.
+// order or on structure padding. Each record's layout is written once, as
+// the list of its fields with their offsets; reading and writing both walk
+// it.
+
+namespace {
+
+// Calls Field(Offset, Member) for every field of the record, in order.
+template <class THeader, class TField>
+void LocalHeaderLayout(THeader& H, TField Field) {
+  Field(0, H.Signature);
+  Field(4, H.VersionNeeded);
+  Field(6, H.Flags);
+  Field(8, H.Method);
+  Field(10, H.ModTime);
+  Field(12, H.ModDate);
+  Field(14, H.Crc32);
+  Field(18, H.CompressedSize);
+  Field(22, H.UncompressedSize);
+  Field(26, H.NameLength);
+  Field(28, H.ExtraLength);
+}
+
+template <class THeader, class TField>
+void CentralHeaderLayout(THeader& H, TField Field) {
+  Field(0, H.Signature);
+  Field(4, H.VersionMadeBy);
+  Field(6, H.VersionNeeded);
+  Field(8, H.Flags);
+  Field(10, H.Method);
+  Field(12, H.ModTime);
+  Field(14, H.ModDate);
+  Field(16, H.Crc32);
+  Field(20, H.CompressedSize);
+  Field(24, H.UncompressedSize);
+  Field(28, H.NameLength);
+  Field(30, H.ExtraLength);
+  Field(32, H.CommentLength);
+  Field(34, H.DiskStart);
+  Field(36, H.InternalAttributes);
+  Field(38, H.ExternalAttributes);
+  Field(42, H.LocalHeaderOffset);
+}
+
+template <class TRecord, class TField>
+void EndOfCentralDirLayout(TRecord& R, TField Field) {
+  Field(0, R.Signature);
+  Field(4, R.ThisDisk);
+  Field(6, R.CentralDirDisk);
+  Field(8, R.EntriesThisDisk);
+  Field(10, R.TotalEntries);
+  Field(12, R.CentralDirSize);
+  Field(16, R.CentralDirOffset);
+  Field(20, R.CommentLength);
+}
+
+void Load(const uint8_t* P, uint16_t& Value) { Value = GetLe16(P); }
+void Load(const uint8_t* P, uint32_t& Value) { Value = GetLe32(P); }
+void Store(uint8_t* P, uint16_t Value) { PutLe16(P, Value); }
+void Store(uint8_t* P, uint32_t Value) { PutLe32(P, Value); }
+
+// Reads Size bytes and fills the record's fields from them through Layout.
+template <int32_t Size, class TRecord, class TLayout>
+void ReadRecord(TStream& Stream, TRecord& Record, TLayout Layout) {
+  uint8_t B[Size];
+  Stream.ReadBuffer(B, Size);
+  Layout(Record, [&B](int32_t Offset, auto& Field) { Load(B + Offset, Field); });
+}
+
+// Packs the record's fields through Layout and writes the Size bytes.
+template <int32_t Size, class TRecord, class TLayout>
+void WriteRecord(TStream& Stream, const TRecord& Record, TLayout Layout) {
+  uint8_t B[Size];
+  Layout(Record, [&B](int32_t Offset, const auto& Field) { Store(B + Offset, Field); });
+  Stream.WriteBuffer(B, Size);
+}
+
+}  // namespace
 
 void ReadLocalHeader(TStream& Stream, TLocalFileHeader& H) {
-  uint8_t B[LocalFileHeaderSize];
-  Stream.ReadBuffer(B, sizeof B);
-  H.Signature = GetLe32(B + 0);
-  H.VersionNeeded = GetLe16(B + 4);
-  H.Flags = GetLe16(B + 6);
-  H.Method = GetLe16(B + 8);
-  H.ModTime = GetLe16(B + 10);
-  H.ModDate = GetLe16(B + 12);
-  H.Crc32 = GetLe32(B + 14);
-  H.CompressedSize = GetLe32(B + 18);
-  H.UncompressedSize = GetLe32(B + 22);
-  H.NameLength = GetLe16(B + 26);
-  H.ExtraLength = GetLe16(B + 28);
+  ReadRecord<LocalFileHeaderSize>(Stream, H, [](auto& R, auto F) { LocalHeaderLayout(R, F); });
 }
 
 void WriteLocalHeader(TStream& Stream, const TLocalFileHeader& H) {
-  uint8_t B[LocalFileHeaderSize];
-  PutLe32(B + 0, H.Signature);
-  PutLe16(B + 4, H.VersionNeeded);
-  PutLe16(B + 6, H.Flags);
-  PutLe16(B + 8, H.Method);
-  PutLe16(B + 10, H.ModTime);
-  PutLe16(B + 12, H.ModDate);
-  PutLe32(B + 14, H.Crc32);
-  PutLe32(B + 18, H.CompressedSize);
-  PutLe32(B + 22, H.UncompressedSize);
-  PutLe16(B + 26, H.NameLength);
-  PutLe16(B + 28, H.ExtraLength);
-  Stream.WriteBuffer(B, sizeof B);
+  WriteRecord<LocalFileHeaderSize>(Stream, H, [](auto& R, auto F) { LocalHeaderLayout(R, F); });
 }
 
 void ReadCentralHeader(TStream& Stream, TCentralFileHeader& H) {
-  uint8_t B[CentralFileHeaderSize];
-  Stream.ReadBuffer(B, sizeof B);
-  H.Signature = GetLe32(B + 0);
-  H.VersionMadeBy = GetLe16(B + 4);
-  H.VersionNeeded = GetLe16(B + 6);
-  H.Flags = GetLe16(B + 8);
-  H.Method = GetLe16(B + 10);
-  H.ModTime = GetLe16(B + 12);
-  H.ModDate = GetLe16(B + 14);
-  H.Crc32 = GetLe32(B + 16);
-  H.CompressedSize = GetLe32(B + 20);
-  H.UncompressedSize = GetLe32(B + 24);
-  H.NameLength = GetLe16(B + 28);
-  H.ExtraLength = GetLe16(B + 30);
-  H.CommentLength = GetLe16(B + 32);
-  H.DiskStart = GetLe16(B + 34);
-  H.InternalAttributes = GetLe16(B + 36);
-  H.ExternalAttributes = GetLe32(B + 38);
-  H.LocalHeaderOffset = GetLe32(B + 42);
+  ReadRecord<CentralFileHeaderSize>(Stream, H, [](auto& R, auto F) { CentralHeaderLayout(R, F); });
 }
 
 void WriteCentralHeader(TStream& Stream, const TCentralFileHeader& H) {
-  uint8_t B[CentralFileHeaderSize];
-  PutLe32(B + 0, H.Signature);
-  PutLe16(B + 4, H.VersionMadeBy);
-  PutLe16(B + 6, H.VersionNeeded);
-  PutLe16(B + 8, H.Flags);
-  PutLe16(B + 10, H.Method);
-  PutLe16(B + 12, H.ModTime);
-  PutLe16(B + 14, H.ModDate);
-  PutLe32(B + 16, H.Crc32);
-  PutLe32(B + 20, H.CompressedSize);
-  PutLe32(B + 24, H.UncompressedSize);
-  PutLe16(B + 28, H.NameLength);
-  PutLe16(B + 30, H.ExtraLength);
-  PutLe16(B + 32, H.CommentLength);
-  PutLe16(B + 34, H.DiskStart);
-  PutLe16(B + 36, H.InternalAttributes);
-  PutLe32(B + 38, H.ExternalAttributes);
-  PutLe32(B + 42, H.LocalHeaderOffset);
-  Stream.WriteBuffer(B, sizeof B);
+  WriteRecord<CentralFileHeaderSize>(Stream, H, [](auto& R, auto F) { CentralHeaderLayout(R, F); });
 }
 
 void ReadEndOfCentralDir(TStream& Stream, TEndOfCentralDir& R) {
-  uint8_t B[EndOfCentralDirSize];
-  Stream.ReadBuffer(B, sizeof B);
-  R.Signature = GetLe32(B + 0);
-  R.ThisDisk = GetLe16(B + 4);
-  R.CentralDirDisk = GetLe16(B + 6);
-  R.EntriesThisDisk = GetLe16(B + 8);
-  R.TotalEntries = GetLe16(B + 10);
-  R.CentralDirSize = GetLe32(B + 12);
-  R.CentralDirOffset = GetLe32(B + 16);
-  R.CommentLength = GetLe16(B + 20);
+  ReadRecord<EndOfCentralDirSize>(Stream, R, [](auto& Record, auto F) { EndOfCentralDirLayout(Record, F); });
 }
 
 void WriteEndOfCentralDir(TStream& Stream, const TEndOfCentralDir& R) {
-  uint8_t B[EndOfCentralDirSize];
-  PutLe32(B + 0, R.Signature);
-  PutLe16(B + 4, R.ThisDisk);
-  PutLe16(B + 6, R.CentralDirDisk);
-  PutLe16(B + 8, R.EntriesThisDisk);
-  PutLe16(B + 10, R.TotalEntries);
-  PutLe32(B + 12, R.CentralDirSize);
-  PutLe32(B + 16, R.CentralDirOffset);
-  PutLe16(B + 20, R.CommentLength);
-  Stream.WriteBuffer(B, sizeof B);
+  WriteRecord<EndOfCentralDirSize>(Stream, R, [](auto& Record, auto F) { EndOfCentralDirLayout(Record, F); });
 }
 
 // ---------------------------------------------------------------------------
