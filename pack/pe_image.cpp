@@ -5,6 +5,7 @@
 #include <set>
 
 #include "launcher/bundle_header.h"
+#include "zip/little_endian.h"
 
 namespace {
 
@@ -213,9 +214,7 @@ uint32_t PeChecksum(const TBytes& File, size_t ChecksumOffset) {
   uint64_t Sum = 0;
   for (size_t I = 0; I < File.size(); I += 2) {
     if (I == ChecksumOffset || I == ChecksumOffset + 2) continue;
-    uint32_t Word = File[I];
-    if (I + 1 < File.size()) Word |= static_cast<uint32_t>(File[I + 1]) << 8;
-    Sum += Word;
+    Sum += I + 1 < File.size() ? GetLe16(&File[I]) : File[I];
     Sum = (Sum & 0xFFFF) + (Sum >> 16);
   }
   Sum = (Sum & 0xFFFF) + (Sum >> 16);

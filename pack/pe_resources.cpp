@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zip/little_endian.h"
+#include "zip/utf8_text.h"
+
 namespace {
 
 constexpr uint32_t HighBit = 0x80000000u;
@@ -106,7 +109,7 @@ TBytes TextValue(const std::string& Text) {
 std::string TextOf(const TBytes& Value) {
   std::u16string Text;
   for (size_t I = 0; I + 1 < Value.size(); I += 2) {
-    const char16_t C = static_cast<char16_t>(Value[I] | (Value[I + 1] << 8));
+    const char16_t C = GetLe16(&Value[I]);
     if (C == 0) break;
     Text += C;
   }

@@ -165,18 +165,6 @@ TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   EXPECT_NE(Errors.find("is not one to four numbers"), std::string::npos) << Errors;
 }
 
-TEST(PackText, Utf8AndUtf16RoundTripOutsideTheBasicPlane) {
-  const std::string Text = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";  // é, €, an emoji
-  const std::u16string Wide = Utf8ToUtf16(Text);
-  EXPECT_EQ(Wide, std::u16string(u"Caf\u00E9 \u20AC \U0001F600"));
-  EXPECT_EQ(Utf16ToUtf8(Wide), Text);
-  // Bytes that are no UTF-8 become U+FFFD, one each, and the rest survives.
-  EXPECT_EQ(Utf8ToUtf16("a\xFF"
-                        "b\xC3"),
-            std::u16string(u"a\uFFFDb\uFFFD"));
-  EXPECT_EQ(Utf8ToUtf16("\xE0\x80\xAF"), std::u16string(u"\uFFFD\uFFFD\uFFFD"));  // overlong
-}
-
 TEST(PackVersion, ParsesOneToFourNumbers) {
   uint16_t N[4];
   ParseVersionNumbers("7", N);
