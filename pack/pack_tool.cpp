@@ -6,7 +6,9 @@
 #include "fs/file_services.h"
 #include "fs/file_stream.h"
 #include "pack/bundle_check.h"
+#include "pack/icon_file.h"
 #include "pack/pe_image.h"
+#include "pack/version_info.h"
 #include "runtime/exceptions.h"
 #include "runtime/scope_exit.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pack/pe_bytes.h"
-#include "pack/pe_resources.h"
+#include "pack/resource_tree.h"
 
 struct TSectionInfo {
   std::string Name;

@@ -16,9 +16,11 @@
 
 #include "launcher/bundle_header.h"
 #include "pack/bundle_check.h"
+#include "pack/icon_file.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"
-#include "pack/pe_resources.h"
+#include "pack/resource_tree.h"
+#include "pack/version_info.h"
 #include "tests/launcher_test_support.h"
 #include "tests/test_support.h"
 #include "tests/zip_read_support.h"
@@ -218,11 +220,11 @@ TBytes IconFile(const std::vector<uint8_t>& Sizes) {
 
 TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
   const std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
       Make(Text(u"CUSTOM"), Text(u"Z\u00C9"), 0, "second"),
       Make(Text(u"CUSTOM"), Text(u"A"), 0x040C, std::string("with\0zero", 9)),
       Make(Text(u"CUSTOM"), Text(u"A"), 0x0409, "english"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(7), 0x0409, std::string(1000, 'i')),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(7), 0x0409, std::string(1000, 'i')),
   };
   const uint32_t Rva = 0x6D000;
   const TBytes Section = BuildResourceSection(Resources, Rva);
@@ -234,7 +236,7 @@ TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
   EXPECT_TRUE(Back[0].Type.IsText);
   EXPECT_EQ(Back[0].Name.Text, u"A");
   EXPECT_EQ(Back[0].Language, 0x0409);
-  EXPECT_EQ(Back.back().Type.Id, rtManifest);
+  EXPECT_EQ(Back.back().Type.Id, RtManifest);
   // Read at another address, the data entries point outside.
   EXPECT_THROW(ReadResourceSection(Section, Rva + 0x10000), EPackError);
   TBytes Cut(Section.begin(), Section.begin() + 40);
@@ -243,11 +245,11 @@ TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
 
 TEST(PackResources, IconReplacesEveryIconAndKeepsTheGroupName) {
   std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(1), 0x0409, "old1"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(2), 0x0409, "old2"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(3), 0x0409, "old3"),
-      Make(TResourceKey::Number(rtGroupIcon), Text(u"MAINICON"), 0x0409, "oldgroup"),
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(1), 0x0409, "old1"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(2), 0x0409, "old2"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(3), 0x0409, "old3"),
+      Make(TResourceKey::Number(RtGroupIcon), Text(u"MAINICON"), 0x0409, "oldgroup"),
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
   };
   const std::vector<TIconImage> Images = ReadIconFile(IconFile({16, 32}));
   ASSERT_EQ(Images.size(), 2u);
@@ -257,8 +259,8 @@ TEST(PackResources, IconReplacesEveryIconAndKeepsTheGroupName) {
 
   std::vector<TResource> Icons, Groups;
   for (const TResource& R : Resources) {
-    if (R.Type == TResourceKey::Number(rtIcon)) Icons.push_back(R);
-    if (R.Type == TResourceKey::Number(rtGroupIcon)) Groups.push_back(R);
+    if (R.Type == TResourceKey::Number(RtIcon)) Icons.push_back(R);
+    if (R.Type == TResourceKey::Number(RtGroupIcon)) Groups.push_back(R);
   }
   ASSERT_EQ(Icons.size(), 2u);
   ASSERT_EQ(Groups.size(), 1u);
@@ -438,7 +440,7 @@ std::string RefusalOf(const TBytes& File) {
 
 std::vector<TResource> SomeResources() {
   std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly>asInvoker</assembly>")};
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly>asInvoker</assembly>")};
   TVersionFields Fields;
   Fields.ProductName = "Demo";
   Fields.Version = "1.0";
