@@ -131,14 +131,6 @@ TBytes TLauncherImage::SectionData(const TSectionInfo& Section) const {
   return TBytes(FFile.begin() + Section.RawOffset, FFile.begin() + Section.RawOffset + Section.RawSize);
 }
 
-TBytes TLauncherImage::Bundle() const {
-  const TSectionInfo& Info = Section(".qbundle");
-  TBytes Data = SectionData(Info);
-  TEmbeddedBundle Found;
-  ReadBundleHeader(Data.data(), std::min<size_t>(Data.size(), Info.VirtualSize), Found);
-  return TBytes(Found.Data, Found.Data + Found.Length);
-}
-
 std::vector<TResource> TLauncherImage::Resources() const {
   const TSectionInfo& Info = Section(".rsrc");
   TBytes Data = SectionData(Info);

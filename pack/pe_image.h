@@ -22,9 +22,6 @@ class TLauncherImage {
   // launcher that quintabel-pack can rewrite.
   explicit TLauncherImage(TBytes File);
 
-  const std::vector<TSectionInfo>& Sections() const { return FSections; }
-  // The archive the launcher carries now.
-  TBytes Bundle() const;
   std::vector<TResource> Resources() const;
   bool Signed() const;
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "zip/little_endian.h"
 #include "zip/utf8_text.h"
 
 namespace {
@@ -64,19 +63,8 @@ TBytes TextValue(const std::string& Text) {
   return Value;
 }
 
-std::string TextOf(const TBytes& Value) {
-  std::u16string Text;
-  for (size_t I = 0; I + 1 < Value.size(); I += 2) {
-    const char16_t C = GetLe16(&Value[I]);
-    if (C == 0) break;
-    Text += C;
-  }
-  return Utf16ToUtf8(Text);
-}
-
-template <class TList>
-auto& VersionResource(TList& Resources) {
-  for (auto& Resource : Resources)
+TResource& VersionResource(std::vector<TResource>& Resources) {
+  for (TResource& Resource : Resources)
     if (!Resource.Type.IsText && Resource.Type.Id == RtVersion) return Resource;
   throw EPackError("the launcher has no version information");
 }
@@ -190,23 +178,4 @@ void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fi
   TBytes Data;
   WriteBlock(Data, Root);
   Resource.Data = std::move(Data);
-}
-
-std::map<std::string, std::string> VersionStrings(const std::vector<TResource>& Resources) {
-  std::map<std::string, std::string> Result;
-  TVersionBlock Root = ReadVersion(VersionResource(Resources));
-  for (const TVersionBlock& Info : Root.Children)
-    if (Info.Key == u"StringFileInfo")
-      for (const TVersionBlock& Table : Info.Children)
-        for (const TVersionBlock& Value : Table.Children) Result[Utf16ToUtf8(Value.Key)] = TextOf(Value.Value);
-  return Result;
-}
-
-void FixedFileVersion(const std::vector<TResource>& Resources, uint16_t Numbers[4]) {
-  TVersionBlock Root = ReadVersion(VersionResource(Resources));
-  const uint32_t Ms = Get32(Root.Value, 8), Ls = Get32(Root.Value, 12);
-  Numbers[0] = static_cast<uint16_t>(Ms >> 16);
-  Numbers[1] = static_cast<uint16_t>(Ms);
-  Numbers[2] = static_cast<uint16_t>(Ls >> 16);
-  Numbers[3] = static_cast<uint16_t>(Ls);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,3 @@ struct TVersionFields {
 void ParseVersionNumbers(const std::string& Version, uint16_t Numbers[4]);
 // Changes the version information resource, made first when there is none.
 void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fields);
-// The string values of the version information (key to value), UTF-8, and
-// its fixed file version as four numbers.
-std::map<std::string, std::string> VersionStrings(const std::vector<TResource>& Resources);
-void FixedFileVersion(const std::vector<TResource>& Resources, uint16_t Numbers[4]);
