@@ -33,6 +33,8 @@ const char Usage[] =
 
 // The largest file the tool reads: 2 GiB less one byte.
 constexpr size_t MaxInputSize = 0x7FFFFFFF;
+// The rights of the output on POSIX, under the umask: a program's.
+constexpr uint32_t OutputRights = 0777;
 
 // The whole file Path. Raises EFOpenError or EReadError with the system's
 // reason when it cannot be read, EPackError when it is larger than 2 GiB.
@@ -47,12 +49,12 @@ TBytes ReadInput(const std::string& Path) {
   return TBytes(Text.begin(), Text.end());
 }
 
-// Writes Data as the whole file Path, executable on POSIX (0777 under the
-// umask) like any program: the files that stopped runs left beside Path are
-// swept first, then a new file beside it is forced to storage and renamed
-// into place, so a failure leaves neither a half file at Path nor anything
-// beside it. Raises EWriteError when writing fails, EFCreateError when the
-// file cannot be made or put in place, both with the system's reason.
+// Writes Data as the whole file Path, with OutputRights on POSIX: the files
+// that stopped runs left beside Path are swept first, then a new file beside
+// it is forced to storage and renamed into place, so a failure leaves
+// neither a half file at Path nor anything beside it. Raises EWriteError
+// when writing fails, EFCreateError when the file cannot be made or put in
+// place, both with the system's reason.
 void WriteOutput(const std::string& Path, const TBytes& Data) {
   RemoveAbandonedSiblings(Path);
   const TTransferResult Result = ReplaceFileByWriting(
@@ -60,7 +62,7 @@ void WriteOutput(const std::string& Path, const TBytes& Data) {
       [&Data](TStream& Stream) {
         if (!Data.empty()) Stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
       },
-      0777);
+      OutputRights);
   if (Result.Step == tsWriteTarget)
     throw EWriteError(FormatText("Stream write error on \"%s\": %s", Path, SystemErrorReason(Result.Error)));
   if (!Result.Ok())
