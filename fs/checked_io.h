@@ -19,8 +19,9 @@ THandle OpenRegularFile(const std::string& Path, int& Error);
 
 // Creates Path as a new, empty file open for reading and writing; fails (Error) when
 // anything stands at Path already, a link included, which is never
-// followed. Other openers are refused until it is closed.
-THandle CreateNewFile(const std::string& Path, int& Error);
+// followed. Other openers are refused until it is closed. On POSIX the file
+// gets Rights under the umask; Windows has no such bits.
+THandle CreateNewFile(const std::string& Path, int& Error, uint32_t Rights = 0666);
 
 // Reads up to Count bytes: 0 with Got = 0 at the end of the file, 0 with
 // Got > 0 after a read, or the error code.

@@ -55,10 +55,10 @@ THandle OpenRegularFile(const std::string& Path, int& Error) {
   return static_cast<THandle>(Fd);
 }
 
-THandle CreateNewFile(const std::string& Path, int& Error) {
+THandle CreateNewFile(const std::string& Path, int& Error, uint32_t Rights) {
   int Fd;
   do {
-    Fd = open(Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    Fd = open(Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, static_cast<mode_t>(Rights));
   } while (Fd < 0 && errno == EINTR);
   if (Fd < 0) {
     Error = errno;

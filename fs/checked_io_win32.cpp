@@ -33,7 +33,7 @@ THandle OpenRegularFile(const std::string& Path, int& Error) {
   return AsInteger(Handle);
 }
 
-THandle CreateNewFile(const std::string& Path, int& Error) {
+THandle CreateNewFile(const std::string& Path, int& Error, uint32_t /*Rights*/) {
   HANDLE Handle = CreateFileW(WidePath(Path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) {

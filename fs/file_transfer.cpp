@@ -19,6 +19,8 @@ namespace {
 constexpr int32_t CopyBlock = 64 * 1024;
 constexpr uint32_t RetryPause = 100;
 constexpr size_t SiblingDigits = 12;
+// The rights of a new file on POSIX, under the umask: read-write for all.
+constexpr uint32_t PlainFileRights = 0666;
 
 // Runs Attempt until it gives something other than a sharing violation, or
 // the retry time is over; gives its last result.
@@ -72,13 +74,14 @@ bool IsSiblingNameOf(const std::string& Name, const std::string& Base) {
 
 namespace {
 
-// A new file beside Target, open for writing; its name in Temporary.
-THandle CreateSibling(const std::string& Target, std::string& Temporary, int& Error) {
+// A new file beside Target with Rights (POSIX), open for writing; its name in
+// Temporary.
+THandle CreateSibling(const std::string& Target, uint32_t Rights, std::string& Temporary, int& Error) {
   // A name that exists by now (made by another writer at the same moment)
   // is simply passed over.
   for (int Attempt = 0; Attempt < 16; ++Attempt) {
     Temporary = UniqueSiblingName(Target);
-    const THandle Out = CreateNewFile(Temporary, Error);
+    const THandle Out = CreateNewFile(Temporary, Error, Rights);
     if (Out != InvalidHandle || !EntryStatus(Temporary).Exists) return Out;
   }
   return InvalidHandle;
@@ -86,13 +89,14 @@ THandle CreateSibling(const std::string& Target, std::string& Temporary, int& Er
 
 // Writes a new file beside Target with what Fill writes into it (Fill gives
 // a failed result or tsDone), forces it to storage and renames it into
-// Target's place; the new file never outlives a failure.
+// Target's place; the new file never outlives a failure. On POSIX the new
+// file gets Rights under the umask.
 template <class F>
-TTransferResult WriteAndReplace(const std::string& Target, TDurability Durability, F Fill) {
+TTransferResult WriteAndReplace(const std::string& Target, TDurability Durability, uint32_t Rights, F Fill) {
   TTransferResult Result;
   std::string Temporary;
   int Error = 0;
-  const THandle Out = CreateSibling(Target, Temporary, Error);
+  const THandle Out = CreateSibling(Target, Rights, Temporary, Error);
   if (Out == InvalidHandle) {
     Result.Step = tsCreateTarget;
     Result.Error = Error;
@@ -123,7 +127,7 @@ TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string
   });
   if (In == InvalidHandle) return {tsOpenSource, Error};
   THandleCloser InCloser(In);
-  return WriteAndReplace(Target, Durability, [In](THandle Out) -> TTransferResult {
+  return WriteAndReplace(Target, Durability, PlainFileRights, [In](THandle Out) -> TTransferResult {
     std::unique_ptr<unsigned char[]> Block(new unsigned char[CopyBlock]);
     for (;;) {
       int32_t Got = 0;
@@ -135,7 +139,7 @@ TTransferResult ReplaceFileWithCopy(const std::string& Source, const std::string
 }
 
 TTransferResult ReplaceFileWithText(const std::string& Target, const std::string& Text, TDurability Durability) {
-  return WriteAndReplace(Target, Durability, [&Text](THandle Out) -> TTransferResult {
+  return WriteAndReplace(Target, Durability, PlainFileRights, [&Text](THandle Out) -> TTransferResult {
     if (const int Code = WriteAll(Out, Text.data(), static_cast<int32_t>(Text.size()))) return {tsWriteTarget, Code};
     return {};
   });
@@ -159,9 +163,9 @@ class TWriteRecordingStream : public THandleStream {
 }  // namespace
 
 TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Durability,
-                                     const std::function<void(TStream&)>& Write) {
+                                     const std::function<void(TStream&)>& Write, uint32_t Rights) {
   std::exception_ptr Failure;
-  const TTransferResult Result = WriteAndReplace(Target, Durability, [&](THandle Out) -> TTransferResult {
+  const TTransferResult Result = WriteAndReplace(Target, Durability, Rights, [&](THandle Out) -> TTransferResult {
     TWriteRecordingStream Stream(Out);
     try {
       Write(Stream);
@@ -176,19 +180,19 @@ TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Dura
   return Result;
 }
 
-bool ReadSmallFile(const std::string& Path, size_t MaxSize, std::string& Text) {
+TTransferResult ReadWholeFile(const std::string& Path, size_t MaxSize, std::string& Text) {
   int Error = 0;
   const THandle In = OpenRegularFile(Path, Error);
-  if (In == InvalidHandle) return false;
+  if (In == InvalidHandle) return {tsOpenSource, Error};
   THandleCloser Closer(In);
   Text.clear();
-  char Block[4096];
+  std::unique_ptr<char[]> Block(new char[CopyBlock]);
   for (;;) {
     int32_t Got = 0;
-    if (ReadSome(In, Block, sizeof Block, Got) != 0) return false;
-    if (Got == 0) return true;
-    if (Text.size() + static_cast<size_t>(Got) > MaxSize) return false;
-    Text.append(Block, static_cast<size_t>(Got));
+    if (const int Code = ReadSome(In, Block.get(), CopyBlock, Got)) return {tsReadSource, Code};
+    if (Got == 0) return {};
+    if (Text.size() + static_cast<size_t>(Got) > MaxSize) return {tsReadSource, FileTooLargeError};
+    Text.append(Block.get(), static_cast<size_t>(Got));
   }
 }
 

@@ -56,13 +56,15 @@ TTransferResult ReplaceFileWithText(const std::string& Target, const std::string
 // to write the new file or to put it in place comes back as the result;
 // whatever else Write raises (it could not read what it writes, say) is
 // raised again. Either way Target stays as it was and nothing is left
-// beside it.
+// beside it. On POSIX the new file gets Rights under the umask.
 TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Durability,
-                                     const std::function<void(TStream&)>& Write);
+                                     const std::function<void(TStream&)>& Write, uint32_t Rights = 0666);
 
 // Reads the regular file Path whole into Text when it holds at most MaxSize
-// bytes; false otherwise (missing, unreadable, larger, not a regular file).
-bool ReadSmallFile(const std::string& Path, size_t MaxSize, std::string& Text);
+// bytes. Otherwise the result says why: tsOpenSource (missing, not a regular
+// file, refused) or tsReadSource (a read failed, or FileTooLargeError when
+// the file holds more than MaxSize bytes), with the system's code.
+TTransferResult ReadWholeFile(const std::string& Path, size_t MaxSize, std::string& Text);
 
 // A name beside Path that nothing has yet: Path followed by ".~" and twelve
 // hexadecimal digits.

@@ -6,6 +6,7 @@ std::string SystemErrorReason(int Code) {
     case IsALinkError: return "a link, which is not followed";
     case NotOwnedError: return "owned by another user";
     case FolderInTheWayError: return "a folder stands in its place";
+    case FileTooLargeError: return "larger than the reader takes";
     default: return PlatformErrorReason(Code);
   }
 }

@@ -37,3 +37,5 @@ inline constexpr int IsALinkError = -1002;
 inline constexpr int NotOwnedError = -1003;
 // A folder stands where a file is to go.
 inline constexpr int FolderInTheWayError = -1004;
+// The file holds more than the reader takes (see ReadWholeFile).
+inline constexpr int FileTooLargeError = -1005;

@@ -35,7 +35,7 @@ std::string InstallRecordName(const std::string& WorkDir) { return WorkDir + "qu
 TInstallRecord ReadInstallRecord(const std::string& WorkDir) {
   TInstallRecord Record;
   std::string Text;
-  if (!ReadSmallFile(InstallRecordName(WorkDir), MaxRecordSize, Text)) return Record;
+  if (!ReadWholeFile(InstallRecordName(WorkDir), MaxRecordSize, Text).Ok()) return Record;
   const std::string Head = std::string(FirstLine) + "\n";
   const std::string Tail = std::string("\n") + LastLine + "\n";
   if (Text.compare(0, Head.size(), Head) != 0 || Text.size() < Head.size() + Tail.size() ||

@@ -3,12 +3,14 @@
 #include <map>
 #include <memory>
 
-#include "fs/file_services.h"
-#include "fs/file_stream.h"
+#include "fs/file_transfer.h"
+#include "fs/stream.h"
+#include "fs/system_error.h"
 #include "pack/bundle_check.h"
+#include "pack/icon_file.h"
 #include "pack/pe_image.h"
+#include "pack/version_info.h"
 #include "runtime/exceptions.h"
-#include "runtime/scope_exit.h"
 
 namespace {
 
@@ -29,37 +31,57 @@ const char Usage[] =
     "quintabel.exe must be stored with its execute permission.\n"
     "A signature of LAUNCHER.exe is not carried over: sign OUTPUT.exe afterwards.\n";
 
-TBytes ReadWholeFile(const std::string& Path) {
-  TFileStream Stream(Path, fmOpenRead | fmShareDenyWrite);
-  const int64_t Size = Stream.Size();
-  if (Size > 0x7FFFFFFF) throw EPackError("\"" + Path + "\" is larger than 2 GiB");
-  TBytes Data(static_cast<size_t>(Size));
-  if (Size > 0) Stream.ReadBuffer(Data.data(), static_cast<int32_t>(Size));
-  return Data;
+// The largest file the tool reads: 2 GiB less one byte.
+constexpr size_t MaxInputSize = 0x7FFFFFFF;
+// The rights of the output on POSIX, under the umask: a program's.
+constexpr uint32_t OutputRights = 0777;
+
+// The whole file Path. Raises EFOpenError or EReadError with the system's
+// reason when it cannot be read, EPackError when it is larger than 2 GiB.
+TBytes ReadInput(const std::string& Path) {
+  std::string Text;
+  const TTransferResult Result = ReadWholeFile(Path, MaxInputSize, Text);
+  if (Result.Step == tsOpenSource)
+    throw EFOpenError(FormatText("Unable to open file \"%s\": %s", Path, SystemErrorReason(Result.Error)));
+  if (Result.Error == FileTooLargeError) throw EPackError("\"" + Path + "\" is larger than 2 GiB");
+  if (!Result.Ok())
+    throw EReadError(FormatText("Stream read error on \"%s\": %s", Path, SystemErrorReason(Result.Error)));
+  return TBytes(Text.begin(), Text.end());
 }
 
-// Writes beside Path and renames over it, so a failure leaves no half file:
-// neither at Path nor beside it.
-void WriteWholeFile(const std::string& Path, const TBytes& Data) {
-  const std::string Partial = Path + ".partial";
-  bool Created = false, Moved = false;
-  TScopeExit DropPartial([&] {
-    if (Created && !Moved) RemoveFile(Partial);
-  });
-  {
-    TFileStream Stream(Partial, fmCreate, 0777);
-    Created = true;
-    if (!Data.empty()) Stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
-    if (!Stream.FlushToDisk()) throw EWriteError("Stream write error");
-  }
-  if (!RenameReplace(Partial, Path)) throw EFCreateError(FormatText("Unable to create file \"%s\"", Path));
-  Moved = true;
+// Writes Data as the whole file Path, with OutputRights on POSIX: the files
+// that stopped runs left beside Path are swept first, then a new file beside
+// it is forced to storage and renamed into place, so a failure leaves
+// neither a half file at Path nor anything beside it. Raises EWriteError
+// when writing fails, EFCreateError when the file cannot be made or put in
+// place, both with the system's reason.
+void WriteOutput(const std::string& Path, const TBytes& Data) {
+  RemoveAbandonedSiblings(Path);
+  const TTransferResult Result = ReplaceFileByWriting(
+      Path, tdForced,
+      [&Data](TStream& Stream) {
+        if (!Data.empty()) Stream.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
+      },
+      OutputRights);
+  if (Result.Step == tsWriteTarget)
+    throw EWriteError(FormatText("Stream write error on \"%s\": %s", Path, SystemErrorReason(Result.Error)));
+  if (!Result.Ok())
+    throw EFCreateError(FormatText("Unable to create file \"%s\": %s", Path, SystemErrorReason(Result.Error)));
 }
+
+// The options given, by name, with their values.
+using TOptions = std::map<std::string, std::string>;
 
 const std::map<std::string, std::string> ValueOptions = {
     {"--launcher", ""},    {"--bundle", ""},    {"--output", ""},  {"--icon", ""},
     {"--product", ""},     {"--version", ""},   {"--company", ""}, {"--copyright", ""},
     {"--description", ""}, {"--file-name", ""}, {"--check", ""},   {"--target", ""}};
+
+// The value of the option Name, empty when it was not given.
+std::string OptionValue(const TOptions& Given, const std::string& Name) {
+  const auto Found = Given.find(Name);
+  return Found == Given.end() ? std::string() : Found->second;
+}
 
 // Checks Bundle for Target: false, with the refusal in Errors, when it is
 // refused; warnings go to Errors either way.
@@ -71,10 +93,10 @@ bool BundleAccepted(const std::string& Bundle, TBundleTarget Target, std::string
   return false;
 }
 
-}  // namespace
-
-int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std::string& Errors) {
-  std::map<std::string, std::string> Given;
+// Reads Arguments ("--name value" or "--name=value") into Given: -1 when the
+// tool goes on, else the exit code to stop with (0 after --help, 2 for a
+// wrong use), its message written to Out or Errors.
+int ReadOptions(const std::vector<std::string>& Arguments, TOptions& Given, std::string& Out, std::string& Errors) {
   for (size_t I = 0; I < Arguments.size(); ++I) {
     std::string Name = Arguments[I], Value;
     const size_t Equals = Name.find('=');
@@ -105,77 +127,97 @@ int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std
     }
     Given[Name] = Value;
   }
+  return -1;
+}
 
-  try {
-    if (Given.count("--check")) {
-      if (Given.size() != 1 + Given.count("--target")) {
-        Errors += "quintabel-pack: --check takes no other option than --target\n" + std::string(Usage);
-        return 2;
-      }
-      TBundleTarget Target = NativeBundleTarget();
-      if (Given.count("--target")) {
-        if (Given["--target"] != "posix" && Given["--target"] != "windows") {
-          Errors += "quintabel-pack: --target is posix or windows\n" + std::string(Usage);
-          return 2;
-        }
-        Target = Given["--target"] == "posix" ? btPosix : btWindows;
-      }
-      return BundleAccepted(Given["--check"], Target, Errors) ? 0 : 1;
-    }
-    if (Given.count("--target")) {
-      Errors +=
-          "quintabel-pack: --target goes with --check (a launcher it rewrites is for Windows)\n" + std::string(Usage);
+// The --check run: checks the bundle named by --check for the platform of
+// --target (default: this one); gives the exit code.
+int RunCheck(const TOptions& Given, std::string& Errors) {
+  if (Given.size() != 1 + Given.count("--target")) {
+    Errors += "quintabel-pack: --check takes no other option than --target\n" + std::string(Usage);
+    return 2;
+  }
+  TBundleTarget Target = NativeBundleTarget();
+  if (Given.count("--target")) {
+    const std::string Named = OptionValue(Given, "--target");
+    if (Named != "posix" && Named != "windows") {
+      Errors += "quintabel-pack: --target is posix or windows\n" + std::string(Usage);
       return 2;
     }
-    for (const char* Required : {"--launcher", "--bundle", "--output"})
-      if (!Given.count(Required) || Given[Required].empty()) {
-        Errors += std::string("quintabel-pack: ") + Required + " is missing\n" + Usage;
-        return 2;
-      }
-    const std::string LauncherPath = Given["--launcher"], BundlePath = Given["--bundle"];
-    const std::string OutputPath = Given["--output"];
+    Target = Named == "posix" ? btPosix : btWindows;
+  }
+  return BundleAccepted(OptionValue(Given, "--check"), Target, Errors) ? 0 : 1;
+}
 
-    TVersionFields Fields;
-    Fields.ProductName = Given["--product"];
-    Fields.Version = Given["--version"];
-    Fields.CompanyName = Given["--company"];
-    Fields.Copyright = Given["--copyright"];
-    Fields.Description = Given["--description"];
-    Fields.OriginalFilename = Given["--file-name"];
-    if (!Fields.Version.empty()) {
-      uint16_t Numbers[4];
-      ParseVersionNumbers(Fields.Version, Numbers);
+// The packing run: writes --output, the launcher --launcher carrying the
+// bundle --bundle (checked first) with the icon and version information
+// given; gives the exit code. Raises what stops it unforeseen.
+int RunPack(const TOptions& Given, std::string& Out, std::string& Errors) {
+  if (Given.count("--target")) {
+    Errors +=
+        "quintabel-pack: --target goes with --check (a launcher it rewrites is for Windows)\n" + std::string(Usage);
+    return 2;
+  }
+  for (const char* Required : {"--launcher", "--bundle", "--output"})
+    if (OptionValue(Given, Required).empty()) {
+      Errors += std::string("quintabel-pack: ") + Required + " is missing\n" + Usage;
+      return 2;
     }
+  const std::string LauncherPath = OptionValue(Given, "--launcher"), BundlePath = OptionValue(Given, "--bundle");
+  const std::string OutputPath = OptionValue(Given, "--output");
 
-    std::unique_ptr<TLauncherImage> Launcher;
+  TVersionFields Fields;
+  Fields.ProductName = OptionValue(Given, "--product");
+  Fields.Version = OptionValue(Given, "--version");
+  Fields.CompanyName = OptionValue(Given, "--company");
+  Fields.Copyright = OptionValue(Given, "--copyright");
+  Fields.Description = OptionValue(Given, "--description");
+  Fields.OriginalFilename = OptionValue(Given, "--file-name");
+  if (!Fields.Version.empty()) {
+    uint16_t Numbers[4];
+    ParseVersionNumbers(Fields.Version, Numbers);
+  }
+
+  std::unique_ptr<TLauncherImage> Launcher;
+  try {
+    Launcher = std::make_unique<TLauncherImage>(ReadInput(LauncherPath));
+  } catch (const EPackError& Failure) {
+    Errors += "quintabel-pack: \"" + LauncherPath +
+              "\" is not a launcher quintabel-pack can use: " + Failure.Message() + ".\n";
+    return 1;
+  }
+
+  std::vector<TIconImage> Icon;
+  if (Given.count("--icon")) {
+    const std::string IconPath = OptionValue(Given, "--icon");
     try {
-      Launcher = std::make_unique<TLauncherImage>(ReadWholeFile(LauncherPath));
+      Icon = ReadIconFile(ReadInput(IconPath));
     } catch (const EPackError& Failure) {
-      Errors += "quintabel-pack: \"" + LauncherPath +
-                "\" is not a launcher quintabel-pack can use: " + Failure.Message() + ".\n";
+      Errors += "quintabel-pack: \"" + IconPath + "\": " + Failure.Message() + ".\n";
       return 1;
     }
+  }
 
-    std::vector<TIconImage> Icon;
-    if (Given.count("--icon")) {
-      try {
-        Icon = ReadIconFile(ReadWholeFile(Given["--icon"]));
-      } catch (const EPackError& Failure) {
-        Errors += "quintabel-pack: \"" + Given["--icon"] + "\": " + Failure.Message() + ".\n";
-        return 1;
-      }
-    }
+  if (!BundleAccepted(BundlePath, btWindows, Errors)) return 1;
 
-    if (!BundleAccepted(BundlePath, btWindows, Errors)) return 1;
+  std::vector<TResource> Resources = Launcher->Resources();
+  if (!Icon.empty()) ReplaceIcon(Resources, Icon);
+  EditVersionInfo(Resources, Fields);
+  const bool WasSigned = Launcher->Signed();
+  WriteOutput(OutputPath, Launcher->Rewrite(ReadInput(BundlePath), Resources));
+  Out += "Wrote \"" + OutputPath + "\" carrying \"" + BundlePath + "\".\n";
+  if (WasSigned) Out += "The launcher's signature was dropped: sign \"" + OutputPath + "\" again.\n";
+  return 0;
+}
 
-    std::vector<TResource> Resources = Launcher->Resources();
-    if (!Icon.empty()) ReplaceIcon(Resources, Icon);
-    EditVersionInfo(Resources, Fields);
-    const bool WasSigned = Launcher->Signed();
-    WriteWholeFile(OutputPath, Launcher->Rewrite(ReadWholeFile(BundlePath), Resources));
-    Out += "Wrote \"" + OutputPath + "\" carrying \"" + BundlePath + "\".\n";
-    if (WasSigned) Out += "The launcher's signature was dropped: sign \"" + OutputPath + "\" again.\n";
-    return 0;
+}  // namespace
+
+int RunPackTool(const std::vector<std::string>& Arguments, std::string& Out, std::string& Errors) {
+  TOptions Given;
+  const int Stop = ReadOptions(Arguments, Given, Out, Errors);
+  if (Stop >= 0) return Stop;
+  try {
+    return Given.count("--check") ? RunCheck(Given, Errors) : RunPack(Given, Out, Errors);
   } catch (const Exception& Failure) {
     Errors += std::string("quintabel-pack: ") + Failure.ClassName() + ": " + Failure.Message() + "\n";
     return 1;

@@ -25,8 +25,3 @@ void Append32(TBytes& Bytes, uint32_t Value);
 void PadTo(TBytes& Bytes, size_t Alignment);
 // Value rounded up to a multiple of Alignment (a power of two or not).
 uint64_t AlignUp(uint64_t Value, uint64_t Alignment);
-
-// UTF-8 and UTF-16 (little-endian code units) text; invalid UTF-8 bytes
-// become U+FFFD.
-std::u16string Utf8ToUtf16(const std::string& Text);
-std::string Utf16ToUtf8(const std::u16string& Text);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "bundle_layout/bundle_header.h"
+#include "zip/little_endian.h"
 
 namespace {
 
@@ -130,14 +131,6 @@ TBytes TLauncherImage::SectionData(const TSectionInfo& Section) const {
   return TBytes(FFile.begin() + Section.RawOffset, FFile.begin() + Section.RawOffset + Section.RawSize);
 }
 
-TBytes TLauncherImage::Bundle() const {
-  const TSectionInfo& Info = Section(".qbundle");
-  TBytes Data = SectionData(Info);
-  TEmbeddedBundle Found;
-  ReadBundleHeader(Data.data(), std::min<size_t>(Data.size(), Info.VirtualSize), Found);
-  return TBytes(Found.Data, Found.Data + Found.Length);
-}
-
 std::vector<TResource> TLauncherImage::Resources() const {
   const TSectionInfo& Info = Section(".rsrc");
   TBytes Data = SectionData(Info);
@@ -213,9 +206,7 @@ uint32_t PeChecksum(const TBytes& File, size_t ChecksumOffset) {
   uint64_t Sum = 0;
   for (size_t I = 0; I < File.size(); I += 2) {
     if (I == ChecksumOffset || I == ChecksumOffset + 2) continue;
-    uint32_t Word = File[I];
-    if (I + 1 < File.size()) Word |= static_cast<uint32_t>(File[I + 1]) << 8;
-    Sum += Word;
+    Sum += I + 1 < File.size() ? GetLe16(&File[I]) : File[I];
     Sum = (Sum & 0xFFFF) + (Sum >> 16);
   }
   Sum = (Sum & 0xFFFF) + (Sum >> 16);

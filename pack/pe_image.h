@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pack/pe_bytes.h"
-#include "pack/pe_resources.h"
+#include "pack/resource_tree.h"
 
 struct TSectionInfo {
   std::string Name;
@@ -22,9 +22,6 @@ class TLauncherImage {
   // launcher that quintabel-pack can rewrite.
   explicit TLauncherImage(TBytes File);
 
-  const std::vector<TSectionInfo>& Sections() const { return FSections; }
-  // The archive the launcher carries now.
-  TBytes Bundle() const;
   std::vector<TResource> Resources() const;
   bool Signed() const;
 

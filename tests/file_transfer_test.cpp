@@ -149,17 +149,17 @@ TEST(ReplaceFileWithCopy, SourceHeldByAnotherProgramIsWaitedForThenRefused) {
   EXPECT_FALSE(fsys::exists(U8(P(Dir, "other"))));
 }
 
-TEST(ReplaceFileWithText, WritesTheWholeTextAndReadSmallFileReadsItBack) {
+TEST(ReplaceFileWithText, WritesTheWholeTextAndReadWholeFileReadsItBack) {
   TScratchFolder Dir;
   const std::string Text = "line one\nline two\n";
   EXPECT_TRUE(ReplaceFileWithText(P(Dir, "note"), Text).Ok());
   std::string Back;
-  EXPECT_TRUE(ReadSmallFile(P(Dir, "note"), 1000, Back));
+  EXPECT_TRUE(ReadWholeFile(P(Dir, "note"), 1000, Back).Ok());
   EXPECT_EQ(Back, Text);
-  EXPECT_FALSE(ReadSmallFile(P(Dir, "note"), Text.size() - 1, Back));  // larger than allowed
-  EXPECT_TRUE(ReadSmallFile(P(Dir, "note"), Text.size(), Back));
-  EXPECT_FALSE(ReadSmallFile(P(Dir, "missing"), 1000, Back));
-  EXPECT_FALSE(ReadSmallFile(Dir.Path(""), 1000, Back));  // a folder
+  EXPECT_FALSE(ReadWholeFile(P(Dir, "note"), Text.size() - 1, Back).Ok());  // larger than allowed
+  EXPECT_TRUE(ReadWholeFile(P(Dir, "note"), Text.size(), Back).Ok());
+  EXPECT_FALSE(ReadWholeFile(P(Dir, "missing"), 1000, Back).Ok());
+  EXPECT_FALSE(ReadWholeFile(Dir.Path(""), 1000, Back).Ok());  // a folder
   EXPECT_EQ(Names(Dir.Root()), std::set<std::string>{"note"});
 }
 

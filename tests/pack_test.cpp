@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,15 @@
 
 #include "bundle_layout/bundle_header.h"
 #include "pack/bundle_check.h"
+#include "pack/icon_file.h"
 #include "pack/pack_tool.h"
 #include "pack/pe_image.h"
-#include "pack/pe_resources.h"
+#include "pack/resource_tree.h"
+#include "pack/version_info.h"
 #include "tests/launcher_test_support.h"
 #include "tests/test_support.h"
 #include "tests/zip_read_support.h"
+#include "zip/utf8_text.h"
 
 using zipr::B;
 using zipr::BuildArchive;
@@ -37,6 +41,82 @@ TEntrySpec UnixEntry(const std::string& Name, const std::string& Data, uint32_t 
   Entry.VersionMadeBy = 0x031E;
   Entry.ExternalAttributes = Mode << 16;
   return Entry;
+}
+
+// What the tests read back of a rewritten launcher, each as a reader of its
+// own: the version information's strings and fixed file version, the
+// section table and the archive the bundle section carries.
+struct TVersionReadBack {
+  std::map<std::u16string, std::u16string> Strings;  // key to value
+  std::vector<uint16_t> FileVersion;
+};
+
+size_t Align4(size_t Value) { return (Value + 3) & ~static_cast<size_t>(3); }
+
+// Reads the version block at Offset (length, value length, type, key, value,
+// children) at nesting Depth into Read: the fixed part of the root, and the
+// text values of the string tables under "StringFileInfo".
+void ReadVersionBlock(const TBytes& Data, size_t Offset, int Depth, bool InStrings, TVersionReadBack& Read) {
+  const size_t End = Offset + Get16(Data, Offset);
+  const size_t ValueBytes = Get16(Data, Offset + 4) == 1 ? 2 * Get16(Data, Offset + 2) : Get16(Data, Offset + 2);
+  std::u16string Key;
+  size_t At = Offset + 6;
+  for (; Get16(Data, At) != 0; At += 2) Key += static_cast<char16_t>(Get16(Data, At));
+  At = Align4(At + 2);
+  if (Depth == 0) {
+    const uint32_t Ms = Get32(Data, At + 8), Ls = Get32(Data, At + 12);
+    Read.FileVersion = {static_cast<uint16_t>(Ms >> 16), static_cast<uint16_t>(Ms), static_cast<uint16_t>(Ls >> 16),
+                        static_cast<uint16_t>(Ls)};
+  }
+  if (Depth == 3 && InStrings) {
+    std::u16string Text;
+    for (size_t I = 0; I + 1 < ValueBytes && Get16(Data, At + I) != 0; I += 2)
+      Text += static_cast<char16_t>(Get16(Data, At + I));
+    Read.Strings[Key] = Text;
+  }
+  const bool ChildrenInStrings = InStrings || (Depth == 1 && Key == u"StringFileInfo");
+  for (At = Align4(At + ValueBytes); At < End; At = Align4(At + Get16(Data, At)))
+    ReadVersionBlock(Data, At, Depth + 1, ChildrenInStrings, Read);
+}
+
+TVersionReadBack ReadBackVersion(const std::vector<TResource>& Resources) {
+  TVersionReadBack Read;
+  for (const TResource& Resource : Resources)
+    if (!Resource.Type.IsText && Resource.Type.Id == RtVersion) ReadVersionBlock(Resource.Data, 0, 0, false, Read);
+  return Read;
+}
+
+// The section table of the PE image File, long names ("/offset") read from
+// the string table.
+std::vector<TSectionInfo> SectionsOf(const TBytes& File) {
+  const size_t Header = Get32(File, 0x3C) + 4;
+  const size_t Strings = Get32(File, Header + 8) + 18 * static_cast<size_t>(Get32(File, Header + 12));
+  const size_t Table = Header + 20 + Get16(File, Header + 16);
+  std::vector<TSectionInfo> Sections;
+  for (size_t I = 0; I < Get16(File, Header + 2); ++I) {
+    const size_t At = Table + 40 * I;
+    TSectionInfo Section;
+    Section.Name = std::string(reinterpret_cast<const char*>(&File[At]), 8).c_str();
+    if (Section.Name[0] == '/')
+      Section.Name = reinterpret_cast<const char*>(&File[Strings + std::stoul(Section.Name.substr(1))]);
+    Section.VirtualSize = Get32(File, At + 8);
+    Section.VirtualAddress = Get32(File, At + 12);
+    Section.RawSize = Get32(File, At + 16);
+    Section.RawOffset = Get32(File, At + 20);
+    Sections.push_back(Section);
+  }
+  return Sections;
+}
+
+// The archive the bundle section of File carries; empty when there is none.
+TBytes BundleOf(const TBytes& File) {
+  for (const TSectionInfo& Section : SectionsOf(File)) {
+    TEmbeddedBundle Found;
+    if (Section.Name == ".qbundle" &&
+        ReadBundleHeader(&File[Section.RawOffset], std::min(Section.RawSize, Section.VirtualSize), Found))
+      return TBytes(Found.Data, Found.Data + Found.Length);
+  }
+  return {};
 }
 
 std::vector<TEntrySpec> GoodEntries() {
@@ -165,18 +245,6 @@ TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
   EXPECT_NE(Errors.find("is not one to four numbers"), std::string::npos) << Errors;
 }
 
-TEST(PackText, Utf8AndUtf16RoundTripOutsideTheBasicPlane) {
-  const std::string Text = "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";  // é, €, an emoji
-  const std::u16string Wide = Utf8ToUtf16(Text);
-  EXPECT_EQ(Wide, std::u16string(u"Caf\u00E9 \u20AC \U0001F600"));
-  EXPECT_EQ(Utf16ToUtf8(Wide), Text);
-  // Bytes that are no UTF-8 become U+FFFD, one each, and the rest survives.
-  EXPECT_EQ(Utf8ToUtf16("a\xFF"
-                        "b\xC3"),
-            std::u16string(u"a\uFFFDb\uFFFD"));
-  EXPECT_EQ(Utf8ToUtf16("\xE0\x80\xAF"), std::u16string(u"\uFFFD\uFFFD\uFFFD"));  // overlong
-}
-
 TEST(PackVersion, ParsesOneToFourNumbers) {
   uint16_t N[4];
   ParseVersionNumbers("7", N);
@@ -230,11 +298,11 @@ TBytes IconFile(const std::vector<uint8_t>& Sizes) {
 
 TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
   const std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
       Make(Text(u"CUSTOM"), Text(u"Z\u00C9"), 0, "second"),
       Make(Text(u"CUSTOM"), Text(u"A"), 0x040C, std::string("with\0zero", 9)),
       Make(Text(u"CUSTOM"), Text(u"A"), 0x0409, "english"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(7), 0x0409, std::string(1000, 'i')),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(7), 0x0409, std::string(1000, 'i')),
   };
   const uint32_t Rva = 0x6D000;
   const TBytes Section = BuildResourceSection(Resources, Rva);
@@ -246,7 +314,7 @@ TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
   EXPECT_TRUE(Back[0].Type.IsText);
   EXPECT_EQ(Back[0].Name.Text, u"A");
   EXPECT_EQ(Back[0].Language, 0x0409);
-  EXPECT_EQ(Back.back().Type.Id, rtManifest);
+  EXPECT_EQ(Back.back().Type.Id, RtManifest);
   // Read at another address, the data entries point outside.
   EXPECT_THROW(ReadResourceSection(Section, Rva + 0x10000), EPackError);
   TBytes Cut(Section.begin(), Section.begin() + 40);
@@ -255,11 +323,11 @@ TEST(PackResources, SectionRoundTripsTextsNumbersAndLanguages) {
 
 TEST(PackResources, IconReplacesEveryIconAndKeepsTheGroupName) {
   std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(1), 0x0409, "old1"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(2), 0x0409, "old2"),
-      Make(TResourceKey::Number(rtIcon), TResourceKey::Number(3), 0x0409, "old3"),
-      Make(TResourceKey::Number(rtGroupIcon), Text(u"MAINICON"), 0x0409, "oldgroup"),
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(1), 0x0409, "old1"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(2), 0x0409, "old2"),
+      Make(TResourceKey::Number(RtIcon), TResourceKey::Number(3), 0x0409, "old3"),
+      Make(TResourceKey::Number(RtGroupIcon), Text(u"MAINICON"), 0x0409, "oldgroup"),
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly/>"),
   };
   const std::vector<TIconImage> Images = ReadIconFile(IconFile({16, 32}));
   ASSERT_EQ(Images.size(), 2u);
@@ -269,8 +337,8 @@ TEST(PackResources, IconReplacesEveryIconAndKeepsTheGroupName) {
 
   std::vector<TResource> Icons, Groups;
   for (const TResource& R : Resources) {
-    if (R.Type == TResourceKey::Number(rtIcon)) Icons.push_back(R);
-    if (R.Type == TResourceKey::Number(rtGroupIcon)) Groups.push_back(R);
+    if (R.Type == TResourceKey::Number(RtIcon)) Icons.push_back(R);
+    if (R.Type == TResourceKey::Number(RtGroupIcon)) Groups.push_back(R);
   }
   ASSERT_EQ(Icons.size(), 2u);
   ASSERT_EQ(Groups.size(), 1u);
@@ -312,22 +380,20 @@ TEST(PackResources, VersionInformationChangesOnlyTheFieldsGiven) {
   Second.Version = "5.6";
   Second.Copyright = "(C) 2026";
   EditVersionInfo(Resources, Second);
-  const std::map<std::string, std::string> Strings = VersionStrings(Resources);
-  EXPECT_EQ(Strings.at("ProductName"), Second.ProductName);
-  EXPECT_EQ(Strings.at("CompanyName"), "Company");
-  EXPECT_EQ(Strings.at("LegalCopyright"), "(C) 2026");
-  EXPECT_EQ(Strings.at("FileVersion"), "5.6");
-  EXPECT_EQ(Strings.at("ProductVersion"), "5.6");
-  EXPECT_EQ(Strings.count("FileDescription"), 0u);
-  EXPECT_EQ(Strings.count("InternalName"), 0u);
+  const std::map<std::u16string, std::u16string> Strings = ReadBackVersion(Resources).Strings;
+  EXPECT_EQ(Strings.at(u"ProductName"), Utf8ToUtf16(Second.ProductName));
+  EXPECT_EQ(Strings.at(u"CompanyName"), u"Company");
+  EXPECT_EQ(Strings.at(u"LegalCopyright"), u"(C) 2026");
+  EXPECT_EQ(Strings.at(u"FileVersion"), u"5.6");
+  EXPECT_EQ(Strings.at(u"ProductVersion"), u"5.6");
+  EXPECT_EQ(Strings.count(u"FileDescription"), 0u);
+  EXPECT_EQ(Strings.count(u"InternalName"), 0u);
   TVersionFields Named;
   Named.OriginalFilename = "MyApp.exe";
   EditVersionInfo(Resources, Named);
-  EXPECT_EQ(VersionStrings(Resources).at("OriginalFilename"), "MyApp.exe");
-  EXPECT_EQ(VersionStrings(Resources).at("InternalName"), "MyApp");
-  uint16_t N[4];
-  FixedFileVersion(Resources, N);
-  EXPECT_EQ(std::vector<uint16_t>(N, N + 4), (std::vector<uint16_t>{5, 6, 0, 0}));
+  EXPECT_EQ(ReadBackVersion(Resources).Strings.at(u"OriginalFilename"), u"MyApp.exe");
+  EXPECT_EQ(ReadBackVersion(Resources).Strings.at(u"InternalName"), u"MyApp");
+  EXPECT_EQ(ReadBackVersion(Resources).FileVersion, (std::vector<uint16_t>{5, 6, 0, 0}));
   // The block lengths add up: the root's length is the resource's size.
   EXPECT_EQ(Get16(Resources[0].Data, 0), Resources[0].Data.size());
 }
@@ -450,7 +516,7 @@ std::string RefusalOf(const TBytes& File) {
 
 std::vector<TResource> SomeResources() {
   std::vector<TResource> Resources = {
-      Make(TResourceKey::Number(rtManifest), TResourceKey::Number(1), 0x0409, "<assembly>asInvoker</assembly>")};
+      Make(TResourceKey::Number(RtManifest), TResourceKey::Number(1), 0x0409, "<assembly>asInvoker</assembly>")};
   TVersionFields Fields;
   Fields.ProductName = "Demo";
   Fields.Version = "1.0";
@@ -466,10 +532,10 @@ TEST(PackSynthetic, RewriteMovesTheTailAndKeepsTheRest) {
   Layout.Signature = true;
   const TBytes Original = BuildSynthetic(Layout);
   const TLauncherImage Launcher(Original);
-  EXPECT_EQ(Launcher.Bundle(), First);
+  EXPECT_EQ(BundleOf(Original), First);
   EXPECT_TRUE(Launcher.Signed());
-  ASSERT_EQ(Launcher.Sections().size(), 5u);
-  EXPECT_EQ(Launcher.Sections()[4].Name, ".gnu_debuglink");
+  ASSERT_EQ(SectionsOf(Original).size(), 5u);
+  EXPECT_EQ(SectionsOf(Original)[4].Name, ".gnu_debuglink");
 
   std::vector<TResource> Resources = Launcher.Resources();
   ReplaceIcon(Resources, ReadIconFile(IconFile({16, 48})));
@@ -479,16 +545,16 @@ TEST(PackSynthetic, RewriteMovesTheTailAndKeepsTheRest) {
   const TBytes Packed = Launcher.Rewrite(Second, Resources);
 
   const TLauncherImage Again(Packed);
-  EXPECT_EQ(Again.Bundle(), Second);
+  EXPECT_EQ(BundleOf(Packed), Second);
   EXPECT_FALSE(Again.Signed());
-  EXPECT_EQ(VersionStrings(Again.Resources()).at("FileVersion"), "3.4.5.6");
-  EXPECT_EQ(VersionStrings(Again.Resources()).at("ProductName"), "Demo");
+  EXPECT_EQ(ReadBackVersion(Again.Resources()).Strings.at(u"FileVersion"), u"3.4.5.6");
+  EXPECT_EQ(ReadBackVersion(Again.Resources()).Strings.at(u"ProductName"), u"Demo");
   // The code stays where it was, byte for byte.
-  EXPECT_EQ(Again.Sections()[0].VirtualAddress, 0x1000u);
+  const std::vector<TSectionInfo> Moved = SectionsOf(Packed);
+  EXPECT_EQ(Moved[0].VirtualAddress, 0x1000u);
   EXPECT_TRUE(std::equal(Original.begin() + 0x400, Original.begin() + 0x700, Packed.begin() + 0x400));
   // The sections after the resources moved up in address and file order,
   // and the data directories followed them.
-  const std::vector<TSectionInfo>& Moved = Again.Sections();
   for (size_t I = 1; I < Moved.size(); ++I) {
     EXPECT_GT(Moved[I].VirtualAddress, Moved[I - 1].VirtualAddress);
     EXPECT_EQ(Moved[I].VirtualAddress % 0x1000, 0u);
@@ -597,7 +663,7 @@ TBytes ToBytes(const zipr::Bytes& Data) { return TBytes(Data.begin(), Data.end()
 TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
   const TBytes Original = ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
   const TLauncherImage Launcher(Original);
-  EXPECT_EQ(Launcher.Bundle(), ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
+  EXPECT_EQ(BundleOf(Original), ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
   EXPECT_FALSE(Launcher.Signed());
 
   const TBytes Bundle = ToBytes(BuildArchive(GoodEntries()));
@@ -607,15 +673,16 @@ TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
   EditVersionInfo(Resources, Fields);
   const TBytes Packed = Launcher.Rewrite(Bundle, Resources);
   const TLauncherImage Again(Packed);
-  EXPECT_EQ(Again.Bundle(), Bundle);
-  EXPECT_EQ(VersionStrings(Again.Resources()).at("FileDescription"), "Rewritten");
+  EXPECT_EQ(BundleOf(Packed), Bundle);
+  EXPECT_EQ(ReadBackVersion(Again.Resources()).Strings.at(u"FileDescription"), u"Rewritten");
 
   // Code and data keep their places: the sections before the resources are
   // the same bytes at the same addresses.
   size_t Compared = 0;
-  for (size_t I = 0; I < Launcher.Sections().size(); ++I) {
-    const TSectionInfo& Before = Launcher.Sections()[I];
-    const TSectionInfo& After = Again.Sections()[I];
+  const std::vector<TSectionInfo> OldSections = SectionsOf(Original), NewSections = SectionsOf(Packed);
+  for (size_t I = 0; I < OldSections.size(); ++I) {
+    const TSectionInfo& Before = OldSections[I];
+    const TSectionInfo& After = NewSections[I];
     EXPECT_EQ(Before.Name, After.Name);
     if (Before.Name == ".rsrc") break;
     EXPECT_EQ(Before.VirtualAddress, After.VirtualAddress);

@@ -19,6 +19,7 @@
 #include "tests/zip_read_support.h"
 #include "zip/decompressor.h"
 #include "zip/name_decoding.h"
+#include "zip/utf8_text.h"
 
 using namespace zipr;
 
@@ -703,19 +704,6 @@ TEST_F(ZipReader, Utf8FlaggedNamesOfNtfsAndUnixHostsAreRead) {
   EXPECT_EQ(ListFolder(Out()), (std::vector<std::string>{"caf\xc3\xa9.txt", "\xc3\xbc/"}));
   EXPECT_EQ(ReadFile(Out() + "caf\xc3\xa9.txt"), "1");
   EXPECT_EQ(B(ReadFile(Out() + "\xc3\xbc" + PathSeparator + "\xc3\x9f.txt")), TextBytes(300));
-}
-
-TEST(NameDecoding, Utf8Validity) {
-  EXPECT_TRUE(IsValidUtf8(""));
-  EXPECT_TRUE(IsValidUtf8("plain/ascii.txt"));
-  EXPECT_TRUE(IsValidUtf8("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"));
-  EXPECT_FALSE(IsValidUtf8("\x82"));
-  EXPECT_FALSE(IsValidUtf8("\xc3"));              // cut short
-  EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));          // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xe0\x80\xaf"));      // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80"));  // above U+10FFFF
-  EXPECT_FALSE(IsValidUtf8("\xc3\x28"));
 }
 
 TEST(NameDecoding, Cp437) {

@@ -2,42 +2,7 @@
 
 #include <cstdint>
 
-bool IsValidUtf8(const std::string& Bytes) {
-  const auto* P = reinterpret_cast<const unsigned char*>(Bytes.data());
-  const size_t N = Bytes.size();
-  size_t I = 0;
-  while (I < N) {
-    const unsigned char C = P[I];
-    if (C < 0x80) {
-      ++I;
-      continue;
-    }
-    size_t Len;
-    uint32_t Cp;
-    if (C >= 0xC2 && C <= 0xDF) {
-      Len = 2;
-      Cp = C & 0x1F;
-    } else if (C >= 0xE0 && C <= 0xEF) {
-      Len = 3;
-      Cp = C & 0x0F;
-    } else if (C >= 0xF0 && C <= 0xF4) {
-      Len = 4;
-      Cp = C & 0x07;
-    } else {
-      return false;  // continuation byte first, C0/C1 or F5..FF
-    }
-    if (N - I < Len) return false;
-    for (size_t K = 1; K < Len; ++K) {
-      if ((P[I + K] & 0xC0) != 0x80) return false;
-      Cp = (Cp << 6) | (P[I + K] & 0x3F);
-    }
-    if ((Len == 3 && Cp < 0x800) || (Len == 4 && Cp < 0x10000)) return false;  // overlong
-    if (Cp >= 0xD800 && Cp <= 0xDFFF) return false;                            // surrogate
-    if (Cp > 0x10FFFF) return false;
-    I += Len;
-  }
-  return true;
-}
+#include "zip/utf8_text.h"
 
 namespace {
 
@@ -53,19 +18,6 @@ const uint16_t Cp437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
-
-void AppendUtf8(std::string& Out, uint32_t Cp) {
-  if (Cp < 0x80) {
-    Out += static_cast<char>(Cp);
-  } else if (Cp < 0x800) {
-    Out += static_cast<char>(0xC0 | (Cp >> 6));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else {
-    Out += static_cast<char>(0xE0 | (Cp >> 12));
-    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  }
-}
 
 }  // namespace
 

@@ -4,10 +4,6 @@
 
 #include <string>
 
-// True when Bytes is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool IsValidUtf8(const std::string& Bytes);
-
 // Bytes read as code page 437 (the ZIP format's historical default),
 // converted to UTF-8. Bytes below 0x80 stay as they are.
 std::string Cp437ToUtf8(const std::string& Bytes);

@@ -11,7 +11,7 @@
 #include "fs/path_text.h"
 #include "runtime/exceptions.h"
 #include "runtime/scope_exit.h"
-#include "zip/name_decoding.h"
+#include "zip/utf8_text.h"
 
 namespace {
 
