@@ -104,20 +104,20 @@ TBytes BuildResourceSection(const std::vector<TResource>& Resources, uint32_t Se
   auto NoteText = [&Strings](const TResourceKey& Key) {
     if (Key.IsText) Strings.emplace(Key.Text, 0);
   };
-  for (const auto& [type, names] : Tree) {
-    NoteText(type);
-    Directories += DirectorySize(names.size());
-    for (const auto& [name, languages] : names) {
-      NoteText(name);
-      Directories += DirectorySize(languages.size());
-      Leaves += languages.size();
+  for (const auto& [Type, Names] : Tree) {
+    NoteText(Type);
+    Directories += DirectorySize(Names.size());
+    for (const auto& [Name, Languages] : Names) {
+      NoteText(Name);
+      Directories += DirectorySize(Languages.size());
+      Leaves += Languages.size();
     }
   }
   TBytes Output(Directories + 16 * Leaves, 0);
-  for (auto& [text, offset] : Strings) {
-    offset = Output.size();
-    Append16(Output, static_cast<uint16_t>(text.size()));
-    for (char16_t C : text) Append16(Output, C);
+  for (auto& [Text, Offset] : Strings) {
+    Offset = Output.size();
+    Append16(Output, static_cast<uint16_t>(Text.size()));
+    for (char16_t C : Text) Append16(Output, C);
   }
 
   size_t NextDirectory = 0;
@@ -131,28 +131,28 @@ TBytes BuildResourceSection(const std::vector<TResource>& Resources, uint32_t Se
   };
   const size_t Root = StartDirectory(CountTexts(Tree), Tree.size() - CountTexts(Tree));
   size_t TypeIndex = 0;
-  for (const auto& [type, names] : Tree) {
+  for (const auto& [Type, Names] : Tree) {
     const size_t TypeEntry = Root + 16 + 8 * TypeIndex++;
-    AppendKeyField(Output, TypeEntry, type, Strings);
-    const size_t NameDirectory = StartDirectory(CountTexts(names), names.size() - CountTexts(names));
+    AppendKeyField(Output, TypeEntry, Type, Strings);
+    const size_t NameDirectory = StartDirectory(CountTexts(Names), Names.size() - CountTexts(Names));
     Put32(Output, TypeEntry + 4, static_cast<uint32_t>(HighBit | NameDirectory));
     size_t NameIndex = 0;
-    for (const auto& [name, languages] : names) {
+    for (const auto& [Name, Languages] : Names) {
       const size_t NameEntry = NameDirectory + 16 + 8 * NameIndex++;
-      AppendKeyField(Output, NameEntry, name, Strings);
-      const size_t LanguageDirectory = StartDirectory(0, languages.size());
+      AppendKeyField(Output, NameEntry, Name, Strings);
+      const size_t LanguageDirectory = StartDirectory(0, Languages.size());
       Put32(Output, NameEntry + 4, static_cast<uint32_t>(HighBit | LanguageDirectory));
       size_t LanguageIndex = 0;
-      for (const auto& [language, resource] : languages) {
+      for (const auto& [Language, Resource] : Languages) {
         const size_t LanguageEntry = LanguageDirectory + 16 + 8 * LanguageIndex++;
-        Put32(Output, LanguageEntry, language);
+        Put32(Output, LanguageEntry, Language);
         Put32(Output, LanguageEntry + 4, static_cast<uint32_t>(NextLeaf));
         PadTo(Output, 8);
         Put32(Output, NextLeaf, static_cast<uint32_t>(SectionRva + Output.size()));
-        Put32(Output, NextLeaf + 4, static_cast<uint32_t>(resource->Data.size()));
-        Put32(Output, NextLeaf + 8, resource->CodePage);
+        Put32(Output, NextLeaf + 4, static_cast<uint32_t>(Resource->Data.size()));
+        Put32(Output, NextLeaf + 8, Resource->CodePage);
         NextLeaf += 16;
-        Output.insert(Output.end(), resource->Data.begin(), resource->Data.end());
+        Output.insert(Output.end(), Resource->Data.begin(), Resource->Data.end());
       }
     }
   }

@@ -160,9 +160,9 @@ void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fi
     if (Info.Key != u"StringFileInfo") continue;
     for (TVersionBlock& Table : Info.Children) {
       Tables = true;
-      for (const auto& [key, value] : Changes) {
-        if (value.empty()) continue;
-        const std::u16string WideKey = Utf8ToUtf16(key);
+      for (const auto& [Key, Value] : Changes) {
+        if (Value.empty()) continue;
+        const std::u16string WideKey = Utf8ToUtf16(Key);
         auto It = std::find_if(Table.Children.begin(), Table.Children.end(),
                                [&](const TVersionBlock& B) { return B.Key == WideKey; });
         if (It == Table.Children.end()) {
@@ -170,7 +170,7 @@ void EditVersionInfo(std::vector<TResource>& Resources, const TVersionFields& Fi
           It = Table.Children.end() - 1;
         }
         It->Type = 1;
-        It->Value = TextValue(value);
+        It->Value = TextValue(Value);
       }
     }
   }
