@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,9 @@ class TScratchFolder {
  private:
   fsys::path FRoot;
 };
+
+// The names of the entries directly in Folder; none when it cannot be read.
+std::set<std::string> Names(const fsys::path& Folder);
 
 // Deterministic content of N bytes that does not repeat.
 std::string PatternBytes(size_t N, unsigned Seed = 1);

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace qbzip {
+#include "zip/little_endian.h"
+
+namespace qbtest {
 
 using Bytes = std::vector<unsigned char>;
 
@@ -39,4 +41,9 @@ inline uint32_t ZlibCrc(const Bytes& Data) {
   return static_cast<uint32_t>(crc32(0L, Data.data(), static_cast<uInt>(Data.size())));
 }
 
-}  // namespace qbzip
+// The little-endian number at offset At of Data; std::out_of_range when it
+// runs past the end.
+inline uint16_t Le16(const Bytes& Data, size_t At) { return GetLe16(&Data.at(At + 1) - 1); }
+inline uint32_t Le32(const Bytes& Data, size_t At) { return GetLe32(&Data.at(At + 3) - 3); }
+
+}  // namespace qbtest

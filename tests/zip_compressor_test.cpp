@@ -6,7 +6,7 @@
 #include "tests/zip_writer_support.h"
 #include "zip/compressor.h"
 
-using namespace zipw;
+using namespace qbtest;
 
 namespace {
 

@@ -11,6 +11,10 @@
 
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
+#include "tests/zip_bytes.h"
+
+using qbtest::Le16;
+using qbtest::Le32;
 
 namespace {
 
@@ -25,11 +29,6 @@ TMemoryStream StreamOf(const std::vector<uint8_t>& Bytes) {
   S.SetPosition(0);
   return S;
 }
-
-uint32_t Le32(const std::vector<uint8_t>& B, size_t At) {
-  return B[At] | (B[At + 1] << 8) | (B[At + 2] << 16) | (static_cast<uint32_t>(B[At + 3]) << 24);
-}
-uint16_t Le16(const std::vector<uint8_t>& B, size_t At) { return static_cast<uint16_t>(B[At] | (B[At + 1] << 8)); }
 
 TLocalFileHeader SampleLocal() {
   TLocalFileHeader H{};

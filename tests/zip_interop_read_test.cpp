@@ -16,7 +16,7 @@
 #include "tests/test_support.h"
 #include "zip/zip_reader.h"
 
-namespace stdfs = std::filesystem;
+namespace fsys = qbtest::fsys;
 
 namespace {
 
@@ -34,10 +34,10 @@ std::string Quote(const std::string& S) {
 }
 
 // Relative path -> content ("<dir>" for folders).
-std::map<std::string, std::string> Tree(const stdfs::path& Root) {
+std::map<std::string, std::string> Tree(const fsys::path& Root) {
   std::map<std::string, std::string> T;
-  for (const auto& E : stdfs::recursive_directory_iterator(Root)) {
-    const std::string Rel = stdfs::relative(E.path(), Root).generic_string();
+  for (const auto& E : fsys::recursive_directory_iterator(Root)) {
+    const std::string Rel = fsys::relative(E.path(), Root).generic_string();
     T[Rel] = E.is_directory() ? "<dir>" : qbtest::ReadFile(E.path());
   }
   return T;
@@ -48,8 +48,8 @@ class ZipInteropRead : public ::testing::Test {
   void SetUp() override {
     FSrc = FRoot / "src";
     FOut = FRoot / "out";
-    stdfs::create_directories(FSrc / "nested" / "deeper");
-    stdfs::create_directories(FSrc / "emptydir");
+    fsys::create_directories(FSrc / "nested" / "deeper");
+    fsys::create_directories(FSrc / "emptydir");
     std::mt19937 Gen(42);
     std::string Random(200000, '\0');  // more than one 131,072-byte stored chunk
     for (char& C : Random) C = static_cast<char>(Gen());
@@ -69,7 +69,7 @@ class ZipInteropRead : public ::testing::Test {
   void Make(const std::string& Command) {
     const std::string Cmd = "cd " + Quote(FSrc.string()) + " && ( " + Command + " ) > /dev/null 2>&1";
     ASSERT_EQ(std::system(Cmd.c_str()), 0) << Cmd;
-    ASSERT_TRUE(stdfs::exists(Archive())) << Cmd;
+    ASSERT_TRUE(fsys::exists(Archive())) << Cmd;
   }
   std::string Archive() const { return (FRoot / "a.zip").string(); }
   void ExpectSameTree() {
@@ -91,8 +91,8 @@ class ZipInteropRead : public ::testing::Test {
     EXPECT_NE(St.st_mode & 0100, 0u) << "run.sh lost its execute bit";
   }
   qbtest::TScratchFolder FScratch;
-  const stdfs::path& FRoot = FScratch.Root();
-  stdfs::path FSrc, FOut;
+  const fsys::path& FRoot = FScratch.Root();
+  fsys::path FSrc, FOut;
 };
 
 const char* PythonCommand = "python3";
@@ -207,7 +207,7 @@ TEST_F(ZipInteropRead, EncryptedEntriesRefused) {
   } catch (const EZipError& E) {
     EXPECT_EQ(E.Message(), "Encrypted entry text.txt is not supported");
   }
-  EXPECT_FALSE(stdfs::exists(FOut / "text.txt"));
+  EXPECT_FALSE(fsys::exists(FOut / "text.txt"));
 }
 
 TEST_F(ZipInteropRead, OtherMethodsUnsupported) {
@@ -219,8 +219,8 @@ TEST_F(ZipInteropRead, OtherMethodsUnsupported) {
   } catch (const EZipError& E) {
     EXPECT_EQ(E.Message(), "Unsupported compression format 12");
   }
-  EXPECT_TRUE(stdfs::exists(FOut / "text.txt"));
-  EXPECT_EQ(stdfs::file_size(FOut / "text.txt"), 0u);
+  EXPECT_TRUE(fsys::exists(FOut / "text.txt"));
+  EXPECT_EQ(fsys::file_size(FOut / "text.txt"), 0u);
 }
 
 TEST_F(ZipInteropRead, DamagedStoredDataIsRefusedAsUnzipRefusesIt) {

@@ -22,17 +22,7 @@
 #include "tests/zip_bytes.h"
 #include "zip/zip_format.h"
 
-namespace zipr {
-
-using qbtest::ReadFile;
-using qbtest::TScratchFolder;
-using qbtest::WriteFile;
-
-using qbzip::B;
-using qbzip::Bytes;
-using qbzip::RandomBytes;
-using qbzip::TextBytes;
-using qbzip::ZlibCrc;
+namespace qbtest {
 
 inline Bytes RawDeflate(const Bytes& In) {
   z_stream Z;
@@ -95,12 +85,12 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     if (!E.LocalExtra.empty()) S.WriteBuffer(E.LocalExtra.data(), static_cast<int32_t>(E.LocalExtra.size()));
     if (!Payload.empty()) S.WriteBuffer(Payload.data(), static_cast<int32_t>(Payload.size()));
     if (E.DataDescriptor) {
-      const uint32_t D[4] = {0x08074B50u, EntryCrc, static_cast<uint32_t>(Payload.size()), Declared};
-      for (uint32_t V : D) {
-        const unsigned char Le[4] = {static_cast<unsigned char>(V), static_cast<unsigned char>(V >> 8),
-                                     static_cast<unsigned char>(V >> 16), static_cast<unsigned char>(V >> 24)};
-        S.WriteBuffer(Le, 4);
-      }
+      uint8_t Descriptor[16];
+      PutLe32(Descriptor, 0x08074B50u);
+      PutLe32(Descriptor + 4, EntryCrc);
+      PutLe32(Descriptor + 8, static_cast<uint32_t>(Payload.size()));
+      PutLe32(Descriptor + 12, Declared);
+      S.WriteBuffer(Descriptor, sizeof Descriptor);
     }
     TCentralFileHeader C{};
     C.Signature = CentralFileHeaderSignature;
@@ -156,4 +146,7 @@ inline std::vector<std::string> ListFolder(const std::string& Folder) {
   return Names;
 }
 
-}  // namespace zipr
+}  // namespace qbtest
+
+// The earlier name of the helper namespace, still used by tests/pack_test.cpp.
+namespace zipr = qbtest;
