@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/memory_stream.h"
 #include "zip/little_endian.h"
 
 namespace qbtest {
@@ -40,6 +41,24 @@ inline Bytes TextBytes(size_t Count) {
 inline uint32_t ZlibCrc(const Bytes& Data) {
   return static_cast<uint32_t>(crc32(0L, Data.data(), static_cast<uInt>(Data.size())));
 }
+
+// Makes Data the whole content of S, read from its start; gives S.
+inline TMemoryStream* Fill(TMemoryStream& S, const Bytes& Data) {
+  S.Clear();
+  if (!Data.empty()) S.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
+  S.SetPosition(0);
+  return &S;
+}
+
+// A memory stream that holds Data, read from its start.
+inline TMemoryStream StreamOf(const Bytes& Data) {
+  TMemoryStream S;
+  Fill(S, Data);
+  return S;
+}
+
+// The whole content of S.
+inline Bytes Contents(TMemoryStream& S) { return Bytes(S.Memory(), S.Memory() + S.Size()); }
 
 // The little-endian number at offset At of Data; std::out_of_range when it
 // runs past the end.

@@ -13,22 +13,12 @@
 #include "runtime/exceptions.h"
 #include "tests/zip_bytes.h"
 
+using qbtest::Contents;
 using qbtest::Le16;
 using qbtest::Le32;
+using qbtest::StreamOf;
 
 namespace {
-
-std::vector<uint8_t> Contents(TMemoryStream& S) {
-  const int64_t N = S.Size();
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + N);
-}
-
-TMemoryStream StreamOf(const std::vector<uint8_t>& Bytes) {
-  TMemoryStream S;
-  S.WriteBuffer(Bytes.data(), static_cast<int32_t>(Bytes.size()));
-  S.SetPosition(0);
-  return S;
-}
 
 TLocalFileHeader SampleLocal() {
   TLocalFileHeader H{};

@@ -882,15 +882,6 @@ TEST_F(ZipReader, EntriesNamingOneFileLeaveTheLastOnAnyNumberOfWorkers) {
 
 namespace {
 
-TMemoryStream Memory(const Bytes& Data) {
-  TMemoryStream S;
-  if (!Data.empty()) S.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
-  S.SetPosition(0);
-  return S;
-}
-
-Bytes Contents(TMemoryStream& S) { return Bytes(S.Memory(), S.Memory() + S.Size()); }
-
 // Takes at most Limit bytes in all, then refuses more.
 class TFullStream : public TMemoryStream {
  public:
@@ -907,7 +898,7 @@ class TFullStream : public TMemoryStream {
 
 TEST(Inflater, DecodesAndKeepsCrc) {
   const Bytes Data = TextBytes(100000);
-  TMemoryStream In = Memory(RawDeflate(Data)), Out;
+  TMemoryStream In = StreamOf(RawDeflate(Data)), Out;
   TInflater Inflater(&In, &Out, 16384);
   EXPECT_EQ(Inflater.MethodId(), 8);
   EXPECT_EQ(Inflater.BufferSize(), 16384u);
@@ -921,7 +912,7 @@ TEST(Inflater, StopsAtEndOfStreamWithTrailingBytes) {
   Bytes Packed = RawDeflate(B("short text"));
   const Bytes Trailing = RandomBytes(50000, 9);
   Packed.insert(Packed.end(), Trailing.begin(), Trailing.end());
-  TMemoryStream In = Memory(Packed), Out;
+  TMemoryStream In = StreamOf(Packed), Out;
   TInflater(&In, &Out, 16384).Decompress();
   EXPECT_EQ(Contents(Out), B("short text"));
 }
@@ -940,7 +931,7 @@ TEST(Inflater, BadInputIsADecompressionError) {
   };
   for (const auto& C : Cases) {
     SCOPED_TRACE(C.What);
-    TMemoryStream In = Memory(C.Packed), Out;
+    TMemoryStream In = StreamOf(C.Packed), Out;
     TInflater Inflater(&In, &Out, 16384);
     EXPECT_EQ(FailureOf<Edecompressionerror>([&] { Inflater.Decompress(); }), C.Message);
   }
@@ -948,7 +939,7 @@ TEST(Inflater, BadInputIsADecompressionError) {
 
 TEST(Inflater, ShortWriteIsWriteError) {
   const Bytes Data = TextBytes(100000);
-  TMemoryStream In = Memory(RawDeflate(Data));
+  TMemoryStream In = StreamOf(RawDeflate(Data));
   TFullStream Out(20000);
   TInflater Inflater(&In, &Out, 16384);
   EXPECT_EQ(FailureOf<EWriteError>([&] { Inflater.Decompress(); }), "Stream write error");
@@ -956,7 +947,7 @@ TEST(Inflater, ShortWriteIsWriteError) {
 
 TEST(Inflater, SmallBuffersGiveTheSameResult) {
   const Bytes Data = RandomBytes(20000, 11);
-  TMemoryStream In = Memory(RawDeflate(Data)), Out;
+  TMemoryStream In = StreamOf(RawDeflate(Data)), Out;
   TInflater Inflater(&In, &Out, 7);
   Inflater.Decompress();
   EXPECT_EQ(Contents(Out), Data);

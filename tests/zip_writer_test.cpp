@@ -24,13 +24,6 @@ using namespace qbtest;
 
 namespace {
 
-TMemoryStream* Fill(TMemoryStream& S, const Bytes& B) {
-  S.Clear();
-  if (!B.empty()) S.WriteBuffer(B.data(), static_cast<int32_t>(B.size()));
-  S.SetPosition(0);
-  return &S;
-}
-
 // The order in which the folder listing gives the entries of Folder.
 std::vector<std::string> ListingOrder(const std::string& Folder) {
   std::vector<std::string> Names;
