@@ -1,5 +1,5 @@
-// Helpers for the archive reader's tests: raw Deflate through zlib and a
-// byte-level archive builder. Scratch folders and whole files come from the
+// Helpers for the archive reader's tests: a byte-level archive builder and
+// a folder listing. Scratch folders and whole files come from the
 // test-support kit.
 #pragma once
 
@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -23,21 +22,6 @@
 #include "zip/zip_format.h"
 
 namespace qbtest {
-
-inline Bytes RawDeflate(const Bytes& In) {
-  z_stream Z;
-  std::memset(&Z, 0, sizeof Z);
-  deflateInit2(&Z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes Out(deflateBound(&Z, static_cast<uLong>(In.size())) + 16);
-  Z.next_in = const_cast<Bytef*>(In.data());
-  Z.avail_in = static_cast<uInt>(In.size());
-  Z.next_out = Out.data();
-  Z.avail_out = static_cast<uInt>(Out.size());
-  deflate(&Z, Z_FINISH);
-  Out.resize(Z.total_out);
-  deflateEnd(&Z);
-  return Out;
-}
 
 // One entry as it is to be laid out in a test archive.
 struct TEntrySpec {

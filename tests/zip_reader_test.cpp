@@ -24,22 +24,6 @@ using namespace qbtest;
 
 namespace {
 
-// The message of the failure Fn raises as class E; a test failure when it
-// raises nothing or something else.
-template <class E, class F>
-std::string FailureOf(F Fn) {
-  try {
-    Fn();
-  } catch (const E& Failure) {
-    return Failure.Message();
-  } catch (const Exception& Failure) {
-    ADD_FAILURE() << "other failure " << Failure.ClassName() << ": " << Failure.Message();
-    return "";
-  }
-  ADD_FAILURE() << "no failure";
-  return "";
-}
-
 // Z with its bytes from offset At on replaced by Patch.
 Bytes Patched(Bytes Z, size_t At, const Bytes& Patch) {
   std::copy(Patch.begin(), Patch.end(), Z.begin() + static_cast<long>(At));
@@ -420,23 +404,6 @@ Bytes DeflatedZeros(size_t Count) {
   return Out;
 }
 
-// Inflates a raw Deflate stream with zlib; nothing when it is not valid.
-std::optional<Bytes> Inflated(const Bytes& Packed, size_t Limit) {
-  z_stream Z;
-  std::memset(&Z, 0, sizeof Z);
-  inflateInit2(&Z, -15);
-  Bytes Out(Limit);
-  Z.next_in = const_cast<Bytef*>(Packed.data());
-  Z.avail_in = static_cast<uInt>(Packed.size());
-  Z.next_out = Out.data();
-  Z.avail_out = static_cast<uInt>(Out.size());
-  const int Rc = inflate(&Z, Z_FINISH);
-  Out.resize(Z.total_out);
-  inflateEnd(&Z);
-  if (Rc != Z_STREAM_END) return std::nullopt;
-  return Out;
-}
-
 // Deflate data of Original with one bit flipped where the stream stays valid
 // and of the same length but decodes to other bytes: damage that only the
 // CRC-32 can show.
@@ -446,7 +413,7 @@ Bytes SilentlyDamaged(const Bytes& Original) {
     for (int Bit = 0; Bit < 8; ++Bit) {
       Bytes Damaged = Packed;
       Damaged[I] ^= static_cast<unsigned char>(1 << Bit);
-      const std::optional<Bytes> Out = Inflated(Damaged, Original.size() + 1);
+      const std::optional<Bytes> Out = Inflated(Damaged.data(), Damaged.size(), Original.size() + 1);
       if (Out && Out->size() == Original.size() && *Out != Original) return Damaged;
     }
   }

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,18 +20,9 @@ namespace qbtest {
 
 // Decodes a raw Deflate stream; fails the test on a decoder error.
 inline Bytes RawInflate(const unsigned char* Data, size_t Size, size_t Expected) {
-  z_stream Z{};
-  EXPECT_EQ(inflateInit2(&Z, -15), Z_OK);
-  Bytes Out(Expected + 1);
-  Z.next_in = const_cast<unsigned char*>(Data);
-  Z.avail_in = static_cast<uInt>(Size);
-  Z.next_out = Out.data();
-  Z.avail_out = static_cast<uInt>(Out.size());
-  int Rc = inflate(&Z, Z_FINISH);
-  EXPECT_EQ(Rc, Z_STREAM_END);
-  Out.resize(Z.total_out);
-  inflateEnd(&Z);
-  return Out;
+  const std::optional<Bytes> Out = Inflated(Data, Size, Expected + 1);
+  EXPECT_TRUE(Out) << "no whole raw Deflate stream";
+  return Out.value_or(Bytes());
 }
 
 // One entry as found in an archive, both records kept.
