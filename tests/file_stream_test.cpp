@@ -249,34 +249,43 @@ TEST(FileStreamTransfer, FlushToDiskKeepsTheBytes) {
 
 // ---- sharing between openers ----
 
-TEST(FileStreamSharing, SecondOpenOfAFileHeldWithModeZeroFails) {
-  TScratchFolder Dir;
-  std::string Path = Dir.Path("held.bin");
-  WriteFile(Path, "keep");
-  TFileStream Holder(Path, fmOpenRead);
-  EXPECT_EQ(OpenFailure(Path, fmOpenRead), "EFOpenError: Unable to open file \"" + Path + "\"");
-  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyNone));
-  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
-  EXPECT_FALSE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
-}
-
-TEST(FileStreamSharing, CreateRefusedWhileHeldLeavesTheContent) {
+TEST(FileStreamSharing, AFileHeldWithModeZeroRefusesOpenAndCreateAndKeepsItsContent) {
   TScratchFolder Dir;
   std::string Path = Dir.Path("held.bin");
   WriteFile(Path, "precious");
   {
     TFileStream Holder(Path, fmOpenRead);
+    EXPECT_EQ(OpenFailure(Path, fmOpenRead), "EFOpenError: Unable to open file \"" + Path + "\"");
     EXPECT_EQ(OpenFailure(Path, fmCreate), "EFCreateError: Unable to create file \"" + Path + "\"");
   }
   EXPECT_EQ(ReadFile(Path), "precious");
 }
 
-TEST(FileStreamSharing, AFileBeingCreatedAdmitsNoOtherOpener) {
+TEST(FileStreamSharing, HoldersShutOutTheOpenersTheyDeny) {
+  const struct {
+    const char* What;
+    uint16_t Holder;
+    uint16_t Opener;
+  } Cases[] = {
+      {"held with mode zero, a reader", fmOpenRead, fmOpenRead | fmShareDenyNone},
+      {"held with mode zero, a reader denying writers", fmOpenRead, fmOpenRead | fmShareDenyWrite},
+      {"held with mode zero, a writer", fmOpenRead, fmOpenReadWrite | fmShareDenyNone},
+      {"being created, a reader", fmCreate, fmOpenRead | fmShareDenyNone},
+      {"being created, a reader denying writers", fmCreate, fmOpenRead | fmShareDenyWrite},
+      {"held denying writers, a writer", fmOpenRead | fmShareDenyWrite, fmOpenWrite | fmShareDenyNone},
+      {"held denying writers, a reader and writer", fmOpenRead | fmShareDenyWrite, fmOpenReadWrite | fmShareDenyNone},
+      {"held denying writers, a creator", fmOpenRead | fmShareDenyWrite, fmCreate | fmShareDenyNone},
+      {"held by a writer, a reader denying writers", fmOpenWrite | fmShareDenyNone, fmOpenRead | fmShareDenyWrite},
+  };
   TScratchFolder Dir;
-  std::string Path = Dir.Path("new.bin");
-  TFileStream Creator(Path, fmCreate);
-  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyNone));
-  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
+  int Row = 0;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    const std::string Path = Dir.Path(std::to_string(++Row) + ".bin");
+    if (C.Holder != fmCreate) WriteFile(Path, "held");
+    TFileStream Holder(Path, C.Holder);
+    EXPECT_FALSE(CanOpen(Path, C.Opener));
+  }
 }
 
 TEST(FileStreamSharing, ClosingReleasesTheFile) {
@@ -302,27 +311,16 @@ TEST(FileStreamSharing, ReadersThatDenyWritersCoexist) {
   EXPECT_FALSE(CanOpen(Path, fmOpenRead));
 }
 
-TEST(FileStreamSharing, WriterFailsAgainstAHolderThatDeniesWriters) {
+TEST(FileStreamSharing, CreateFailsAgainstAHolderThatDeniesWritersAndKeepsTheContent) {
   TScratchFolder Dir;
   std::string Path = Dir.Path("ro.bin");
   WriteFile(Path, "unchanged");
   {
     TFileStream Reader(Path, fmOpenRead | fmShareDenyWrite);
-    EXPECT_FALSE(CanOpen(Path, fmOpenWrite | fmShareDenyNone));
-    EXPECT_FALSE(CanOpen(Path, fmOpenReadWrite | fmShareDenyNone));
-    EXPECT_FALSE(CanOpen(Path, fmCreate | fmShareDenyNone));
     EXPECT_THROW(TFileStream(Path, fmCreate), EFCreateError);
   }
   EXPECT_EQ(ReadFile(Path), "unchanged");
   EXPECT_TRUE(CanOpen(Path, fmOpenWrite | fmShareDenyNone));
-}
-
-TEST(FileStreamSharing, ReaderThatDeniesWritersFailsAgainstAWriter) {
-  TScratchFolder Dir;
-  std::string Path = Dir.Path("w.bin");
-  WriteFile(Path, "w");
-  TFileStream Writer(Path, fmOpenWrite | fmShareDenyNone);
-  EXPECT_FALSE(CanOpen(Path, fmOpenRead | fmShareDenyWrite));
 }
 
 // A folder that may not be written and a file that may not be read: the
