@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -233,8 +232,8 @@ TEST_F(ZipReader, FolderEntryWithADriveStaysInTheCurrentFolder) {
   const std::string Unique = ExtractNamePart(ExcludeTrailingSeparator(FS.Path(""))) + "_escape";
   const std::string Outside = Drive + PathSeparator + Unique;
   const std::string A = Archive(BuildArchive({{Drive + "/" + Unique + "/", {}}}));
-  const std::filesystem::path Previous = std::filesystem::current_path();
-  std::filesystem::current_path(FS.Path(""));
+  const fsys::path Previous = fsys::current_path();
+  fsys::current_path(FS.Path(""));
   try {
     TUnZipper U;
     U.SetFileName(A);
@@ -242,7 +241,7 @@ TEST_F(ZipReader, FolderEntryWithADriveStaysInTheCurrentFolder) {
     U.ExtractAll();
   } catch (...) {
   }
-  std::filesystem::current_path(Previous);
+  fsys::current_path(Previous);
   const bool Escaped = FolderExists(Outside);
   if (Escaped) RemoveFolder(Outside);
   EXPECT_FALSE(Escaped) << Outside;
