@@ -1,30 +1,21 @@
 // The demo application's line format and its Prolog output.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "bundle/demo_app/dictionary.h"
 
-TEST(DemoParsePairs, ReadsWordTranslationLines) {
-  const auto Pairs = ParsePairs("chat;cat\nchien;dog\n");
-  ASSERT_EQ(Pairs.size(), 2u);
-  EXPECT_EQ(Pairs[0], TPair("chat", "cat"));
-  EXPECT_EQ(Pairs[1], TPair("chien", "dog"));
-}
-
-TEST(DemoParsePairs, IgnoresByteOrderMarkCarriageReturnsAndEmptyLines) {
-  const auto Pairs = ParsePairs(
-      "\xEF\xBB\xBF"
-      "\xC3\xA9t\xC3\xA9;summer\r\n\r\n\nlast;line");
-  ASSERT_EQ(Pairs.size(), 2u);
-  EXPECT_EQ(Pairs[0], TPair("\xC3\xA9t\xC3\xA9", "summer"));
-  EXPECT_EQ(Pairs[1], TPair("last", "line"));
-}
-
-TEST(DemoParsePairs, SplitsAtTheFirstSemicolonOnly) {
-  const auto Pairs = ParsePairs("a;b;c\nalone\nempty;\n");
-  ASSERT_EQ(Pairs.size(), 3u);
-  EXPECT_EQ(Pairs[0], TPair("a", "b;c"));
-  EXPECT_EQ(Pairs[1], TPair("alone", ""));
-  EXPECT_EQ(Pairs[2], TPair("empty", ""));
+TEST(DemoParsePairs, WordTranslationLines) {
+  const std::pair<std::string, std::vector<TPair>> Cases[] = {
+      {"chat;cat\nchien;dog\n", {{"chat", "cat"}, {"chien", "dog"}}},
+      // A byte order mark, carriage returns and empty lines are ignored.
+      {"\xEF\xBB\xBF\xC3\xA9t\xC3\xA9;summer\r\n\r\n\nlast;line", {{"\xC3\xA9t\xC3\xA9", "summer"}, {"last", "line"}}},
+      // Only the first semicolon splits.
+      {"a;b;c\nalone\nempty;\n", {{"a", "b;c"}, {"alone", ""}, {"empty", ""}}},
+  };
+  for (const auto& [Text, Pairs] : Cases) EXPECT_EQ(ParsePairs(Text), Pairs) << Text;
 }
 
 TEST(DemoPrologAtom, QuotesAndEscapesAsPrologReadsBack) {

@@ -32,6 +32,17 @@ std::string CopyFailure(const std::string& Source, const std::string& Destinatio
   }
 }
 
+// FileCopy gives false without RaiseOnError and raises Failure (class name
+// and message) with it.
+void ExpectCopyFailure(const std::string& Source, const std::string& Destination, uint32_t Flags,
+                       const std::string& Failure) {
+  EXPECT_FALSE(FileCopy(Source, Destination, Flags, false));
+  EXPECT_EQ(CopyFailure(Source, Destination, Flags), Failure);
+}
+
+std::string OpenError(const std::string& Path) { return "EFOpenError: Unable to open file \"" + Path + "\""; }
+std::string CreateError(const std::string& Path) { return "EFCreateError: Unable to create file \"" + Path + "\""; }
+
 }  // namespace
 
 // ---- the flags ----
@@ -71,9 +82,7 @@ TEST(FileCopyFlags, MissingDestinationFolderWithoutCreateFails) {
   TScratchFolder Dir;
   WriteFile(Dir.Path("in.txt"), "data");
   std::string Out = Dir.Path("a/b/out.txt");
-  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting),
-            "EFCreateError: Unable to create file \"" + Out + "\"");
+  ExpectCopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting, CreateError(Out));
   EXPECT_FALSE(fsys::exists(U8(Dir.Path("a"))));
 }
 
@@ -115,9 +124,7 @@ TEST(FileCopyFlags, CreateDestinationFolderWithoutAFolderPartRaises) {
 TEST(FileCopyFailures, MissingSource) {
   TScratchFolder Dir;
   std::string In = Dir.Path("in.txt");
-  EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting),
-            "EFOpenError: Unable to open file \"" + In + "\"");
+  ExpectCopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting, OpenError(In));
   EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt")))) << "nothing created for a missing source";
 }
 
@@ -135,9 +142,7 @@ TEST(FileCopyFailures, SourceThatMayNotBeReadFailsToOpen) {
   WriteFile(Unreadable, "secret");
   qbtest::RunUnprivileged(Dir, [&] {
     fsys::permissions(U8(Unreadable), fsys::perms::none);
-    EXPECT_FALSE(FileCopy(Unreadable, Dir.Path("out.txt"), cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(Unreadable, Dir.Path("out.txt"), cfOverwriteExisting),
-              "EFOpenError: Unable to open file \"" + Unreadable + "\"");
+    ExpectCopyFailure(Unreadable, Dir.Path("out.txt"), cfOverwriteExisting, OpenError(Unreadable));
     EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt"))));
   });
 }
@@ -145,9 +150,7 @@ TEST(FileCopyFailures, SourceThatMayNotBeReadFailsToOpen) {
 TEST(FileCopyFailures, SourceIsAFolder) {
   TScratchFolder Dir;
   fsys::create_directory(U8(Dir.Path("src")));
-  EXPECT_FALSE(FileCopy(Dir.Path("src"), Dir.Path("out.txt"), cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(Dir.Path("src"), Dir.Path("out.txt"), cfOverwriteExisting),
-            "EFOpenError: Unable to open file \"" + Dir.Path("src") + "\"");
+  ExpectCopyFailure(Dir.Path("src"), Dir.Path("out.txt"), cfOverwriteExisting, OpenError(Dir.Path("src")));
   EXPECT_FALSE(fsys::exists(U8(Dir.Path("out.txt"))));
 }
 
@@ -157,9 +160,7 @@ TEST(FileCopyFailures, FolderInTheDestinationsPlace) {
   fsys::create_directory(U8(Dir.Path("out")));
   // A folder is not a file, so the overwrite check lets it through; the
   // creation then fails.
-  EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Dir.Path("out"), 0, false));
-  EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Dir.Path("out"), 0),
-            "EFCreateError: Unable to create file \"" + Dir.Path("out") + "\"");
+  ExpectCopyFailure(Dir.Path("in.txt"), Dir.Path("out"), 0, CreateError(Dir.Path("out")));
   EXPECT_TRUE(fsys::is_directory(U8(Dir.Path("out"))));
 }
 
@@ -168,8 +169,7 @@ TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
   std::string Data = PatternBytes(5000, 9);
   std::string Path = Dir.Path("same.bin");
   WriteFile(Path, Data);
-  EXPECT_FALSE(FileCopy(Path, Path, cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(Path, Path, cfOverwriteExisting), "EFCreateError: Unable to create file \"" + Path + "\"");
+  ExpectCopyFailure(Path, Path, cfOverwriteExisting, CreateError(Path));
   EXPECT_EQ(ReadFile(Path), Data);
 }
 
@@ -178,9 +178,8 @@ TEST(FileCopyFailures, SameFileAsSourceAndDestinationKeepsTheContent) {
 TEST(FileCopyFailures, ShortWrite) {
   TScratchFolder Dir;
   WriteFile(Dir.Path("in.bin"), PatternBytes(10000));
-  EXPECT_FALSE(FileCopy(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, false));
-  EXPECT_EQ(CopyFailure(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting),
-            "EWriteError: Unable to write to file \"/dev/full\"");
+  ExpectCopyFailure(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting,
+                    "EWriteError: Unable to write to file \"/dev/full\"");
   EXPECT_THROW(FileCopy(Dir.Path("in.bin"), "/dev/full", cfOverwriteExisting, true), EFilerError);
   // The source is released on the way out.
   TFileStream Again(Dir.Path("in.bin"), fmOpenRead);
@@ -210,8 +209,7 @@ TEST(FileCopyContent, NamesOutsideAscii) {
   std::string Out = Dir.Path("日本語/Données/ü.txt");
   EXPECT_TRUE(FileCopy(Dir.Path("Données/ü.txt"), Out, 3, true));
   EXPECT_EQ(ReadFile(Out), "über");
-  EXPECT_EQ(CopyFailure(Dir.Path("Données/ö.txt"), Out, 1),
-            "EFOpenError: Unable to open file \"" + Dir.Path("Données/ö.txt") + "\"");
+  EXPECT_EQ(CopyFailure(Dir.Path("Données/ö.txt"), Out, 1), OpenError(Dir.Path("Données/ö.txt")));
 }
 
 TEST(FileCopyContent, NoFileStaysLockedAfterTheCall) {
@@ -231,9 +229,7 @@ TEST(FileCopySharing, SourceHeldForWritingFails) {
   WriteFile(In, "data");
   {
     TFileStream Writer(In, fmOpenReadWrite);
-    EXPECT_FALSE(FileCopy(In, Dir.Path("out.txt"), cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting),
-              "EFOpenError: Unable to open file \"" + In + "\"");
+    ExpectCopyFailure(In, Dir.Path("out.txt"), cfOverwriteExisting, OpenError(In));
   }
   {
     TFileStream Writer(In, fmOpenWrite | fmShareDenyNone);
@@ -267,9 +263,7 @@ TEST(FileCopySharing, DestinationHeldByAnotherOpenerFailsAndKeepsItsContent) {
   WriteFile(Out, "held content");
   {
     TFileStream Holder(Out, fmOpenRead | fmShareDenyNone);
-    EXPECT_FALSE(FileCopy(Dir.Path("in.txt"), Out, cfOverwriteExisting, false));
-    EXPECT_EQ(CopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting),
-              "EFCreateError: Unable to create file \"" + Out + "\"");
+    ExpectCopyFailure(Dir.Path("in.txt"), Out, cfOverwriteExisting, CreateError(Out));
   }
   EXPECT_EQ(ReadFile(Out), "held content");
 }

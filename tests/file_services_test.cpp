@@ -643,29 +643,32 @@ std::string Absolute(const std::string& Drive, const std::string& Rest) {
   return qbtest::IsWindowsBuild() ? Drive + ":\\" + Rest : "/" + Drive + "/" + Rest;
 }
 
-TEST(TempFolder, TempWinsAndGetsASeparator) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", Absolute("D", "t"));
-  qbtest::SetEnv("TMP", Absolute("E", "other"));
-  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
-  EXPECT_EQ(GetTempFolder(true), GetTempFolder(false));
-}
-
-TEST(TempFolder, TrailingSeparatorIsKept) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", Absolute("C", "Temp\\"));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", "Temp\\"));
-  qbtest::SetEnv("TEMP", Absolute("C", "Temp/"));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", "Temp/"));
-}
-
-TEST(TempFolder, EmptyTempFallsBackToTmp) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", "");
-  qbtest::SetEnv("TMP", Absolute("D", "t"));
-  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
-  qbtest::UnsetEnv("TEMP");
-  EXPECT_EQ(GetTempFolder(), Absolute("D", "t") + Sep);
+TEST(TempFolder, TempWinsOverTmpAndGetsASeparator) {
+  const struct {
+    const char* What;
+    std::vector<std::pair<const char*, std::string>> Set;
+    std::string Expected;
+  } Cases[] = {
+      {"both set", {{"TEMP", Absolute("D", "t")}, {"TMP", Absolute("E", "other")}}, Absolute("D", "t") + Sep},
+      {"a trailing backslash is kept", {{"TEMP", Absolute("C", "Temp\\")}}, Absolute("C", "Temp\\")},
+      {"a trailing slash is kept", {{"TEMP", Absolute("C", "Temp/")}}, Absolute("C", "Temp/")},
+      {"an empty TEMP falls back to TMP", {{"TEMP", ""}, {"TMP", Absolute("D", "t")}}, Absolute("D", "t") + Sep},
+      {"an unset TEMP falls back to TMP", {{"TMP", Absolute("D", "t")}}, Absolute("D", "t") + Sep},
+      {"neither set", {}, ""},
+      {"only an empty TEMP", {{"TEMP", ""}}, ""},
+      {"the name matched ignoring case", {{"temp", Absolute("l", "lower/case")}}, Absolute("l", "lower/case") + Sep},
+      {"everything after the first equals", {{"TEMP", Absolute("C", "a=b=c")}}, Absolute("C", "a=b=c") + Sep},
+      {"outside ASCII, as UTF-8", {{"TEMP", Absolute("C", Donnees)}}, Absolute("C", Donnees) + Sep},
+      // The wide environment block carries it.
+      {"outside any ANSI code page", {{"TEMP", Absolute("C", Nihongo)}}, Absolute("C", Nihongo) + Sep},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    EnvironmentGuard Guard;
+    for (const auto& [Name, Value] : C.Set) qbtest::SetEnv(Name, Value);
+    EXPECT_EQ(GetTempFolder(), C.Expected);
+    EXPECT_EQ(GetTempFolder(true), GetTempFolder(false));
+  }
 }
 
 TEST(TempFolder, RelativeValuesCountAsUnset) {
@@ -680,34 +683,6 @@ TEST(TempFolder, RelativeValuesCountAsUnset) {
     qbtest::SetEnv("TMP", Relative);
     EXPECT_EQ(GetTempFolder(), "");
   }
-}
-
-TEST(TempFolder, NeitherSetGivesEmptyText) {
-  EnvironmentGuard Guard;
-  EXPECT_EQ(GetTempFolder(), "");
-  qbtest::SetEnv("TEMP", "");
-  EXPECT_EQ(GetTempFolder(), "");
-}
-
-TEST(TempFolder, NameIsMatchedIgnoringCase) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("temp", Absolute("l", "lower/case"));
-  EXPECT_EQ(GetTempFolder(), Absolute("l", "lower/case") + Sep);
-}
-
-TEST(TempFolder, ValueKeepsEverythingAfterTheFirstEquals) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", Absolute("C", "a=b=c"));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", "a=b=c") + Sep);
-}
-
-TEST(TempFolder, ValueOutsideAsciiBecomesUtf8) {
-  EnvironmentGuard Guard;
-  qbtest::SetEnv("TEMP", Absolute("C", Donnees));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", Donnees) + Sep);
-  // Outside any ANSI code page too: the wide environment block carries it.
-  qbtest::SetEnv("TEMP", Absolute("C", Nihongo));
-  EXPECT_EQ(GetTempFolder(), Absolute("C", Nihongo) + Sep);
 }
 
 namespace {

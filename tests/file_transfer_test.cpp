@@ -23,6 +23,7 @@
 #endif
 
 using qbtest::HoldFile;
+using qbtest::Names;
 using qbtest::ReadFile;
 using qbtest::ReleaseFile;
 using qbtest::TScratchFolder;
@@ -31,12 +32,6 @@ using qbtest::WriteFile;
 namespace fsys = qbtest::fsys;
 
 namespace {
-
-std::set<std::string> Names(const fsys::path& Folder) {
-  std::set<std::string> Result;
-  for (const auto& Entry : fsys::directory_iterator(Folder)) Result.insert(Entry.path().filename().u8string());
-  return Result;
-}
 
 std::string P(const TScratchFolder& Dir, const std::string& Name) { return Dir.Path(Name); }
 

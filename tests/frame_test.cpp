@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/frame_long_message.h"
@@ -73,6 +74,17 @@ class FrameTest : public ::testing::Test {
   }
   std::vector<std::string> Events() { return Lines(ReadFile(FRecord)); }
   std::vector<std::string> Boxes() { return ParseBoxes(ReadFile(FRecord + ".boxes")); }
+  // Removes what earlier runs recorded.
+  void ForgetEarlierRuns() {
+    qbtest::fsys::remove(qbtest::U8(FRecord));
+    qbtest::fsys::remove(qbtest::U8(FRecord + ".boxes"));
+  }
+  // The run showed one box: a report with the object line ObjectLine.
+  void ExpectOneReport(const std::string& ObjectLine) {
+    const std::vector<std::string> Shown = Boxes();
+    ASSERT_EQ(Shown.size(), 1u);
+    ExpectReport(Shown[0], ObjectLine);
+  }
 
   qbtest::TScratchFolder FScratch;
   const std::string FRecord = FScratch.Path("events.txt");
@@ -92,17 +104,13 @@ TEST_F(FrameTest, FailureRunsCleanupAndFinalisationsBeforeTheReportIsShown) {
   // finalisations run in reverse order (B has none); the box comes last.
   EXPECT_EQ(Events(),
             (std::vector<std::string>{"init A", "init B", "init C", "main", "cleanup", "final C", "final A", "box"}));
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
+  ExpectOneReport("EProcess: Failed to execute \"nowhere\\quintabel.exe\" x : 2");
 }
 
 TEST_F(FrameTest, FailingInitialisationStopsStartUpAndFinalisesOnlyInitialisedModules) {
   EXPECT_EQ(Run("initfail"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "init F", "final A", "box"}));
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EFOpenError: Unable to open file \"missing.dat\"");
+  ExpectOneReport("EFOpenError: Unable to open file \"missing.dat\"");
 }
 
 TEST_F(FrameTest, LongReportArrivesInSeveralBoxesWithNothingLostOrRepeated) {
@@ -149,32 +157,23 @@ TEST_F(FrameTest, ControlCharactersSeparateArguments) {
   EXPECT_EQ(Seen[5], "arg 4 [two]");
 }
 
-TEST_F(FrameTest, OutOfMemoryIsReportedAsEOutOfMemory) {
-  EXPECT_EQ(Run("badalloc"), 217);
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EOutOfMemory: Out of memory");
-}
-
-TEST_F(FrameTest, ForeignObjectIsNamedInTheReport) {
-  EXPECT_EQ(Run("foreign"), 217);
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "Exception object std::runtime_error is not of class Exception.");
-}
-
-TEST_F(FrameTest, ForeignValueIsNamedInTheReport) {
-  EXPECT_EQ(Run("foreignint"), 217);
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "Exception object int is not of class Exception.");
+TEST_F(FrameTest, OutOfMemoryAndForeignObjectsAreNamedInTheReport) {
+  const std::pair<const char*, const char*> Cases[] = {
+      {"badalloc", "EOutOfMemory: Out of memory"},
+      {"foreign", "Exception object std::runtime_error is not of class Exception."},
+      {"foreignint", "Exception object int is not of class Exception."},
+  };
+  for (const auto& [Scenario, ObjectLine] : Cases) {
+    SCOPED_TRACE(Scenario);
+    ForgetEarlierRuns();
+    EXPECT_EQ(Run(Scenario), 217);
+    ExpectOneReport(ObjectLine);
+  }
 }
 
 TEST_F(FrameTest, TextWrittenToTheChannelsIsShownAtExit) {
   EXPECT_EQ(Run("output"), 0);
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(Shown[0], "first line\r\nsecond line\r\nunfinished");
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"first line\r\nsecond line\r\nunfinished"});
 }
 
 TEST_F(FrameTest, HaltRunsTheExitProcedureWithItsCode) {
@@ -199,9 +198,7 @@ TEST_F(FrameTest, ProcessorFaultIsReportedAsEAccessViolation) {
   EXPECT_EQ(Run("fault"), 217);
   // No unwinding: module A is not finalised, nothing after the fault runs.
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EAccessViolation: Access violation");
+  ExpectOneReport("EAccessViolation: Access violation");
 }
 
 TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
@@ -214,9 +211,7 @@ TEST_F(FrameTest, FaultEndsWithoutTouchingTheCLibrarysStreams) {
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
   ASSERT_TRUE(qbtest::fsys::exists(qbtest::U8(FRecord + ".buffered")));
   EXPECT_EQ(ReadFile(FRecord + ".buffered"), "");
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EAccessViolation: Access violation");
+  ExpectOneReport("EAccessViolation: Access violation");
 }
 
 TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
@@ -225,9 +220,7 @@ TEST_F(FrameTest, IntegerDivisionByZeroIsReportedAsEDivByZero) {
 #endif
   EXPECT_EQ(Run("divzero"), 217);
   EXPECT_EQ(Events(), (std::vector<std::string>{"init A", "main", "box"}));
-  std::vector<std::string> Shown = Boxes();
-  ASSERT_EQ(Shown.size(), 1u);
-  ExpectReport(Shown[0], "EDivByZero: Division by zero");
+  ExpectOneReport("EDivByZero: Division by zero");
 }
 
 // POSIX shows a box as the caption line "Error" and the text on standard

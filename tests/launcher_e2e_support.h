@@ -1,11 +1,10 @@
-// What the end-to-end tests of the launcher share: a stored zip archive
-// made byte by byte, the probe application's report, and the fixture that
+// What the end-to-end tests of the launcher share: a stored zip archive,
+// the probe application's report, and the fixture that
 // gives each test a user folder and a temporary folder of its own and starts
 // the launcher built with the probe bundle there.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -19,89 +18,25 @@
 #include "launcher/bundle_identity.h"
 #include "tests/launcher_test_support.h"
 #include "tests/test_support.h"
+#include "tests/zip_read_support.h"
 #include "zip/zip_reader.h"
 
-namespace fs = std::filesystem;
-
-namespace qbe2e {
+namespace qbtest {
 
 using TEntries = std::map<std::string, std::string>;
 
-inline fs::path U8(const std::string& Text) { return fs::u8path(Text); }
-inline std::string Text(const fs::path& Path) { return Path.u8string(); }
+inline std::string Text(const fsys::path& Path) { return Utf8Of(Path); }
 
-using qbtest::GiveToAnotherUser;
-using qbtest::HoldFile;
-using qbtest::ReadFile;
-using qbtest::ReleaseFile;
-using qbtest::WriteFile;
-
-inline void Put16(std::string& Out, uint32_t V) {
-  Out += static_cast<char>(V & 0xFF);
-  Out += static_cast<char>((V >> 8) & 0xFF);
-}
-inline void Put32(std::string& Out, uint32_t V) {
-  Put16(Out, V & 0xFFFF);
-  Put16(Out, V >> 16);
-}
-
-// A stored zip archive made byte by byte, independent of the code under test.
+// A stored zip archive of Entries, every entry stamped 11:01:02 on no date.
 inline std::string MakeZip(const TEntries& Entries) {
-  std::string Archive, Central;
+  std::vector<TEntrySpec> Specs;
   for (const auto& [Name, Data] : Entries) {
-    uint32_t Crc =
-        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
-    uint32_t Offset = static_cast<uint32_t>(Archive.size());
-    Put32(Archive, 0x04034B50);
-    Put16(Archive, 10);
-    Put16(Archive, 0);
-    Put16(Archive, 0);
-    Put16(Archive, 0);
-    Put16(Archive, 0x5821);
-    Put32(Archive, Crc);
-    Put32(Archive, Data.size());
-    Put32(Archive, Data.size());
-    Put16(Archive, Name.size());
-    Put16(Archive, 0);
-    Archive += Name + Data;
-    Put32(Central, 0x02014B50);
-    Put16(Central, 10);
-    Put16(Central, 10);
-    Put16(Central, 0);
-    Put16(Central, 0);
-    Put16(Central, 0);
-    Put16(Central, 0x5821);
-    Put32(Central, Crc);
-    Put32(Central, Data.size());
-    Put32(Central, Data.size());
-    Put16(Central, Name.size());
-    Put16(Central, 0);
-    Put16(Central, 0);
-    Put16(Central, 0);
-    Put16(Central, 0);
-    Put32(Central, 0x20);
-    Put32(Central, Offset);
-    Central += Name;
+    Specs.emplace_back(Name, B(Data));
+    Specs.back().ModTime = 0x5821;
+    Specs.back().ModDate = 0;
   }
-  uint32_t CentralOffset = static_cast<uint32_t>(Archive.size());
-  Archive += Central;
-  Put32(Archive, 0x06054B50);
-  Put16(Archive, 0);
-  Put16(Archive, 0);
-  Put16(Archive, Entries.size());
-  Put16(Archive, Entries.size());
-  Put32(Archive, Central.size());
-  Put32(Archive, CentralOffset);
-  Put16(Archive, 0);
-  return Archive;
-}
-
-inline std::set<std::string> Names(const fs::path& Folder) {
-  std::set<std::string> Result;
-  std::error_code Error;
-  for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
-    Result.insert(It->path().filename().u8string());
-  return Result;
+  const Bytes Archive = BuildArchive(Specs);
+  return std::string(Archive.begin(), Archive.end());
 }
 
 // What the probe application wrote about its run: every key with its values.
@@ -139,14 +74,14 @@ class LauncherRun : public ::testing::Test {
   void SetUp() override {
     FUser = FRoot / "user";
     FTemp = FRoot / "temp";
-    fs::create_directories(FUser);
-    fs::create_directories(FTemp);
+    fsys::create_directories(FUser);
+    fsys::create_directories(FTemp);
     FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
   }
 
-  fs::path WorkFolder() const { return FTemp / "quintabel5"; }
+  fsys::path WorkFolder() const { return FTemp / "quintabel5"; }
 
-  intptr_t Start(const std::vector<std::string>& Arguments, const fs::path& Folder,
+  intptr_t Start(const std::vector<std::string>& Arguments, const fsys::path& Folder,
                  const std::string& Launcher = QB_PROBE_LAUNCHER) {
     return StartChild(BuildTreePath(Launcher), Arguments, Text(Folder), FEnvironment, Text(FRoot / "stderr.txt"));
   }
@@ -154,16 +89,16 @@ class LauncherRun : public ::testing::Test {
     return WaitChild(Start(Arguments, FUser, Launcher));
   }
   std::string StdErr() const { return ReadFile(FRoot / "stderr.txt"); }
-  TReport Report(const fs::path& Folder) const { return ParseReport(ReadFile(Folder / "probe_report.txt")); }
+  TReport Report(const fsys::path& Folder) const { return ParseReport(ReadFile(Folder / "probe_report.txt")); }
   TReport Report() const { return Report(FUser); }
   void Control(const std::string& Commands) { WriteFile(FUser / "probe_control.txt", Commands); }
 
   // The entries of an archive, read back through the extraction code.
-  TEntries ZipEntries(const fs::path& Archive) {
-    fs::path Out = FRoot / "unpacked";
-    fs::remove_all(Out);
-    fs::create_directories(Out);
-    ExtractArchive(Text(Archive), Text(Out) + std::string(1, fs::path::preferred_separator));
+  TEntries ZipEntries(const fsys::path& Archive) {
+    fsys::path Out = FRoot / "unpacked";
+    fsys::remove_all(Out);
+    fsys::create_directories(Out);
+    ExtractArchive(Text(Archive), Text(Out) + std::string(1, fsys::path::preferred_separator));
     TEntries Entries;
     for (const std::string& Name : Names(Out)) Entries[Name] = ReadFile(Out / U8(Name));
     return Entries;
@@ -171,27 +106,27 @@ class LauncherRun : public ::testing::Test {
 
   // Nothing of the run is left in the temporary folder.
   void ExpectTempClean() {
-    EXPECT_FALSE(fs::exists(WorkFolder()));
-    EXPECT_FALSE(fs::exists(FTemp / "quintabel5.lock"));
-    EXPECT_FALSE(fs::exists(FTemp / "quintabel"));
-    EXPECT_FALSE(fs::exists(FTemp / "swipl.home"));
+    EXPECT_FALSE(fsys::exists(WorkFolder()));
+    EXPECT_FALSE(fsys::exists(FTemp / "quintabel5.lock"));
+    EXPECT_FALSE(fsys::exists(FTemp / "quintabel"));
+    EXPECT_FALSE(fsys::exists(FTemp / "swipl.home"));
   }
 
   // Every file below Folder (relative name, "/" as separator) with its
   // bytes, every folder as "<folder>", links (never followed) and other
   // entries by what they are.
-  static TEntries Snapshot(const fs::path& Folder) {
+  static TEntries Snapshot(const fsys::path& Folder) {
     TEntries Files;
     std::error_code Error;
-    for (auto It = fs::recursive_directory_iterator(Folder, Error); !Error && It != fs::recursive_directory_iterator();
-         It.increment(Error)) {
+    for (auto It = fsys::recursive_directory_iterator(Folder, Error);
+         !Error && It != fsys::recursive_directory_iterator(); It.increment(Error)) {
       const std::string Name = It->path().lexically_relative(Folder).generic_u8string();
-      const fs::file_status Status = It->symlink_status();
-      if (fs::is_symlink(Status))
-        Files[Name] = "<link to " + fs::read_symlink(It->path()).u8string() + ">";
-      else if (fs::is_directory(Status))
+      const fsys::file_status Status = It->symlink_status();
+      if (fsys::is_symlink(Status))
+        Files[Name] = "<link to " + fsys::read_symlink(It->path()).u8string() + ">";
+      else if (fsys::is_directory(Status))
         Files[Name] = "<folder>";
-      else if (fs::is_regular_file(Status))
+      else if (fsys::is_regular_file(Status))
         Files[Name] = ReadFile(It->path());
       else
         Files[Name] = "<special>";
@@ -224,29 +159,29 @@ class LauncherRun : public ::testing::Test {
   // A work folder as a completed install of the probe bundle for the user
   // folder ForUser leaves it: the application, the install record and a
   // dictionary with Dictionary's files.
-  void MakeReadyWorkFolder(const fs::path& ForUser, const TEntries& Dictionary) {
-    fs::create_directories(WorkFolder() / "dereroz");
-    fs::permissions(WorkFolder(), fs::perms::owner_all, fs::perm_options::replace);
-    fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
-    fs::copy_file(U8(BuildTreePath(QB_PROBE_BUNDLE)), WorkFolder() / "quintabelprincipal.zip");
+  void MakeReadyWorkFolder(const fsys::path& ForUser, const TEntries& Dictionary) {
+    fsys::create_directories(WorkFolder() / "dereroz");
+    fsys::permissions(WorkFolder(), fsys::perms::owner_all, fsys::perm_options::replace);
+    fsys::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
+    fsys::copy_file(U8(BuildTreePath(QB_PROBE_BUNDLE)), WorkFolder() / "quintabelprincipal.zip");
     WriteFile(WorkFolder() / "swipl.home", "quintabel5\n# probe runtime marker\n");
     for (const auto& [Name, Content] : Dictionary) WriteFile(WorkFolder() / "dereroz" / U8(Name), Content);
     const std::string Bundle = ReadFile(U8(BuildTreePath(QB_PROBE_BUNDLE)));
     WriteFile(WorkFolder() / "quintabel.install",
               "quintabel install\nbundle " + BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
-                  Text(ForUser) + std::string(1, fs::path::preferred_separator) + "\nend\n");
+                  Text(ForUser) + std::string(1, fsys::path::preferred_separator) + "\nend\n");
   }
 
   // Waits (up to two minutes) until the file Path exists.
-  static bool WaitFor(const fs::path& Path) {
-    for (int I = 0; I < 6000 && !fs::exists(Path); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return fs::exists(Path);
+  static bool WaitFor(const fsys::path& Path) {
+    for (int I = 0; I < 6000 && !fsys::exists(Path); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return fsys::exists(Path);
   }
 
   qbtest::TScratchFolder FScratch;
-  const fs::path& FRoot = FScratch.Root();
-  fs::path FUser, FTemp;
+  const fsys::path& FRoot = FScratch.Root();
+  fsys::path FUser, FTemp;
   TChildEnvironment FEnvironment;
 };
 
-}  // namespace qbe2e
+}  // namespace qbtest

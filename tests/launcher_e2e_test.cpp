@@ -6,10 +6,10 @@
 
 namespace {
 
-using namespace qbe2e;
+using namespace qbtest;
 
 TEST_F(LauncherRun, FirstRunWithoutUserFilesInstallsAndLeavesNothing) {
-  fs::create_directories(FTemp / "quintabel" / "sub");
+  fsys::create_directories(FTemp / "quintabel" / "sub");
   WriteFile(FTemp / "quintabel" / "sub" / "old.txt", "from elsewhere");
   ASSERT_EQ(Run({"alpha"}), 0) << StdErr();
   TReport R = Report();
@@ -59,8 +59,8 @@ TEST_F(LauncherRun, OnlyCsvGiven) {
   EXPECT_EQ(R.All("dict"),
             std::vector<std::string>(std::begin(ProbeDefaultDictionary), std::end(ProbeDefaultDictionary)));
   // Without a user archive the changed dictionary goes with the work folder.
-  EXPECT_FALSE(fs::exists(FUser / "dereroz.zip"));
-  EXPECT_FALSE(fs::exists(FUser / "trad_dyn.pl"));
+  EXPECT_FALSE(fsys::exists(FUser / "dereroz.zip"));
+  EXPECT_FALSE(fsys::exists(FUser / "trad_dyn.pl"));
   ExpectTempClean();
 }
 
@@ -116,13 +116,13 @@ TEST_F(LauncherRun, ReusedWorkFolderIsNotInstalledAgain) {
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(R.All("dict"), std::vector<std::string>{"reste.txt:vieux;old\\n"});
   // The stale output was removed before the application ran, so none came back.
-  EXPECT_FALSE(fs::exists(FUser / "trad_dyn.pl"));
+  EXPECT_FALSE(fsys::exists(FUser / "trad_dyn.pl"));
   EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"reste.txt", "vieux;old\n"}}));
   ExpectTempClean();
 }
 
 TEST_F(LauncherRun, ApplicationThatCannotStartFailsAfterCleanUp) {
-  fs::create_directories(FTemp / "quintabel");
+  fsys::create_directories(FTemp / "quintabel");
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "a;b\n"}}));
   const std::string Before = ReadFile(FUser / "dereroz.zip");
   EXPECT_EQ(Run({"arg"}, QB_PROBE_LAUNCHER_BROKEN), 217);
@@ -133,12 +133,12 @@ TEST_F(LauncherRun, ApplicationThatCannotStartFailsAfterCleanUp) {
               std::string::npos)
         << Report;
   }
-  EXPECT_FALSE(fs::exists(WorkFolder()));
-  EXPECT_FALSE(fs::exists(FTemp / "quintabel"));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(FTemp / "quintabel"));
   // The run ended before its export: the marker stays, the archive is untouched.
-  EXPECT_TRUE(fs::exists(FTemp / "swipl.home"));
+  EXPECT_TRUE(fsys::exists(FTemp / "swipl.home"));
   EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Before);
-  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
 }
 
 TEST_F(LauncherRun, CorruptUserArchiveFailsAndStaysUntouched) {
@@ -149,8 +149,8 @@ TEST_F(LauncherRun, CorruptUserArchiveFailsAndStaysUntouched) {
     EXPECT_NE(StdErr().find("An unhandled exception occurred"), std::string::npos) << StdErr();
   }
   EXPECT_EQ(ReadFile(FUser / "dereroz.zip"), Corrupt);
-  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 }
 
 TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
@@ -161,7 +161,7 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
     EXPECT_NE(StdErr().find("EInOutError: The application's output was not delivered: cannot pack \"" +
-                            Text(WorkFolder() / "dereroz") + std::string(1, fs::path::preferred_separator) +
+                            Text(WorkFolder() / "dereroz") + std::string(1, fsys::path::preferred_separator) +
                             "\": EInOutError: Unable to list folder"),
               std::string::npos)
         << StdErr();
@@ -177,13 +177,13 @@ TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "chien;dog\n"}}));
   Control("subfolder dedans\ndict dedans/plus.txt x;y\nsubfolder vide\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  const fs::path Out = FRoot / "unpacked";
-  fs::create_directories(Out);
-  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + std::string(1, fs::path::preferred_separator));
+  const fsys::path Out = FRoot / "unpacked";
+  fsys::create_directories(Out);
+  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + std::string(1, fsys::path::preferred_separator));
   EXPECT_EQ(Names(Out), (std::set<std::string>{"dedans", "mots.txt", "vide"}));
   EXPECT_EQ(ReadFile(Out / "dedans" / "plus.txt"), "x;y\n");
-  EXPECT_TRUE(fs::is_directory(Out / "vide"));
-  EXPECT_TRUE(fs::is_empty(Out / "vide"));
+  EXPECT_TRUE(fsys::is_directory(Out / "vide"));
+  EXPECT_TRUE(fsys::is_empty(Out / "vide"));
   ExpectTempClean();
 }
 
@@ -208,7 +208,7 @@ TEST_F(LauncherRun, CrashOfTheApplicationStillExports) {
 TEST_F(LauncherRun, CurrentFolderWithNamesOutsideAscii) {
   FUser = FRoot / U8("donn\xC3\xA9"
                      "es \xC3\xBC\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC");
-  fs::create_directories(FUser);
+  fsys::create_directories(FUser);
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "\xC3\xA9t\xC3\xA9;summer\n"}}));
   WriteFile(FUser / "trad_dyn.csv", "\xC3\xA9t\xC3\xA9;summer\n");
   Control(
@@ -229,8 +229,8 @@ TEST_F(LauncherRun, CurrentFolderWithNamesOutsideAscii) {
 }
 
 TEST_F(LauncherRun, WithoutTempOrTmpThePlatformFolderIsUsed) {
-  fs::path Fallback = FRoot / "platform-temp";
-  fs::create_directories(Fallback);
+  fsys::path Fallback = FRoot / "platform-temp";
+  fsys::create_directories(Fallback);
   FEnvironment.Set = {{"TMPDIR", Text(Fallback)}};
   FEnvironment.Unset = {"TEMP", "TMP"};
   ASSERT_EQ(Run({}), 0) << StdErr();
@@ -246,13 +246,13 @@ TEST_F(LauncherRun, WithoutTempOrTmpThePlatformFolderIsUsed) {
     EXPECT_EQ(Self, Expected + "quintabel5");
     EXPECT_TRUE(Names(Fallback).empty());
   }
-  EXPECT_FALSE(fs::exists(U8(Self)));
+  EXPECT_FALSE(fsys::exists(U8(Self)));
   EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_report.txt"}));
 }
 
 TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
-  fs::path SecondUser = FRoot / "second";
-  fs::create_directories(SecondUser);
+  fsys::path SecondUser = FRoot / "second";
+  fsys::create_directories(SecondUser);
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "premier;first\n"}}));
   // The first application signals that it runs, waits for the test, and
   // only then changes the dictionary and writes its output.
@@ -267,7 +267,7 @@ TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
   EXPECT_EQ(WaitChild(Start({"two"}, SecondUser)), 217);
   if (ReportOnStdErr()) {
     EXPECT_NE(StdErr().find("EInOutError: The application is already running from \"" + Text(FUser) +
-                            std::string(1, fs::path::preferred_separator) + "\""),
+                            std::string(1, fsys::path::preferred_separator) + "\""),
               std::string::npos)
         << StdErr();
   }
@@ -290,9 +290,9 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
   // The application may still hold the file it has just written, and
   // Windows refuses to remove it until then.
   std::error_code Held;
-  for (int I = 0; I < 250 && !fs::remove(FUser / "running", Held) && Held; ++I)
+  for (int I = 0; I < 250 && !fsys::remove(FUser / "running", Held) && Held; ++I)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_FALSE(fs::exists(FUser / "running"));
+  ASSERT_FALSE(fsys::exists(FUser / "running"));
 
   // The second application adds its own entry and ends first.
   Control("dict second.txt deux;two\npl second done\n");
@@ -300,7 +300,7 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
   EXPECT_EQ(Report().All("arg"), std::vector<std::string>{"two"});
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "second done\n");
   // The first launcher still uses the work folder: it stays.
-  EXPECT_TRUE(fs::exists(WorkFolder() / "dereroz" / "mots.txt"));
+  EXPECT_TRUE(fsys::exists(WorkFolder() / "dereroz" / "mots.txt"));
 
   WriteFile(FUser / "go", "");
   EXPECT_EQ(WaitChild(First), 0);
@@ -313,9 +313,9 @@ TEST_F(LauncherRun, SecondLaunchFromTheSameFolderSharesTheRunningInstall) {
 
 TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   // Someone else's folder, made to look like a ready work folder.
-  fs::path Elsewhere = FRoot / "elsewhere";
-  fs::create_directories(Elsewhere);
-  fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), Elsewhere / "quintabel.exe");
+  fsys::path Elsewhere = FRoot / "elsewhere";
+  fsys::create_directories(Elsewhere);
+  fsys::copy_file(U8(BuildTreePath(QB_PROBE_APP)), Elsewhere / "quintabel.exe");
   WriteFile(Elsewhere / "trad_dyn.pl", "not ours\n");
   std::string Why;
   if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(WorkFolder()), Why)) GTEST_SKIP() << Why;
@@ -326,16 +326,16 @@ TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   }
   // Nothing was started, read, removed or deleted through the link; the
   // clean-up removed the link itself (which Wine cannot do for a Unix link).
-  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
   EXPECT_EQ(Names(Elsewhere), (std::set<std::string>{"quintabel.exe", "trad_dyn.pl"}));
   if (!qbtest::IsWine()) {
-    EXPECT_FALSE(fs::exists(fs::symlink_status(WorkFolder())));
+    EXPECT_FALSE(fsys::exists(fsys::symlink_status(WorkFolder())));
   }
 }
 
 TEST_F(LauncherRun, LinkAsTheSecondFolderIsLeftAlone) {
-  fs::path Elsewhere = FRoot / "elsewhere";
-  fs::create_directories(Elsewhere / "deeper");
+  fsys::path Elsewhere = FRoot / "elsewhere";
+  fsys::create_directories(Elsewhere / "deeper");
   WriteFile(Elsewhere / "deeper" / "keep.txt", "someone's file\n");
   std::string Why;
   if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
@@ -344,10 +344,10 @@ TEST_F(LauncherRun, LinkAsTheSecondFolderIsLeftAlone) {
   // no links on Windows).
   EXPECT_EQ(ReadFile(FTemp / "quintabel" / "deeper" / "keep.txt"), "someone's file\n");
   if (!qbtest::IsWindowsBuild()) {
-    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(FTemp / "quintabel")));
+    EXPECT_TRUE(fsys::is_symlink(fsys::symlink_status(FTemp / "quintabel")));
   }
   EXPECT_EQ(ReadFile(Elsewhere / "deeper" / "keep.txt"), "someone's file\n");
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 }
 
 }  // namespace

@@ -18,9 +18,9 @@
 
 namespace {
 
-using namespace qbe2e;
+using namespace qbtest;
 
-const std::string Sep(1, fs::path::preferred_separator);
+const std::string Sep(1, fsys::path::preferred_separator);
 
 class LauncherFault : public LauncherRun {
  protected:
@@ -28,9 +28,9 @@ class LauncherFault : public LauncherRun {
   // it was and the work folder is gone.
   void ExpectStoppedBeforeTheApplication(const TEntries& Before) {
     EXPECT_EQ(Snapshot(FUser), Before);
-    EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
-    EXPECT_FALSE(fs::exists(WorkFolder()));
-    EXPECT_FALSE(fs::exists(FTemp / "quintabel5.lock"));
+    EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
+    EXPECT_FALSE(fsys::exists(WorkFolder()));
+    EXPECT_FALSE(fsys::exists(FTemp / "quintabel5.lock"));
   }
   void ExpectReport(const std::string& Text) {
     if (ReportOnStdErr()) {
@@ -46,40 +46,40 @@ class LauncherFault : public LauncherRun {
 #ifndef _WIN32
   // Mounts a volume of Size bytes over the empty folder Where for the rest
   // of the test; false where this user cannot.
-  bool MountSmallVolume(const fs::path& Where, uintmax_t Size) {
+  bool MountSmallVolume(const fsys::path& Where, uintmax_t Size) {
     const std::string Options = "size=" + std::to_string(Size / 1024) + "k";
     if (geteuid() != 0 || mount("qbfull", Where.c_str(), "tmpfs", 0, Options.c_str()) != 0) return false;
     FMounted.push_back(Where);
     return true;
   }
   void TearDown() override {
-    for (const fs::path& Where : FMounted) umount2(Where.c_str(), MNT_DETACH);
+    for (const fsys::path& Where : FMounted) umount2(Where.c_str(), MNT_DETACH);
     LauncherRun::TearDown();
   }
   // The room an install of the probe bundle takes: the archive and what it
   // holds (which compresses better in some builds than in others).
   uintmax_t InstalledSize() {
-    uintmax_t Size = fs::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE)));
+    uintmax_t Size = fsys::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE)));
     ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(FRoot / "installed") + Sep);
-    for (const auto& Entry : fs::recursive_directory_iterator(FRoot / "installed"))
+    for (const auto& Entry : fsys::recursive_directory_iterator(FRoot / "installed"))
       if (Entry.is_regular_file()) Size += Entry.file_size();
     return Size;
   }
-  std::vector<fs::path> FMounted;
+  std::vector<fsys::path> FMounted;
 #endif
   // The one keep folder of the run in the temporary folder, or an empty path.
-  fs::path KeepFolder() const {
+  fsys::path KeepFolder() const {
     for (const std::string& Name : Names(FTemp))
       if (Name.rfind("quintabel-kept-", 0) == 0) return FTemp / U8(Name);
-    return fs::path();
+    return fsys::path();
   }
 };
 
 TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplication) {
   for (const char* Name : {"dereroz.zip", "trad_dyn.csv"}) {
     SCOPED_TRACE(Name);
-    fs::remove_all(FUser);
-    fs::create_directories(FUser);
+    fsys::remove_all(FUser);
+    fsys::create_directories(FUser);
     WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     WriteFile(FUser / "trad_dyn.csv", "deux;two\n");
     WriteFile(FUser / "trad_dyn.pl", "older output\n");
@@ -115,25 +115,25 @@ TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
   struct TCase {
     std::string Name;
     std::string Reason;
-    bool (*Make)(const fs::path&);
+    bool (*Make)(const fsys::path&);
   };
   std::vector<TCase> Cases = {
-      {"dereroz.zip", "a folder", [](const fs::path& P) { return fs::create_directories(P / "inside"); }},
-      {"trad_dyn.csv", "a folder", [](const fs::path& P) { return fs::create_directories(P); }},
+      {"dereroz.zip", "a folder", [](const fsys::path& P) { return fsys::create_directories(P / "inside"); }},
+      {"trad_dyn.csv", "a folder", [](const fsys::path& P) { return fsys::create_directories(P); }},
   };
 #ifndef _WIN32
   Cases.push_back(
-      {"trad_dyn.csv", "not a regular file", [](const fs::path& P) { return mkfifo(P.c_str(), 0600) == 0; }});
+      {"trad_dyn.csv", "not a regular file", [](const fsys::path& P) { return mkfifo(P.c_str(), 0600) == 0; }});
   Cases.push_back(
-      {"dereroz.zip", "not a regular file", [](const fs::path& P) { return symlink("/dev/zero", P.c_str()) == 0; }});
+      {"dereroz.zip", "not a regular file", [](const fsys::path& P) { return symlink("/dev/zero", P.c_str()) == 0; }});
   // A file whose every read fails: nothing may take that for an empty file.
   Cases.push_back({"trad_dyn.csv", "input/output error",
-                   [](const fs::path& P) { return symlink("/proc/self/mem", P.c_str()) == 0; }});
+                   [](const fsys::path& P) { return symlink("/proc/self/mem", P.c_str()) == 0; }});
 #endif
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name + ": " + Case.Reason);
-    fs::remove_all(FUser);
-    fs::create_directories(FUser);
+    fsys::remove_all(FUser);
+    fsys::create_directories(FUser);
     if (Case.Name != "dereroz.zip") WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     ASSERT_TRUE(Case.Make(FUser / Case.Name));
     Control("pl must not be written\n");
@@ -155,7 +155,7 @@ TEST_F(LauncherFault, UnreadableUserArchiveStopsTheRun) {
   EXPECT_EQ(Run({}), 217);
   ExpectReport("cannot read \"" + Text(FUser / "dereroz.zip") + "\": permission denied");
   ExpectStoppedBeforeTheApplication(Before);
-  EXPECT_EQ(fs::status(FUser / "dereroz.zip").permissions(), fs::perms::none);
+  EXPECT_EQ(fsys::status(FUser / "dereroz.zip").permissions(), fsys::perms::none);
 #endif
 }
 
@@ -175,25 +175,25 @@ TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
                Text(FUser / "trad_dyn.pl") + "\": permission denied; cannot write \"" + Text(FUser / "dereroz.zip") +
                "\": permission denied; it is kept in \"");
   EXPECT_EQ(Snapshot(FUser), Before);
-  const fs::path Keep = KeepFolder();
+  const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty()) << StdErr();
   ExpectReport(Text(Keep) + Sep + "\"");
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
   EXPECT_EQ(ZipEntries(Keep / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 #endif
 }
 
 TEST_F(LauncherFault, OutputOverAFolderIsKept) {
-  fs::create_directories(FUser / "trad_dyn.pl" / "inside");
+  fsys::create_directories(FUser / "trad_dyn.pl" / "inside");
   Control("pl new output\n");
   EXPECT_EQ(Run({}), 217);
   ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": a folder stands in its place; it is kept in \"");
-  EXPECT_TRUE(fs::is_directory(FUser / "trad_dyn.pl" / "inside"));
-  const fs::path Keep = KeepFolder();
+  EXPECT_TRUE(fsys::is_directory(FUser / "trad_dyn.pl" / "inside"));
+  const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 }
 
 TEST_F(LauncherFault, OutputOverAFileHeldByAnotherProgramIsKept) {
@@ -207,7 +207,7 @@ TEST_F(LauncherFault, OutputOverAFileHeldByAnotherProgramIsKept) {
   EXPECT_EQ(Run({}), 217);
   ReleaseFile(Held);
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "older output\n");
-  const fs::path Keep = KeepFolder();
+  const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
   EXPECT_EQ(Names(FUser), (std::set<std::string>{"probe_control.txt", "probe_report.txt", "trad_dyn.pl"}));
@@ -224,7 +224,7 @@ TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
   EXPECT_EQ(Run({}), 217);
   ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": no space left; it is kept in \"");
   EXPECT_EQ(UserFiles(), Before);
-  const fs::path Keep = KeepFolder();
+  const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), std::string(200000, 'x'));
 #endif
@@ -264,9 +264,9 @@ TEST_F(LauncherFault, TemporaryFolderFilledByTheApplicationStillDelivers) {
 TEST_F(LauncherFault, LeftoverOfAStoppedInstallIsInstalledAfresh) {
   // A run killed while installing: the application is there, the
   // dictionary folder and the install record are not.
-  fs::create_directories(WorkFolder());
-  fs::permissions(WorkFolder(), fs::perms::owner_all, fs::perm_options::replace);
-  fs::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
+  fsys::create_directories(WorkFolder());
+  fsys::permissions(WorkFolder(), fsys::perms::owner_all, fsys::perm_options::replace);
+  fsys::copy_file(U8(BuildTreePath(QB_PROBE_APP)), WorkFolder() / "quintabel.exe");
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}, {"deux.txt", "deux;two\n"}}));
   Control("dict plus.txt trois;three\n");
   ASSERT_EQ(Run({"arg"}), 0) << StdErr();
@@ -312,12 +312,12 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
 #endif
   ASSERT_EQ(Code, 0) << StdErr();
   EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"mots.txt:un;one\\n", "sous/"}));
-  const fs::path Out = FRoot / "unpacked";
-  fs::create_directories(Out);
+  const fsys::path Out = FRoot / "unpacked";
+  fsys::create_directories(Out);
   ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "sous" / "dossier.txt"), "deux;two\n");
   EXPECT_EQ(ReadFile(Out / "e399.txt"), "entry 399\n");
-  EXPECT_TRUE(fs::is_directory(Out / "vide"));
+  EXPECT_TRUE(fsys::is_directory(Out / "vide"));
   EXPECT_EQ(Snapshot(Out).size(), 1u + 2u + 400u + 1u);  // mots, sous/ and its file, e*, vide/
   ExpectTempClean();
 }
@@ -326,7 +326,7 @@ TEST_F(LauncherFault, EmptiedDictionaryGivesAnEmptyArchive) {
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("empty\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  ASSERT_TRUE(fs::is_regular_file(FUser / "dereroz.zip"));
+  ASSERT_TRUE(fsys::is_regular_file(FUser / "dereroz.zip"));
   EXPECT_TRUE(ZipEntries(FUser / "dereroz.zip").empty());
   // Later runs still carry the dictionary back.
   Control("dict neuf.txt quatre;four\n");
@@ -348,7 +348,7 @@ TEST_F(LauncherFault, DamagedUserArchiveStopsTheRunAndStaysUntouched) {
 
 TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
-  for (const fs::path& Litter :
+  for (const fsys::path& Litter :
        {FUser / "dereroz.zip.~0123456789ab", FUser / "trad_dyn.pl.~00000000cafe", FTemp / "swipl.home.~abcdef012345"})
     WriteFile(Litter, "left by a stopped run");
   // Names that are not the launcher's, and a temporary file still in use.
@@ -369,8 +369,8 @@ TEST_F(LauncherFault, RequestsToStopArePassedToTheApplication) {
 #else
   for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(Signal);
-    fs::remove_all(FUser);
-    fs::create_directories(FUser);
+    fsys::remove_all(FUser);
+    fsys::create_directories(FUser);
     WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     Control("dict plus.txt deux;two\nonterm stopped politely\nsignal running\nwait never\n");
     const intptr_t Child = Start({}, FUser);

@@ -11,9 +11,9 @@
 
 namespace {
 
-using namespace qbe2e;
+using namespace qbtest;
 
-const std::string Sep(1, fs::path::preferred_separator);
+const std::string Sep(1, fsys::path::preferred_separator);
 
 class LauncherTemp : public LauncherRun {
  protected:
@@ -26,12 +26,12 @@ class LauncherTemp : public LauncherRun {
 
 TEST_F(LauncherTemp, AnotherUsersSecondFolderIsLeftAlone) {
   std::string Why;
-  fs::create_directories(FTemp / "quintabel");
+  fsys::create_directories(FTemp / "quintabel");
   WriteFile(FTemp / "quintabel" / "theirs.txt", "not yours");
   if (!GiveToAnotherUser(Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
   ASSERT_EQ(Run({}), 0) << StdErr();
   EXPECT_EQ(ReadFile(FTemp / "quintabel" / "theirs.txt"), "not yours");
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 }
 
 TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
@@ -47,7 +47,7 @@ TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
   // Their program never ran, nothing of theirs reached the user, and their
   // folder is still theirs.
   EXPECT_EQ(Snapshot(FUser), Before);
-  EXPECT_TRUE(fs::exists(WorkFolder() / "dereroz" / "planted.txt"));
+  EXPECT_TRUE(fsys::exists(WorkFolder() / "dereroz" / "planted.txt"));
 }
 
 TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
@@ -59,14 +59,14 @@ TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
   ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") +
                "\": a link, which is not followed");
   EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");
-  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
 }
 
 TEST_F(LauncherTemp, MarkerThatIsAHardLinkIsReplacedNotWrittenInto) {
   WriteFile(FRoot / "victim.txt", "the victim's own words\n");
   std::error_code Error;
-  fs::create_hard_link(FRoot / "victim.txt", FTemp / "swipl.home", Error);
+  fsys::create_hard_link(FRoot / "victim.txt", FTemp / "swipl.home", Error);
   if (Error) GTEST_SKIP() << "no hard links here";
   Control("signal running\nwait go\n");
   const intptr_t Child = Start({}, FUser);
@@ -86,17 +86,17 @@ TEST_F(LauncherTemp, MarkerOfAnotherUserStopsTheRun) {
   EXPECT_EQ(Run({}), 217);
   ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") + "\": owned by another user");
   EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "their runtime\n");
-  EXPECT_FALSE(fs::exists(FUser / "probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
 }
 
 TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
-  fs::path Fallback = FRoot / "platform-temp";
-  fs::create_directories(Fallback);
+  fsys::path Fallback = FRoot / "platform-temp";
+  fsys::create_directories(Fallback);
   // What a relative TEMP would have put at risk: the user's own folders of
   // those names.
-  fs::create_directories(FUser / "quintabel");
+  fsys::create_directories(FUser / "quintabel");
   WriteFile(FUser / "quintabel" / "keep.txt", "the user's\n");
-  fs::create_directories(FUser / "quintabel5");
+  fsys::create_directories(FUser / "quintabel5");
   WriteFile(FUser / "quintabel5" / "keep.txt", "the user's\n");
   FEnvironment.Set = {{"TEMP", "."}, {"TMP", "."}, {"TMPDIR", Text(Fallback)}};
   ASSERT_EQ(Run({}), 0) << StdErr();
@@ -108,21 +108,21 @@ TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
   }
   EXPECT_EQ(ReadFile(FUser / "quintabel" / "keep.txt"), "the user's\n");
   EXPECT_EQ(ReadFile(FUser / "quintabel5" / "keep.txt"), "the user's\n");
-  EXPECT_FALSE(fs::exists(U8(Self)));
+  EXPECT_FALSE(fsys::exists(U8(Self)));
 }
 
 TEST_F(LauncherTemp, LaunchFromInsideAFolderTheCleanUpDeletesStopsAtOnce) {
-  for (const fs::path& Inside : {WorkFolder() / "sub", FTemp / "quintabel" / "deeper" / "still"}) {
+  for (const fsys::path& Inside : {WorkFolder() / "sub", FTemp / "quintabel" / "deeper" / "still"}) {
     SCOPED_TRACE(Text(Inside));
-    fs::create_directories(Inside);
+    fsys::create_directories(Inside);
     WriteFile(Inside / "trad_dyn.pl", "output the user keeps here\n");
     WriteFile(Inside / "probe_control.txt", "pl must not be written\n");
     EXPECT_EQ(WaitChild(Start({}, Inside)), 217);
     ExpectReport("EInOutError: Cannot run from \"" + Text(Inside) + Sep + "\": it lies inside \"");
     EXPECT_EQ(ReadFile(Inside / "trad_dyn.pl"), "output the user keeps here\n");
-    EXPECT_FALSE(fs::exists(Inside / "probe_report.txt"));
-    fs::remove_all(FTemp / "quintabel5");
-    fs::remove_all(FTemp / "quintabel");
+    EXPECT_FALSE(fsys::exists(Inside / "probe_report.txt"));
+    fsys::remove_all(FTemp / "quintabel5");
+    fsys::remove_all(FTemp / "quintabel");
   }
 }
 
@@ -130,21 +130,21 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
 #ifdef _WIN32
   GTEST_SKIP() << "a current folder cannot be removed on Windows";
 #else
-  const fs::path Gone = FRoot / "gone";
-  fs::create_directories(Gone);
+  const fsys::path Gone = FRoot / "gone";
+  fsys::create_directories(Gone);
   const intptr_t Child =
       StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)}, Text(Gone),
                  FEnvironment, Text(FRoot / "stderr.txt"));
   EXPECT_EQ(WaitChild(Child), 217);
   ExpectReport("EInOutError: The current folder cannot be read: not found");
-  EXPECT_FALSE(fs::exists(WorkFolder()));
-  EXPECT_FALSE(fs::exists("/probe_report.txt"));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists("/probe_report.txt"));
 #endif
 }
 
 TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
   FTemp = FRoot / U8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xC5\x81\xC3\xB3\x64\xC5\xBA");  // 日本語-Łódź
-  fs::create_directories(FTemp);
+  fsys::create_directories(FTemp);
   FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("dict plus.txt deux;two\n");
@@ -175,7 +175,7 @@ TEST_F(LauncherTemp, DictionaryDeeperThanThePathLimitFailsCleanlyAndBlocksNothin
   EXPECT_EQ(Run({}), 217);
   ExpectReport("Unable to create file");
   EXPECT_EQ(Snapshot(FUser), Before);
-  EXPECT_FALSE(fs::exists(WorkFolder()));
+  EXPECT_FALSE(fsys::exists(WorkFolder()));
   // The next run is not held up by anything the failed one left.
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   ASSERT_EQ(Run({}), 0) << StdErr();
@@ -192,8 +192,8 @@ TEST_F(LauncherTemp, DictionaryJustWithinThePathLimitGoesBackAndIsCleanedUp) {
   WriteFile(FUser / "dereroz.zip", DeepDictionary(Depth));
   Control("dict plus.txt deux;two\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  fs::path Out = FRoot / "unpacked";
-  fs::create_directories(Out);
+  fsys::path Out = FRoot / "unpacked";
+  fsys::create_directories(Out);
   ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "plus.txt"), "deux;two\n");
   ExpectTempClean();

@@ -114,27 +114,22 @@ TEST(ProcessSplit, QuotedStretchesLoseTheirEnclosingQuotes) {
   EXPECT_EQ(P.Parameters[1], "double quoted");
 }
 
-TEST(ProcessSplit, StretchAfterOtherCharactersKeepsItsQuotes) {
-  EXPECT_EQ(TProcess::SplitCommandLineWords("a --name=\"x y\" b'c d'e"),
-            (TStringList{"a", "--name=\"x y\"", "b'c d'e"}));
-}
-
-TEST(ProcessSplit, OtherQuoteInsideAStretchIsOrdinary) {
-  EXPECT_EQ(TProcess::SplitCommandLineWords("\"it's here\" 'say \"hi\"'"), (TStringList{"it's here", "say \"hi\""}));
-}
-
-TEST(ProcessSplit, LoneQuoteWordsAreDropped) {
-  // A quote opens a stretch, so a lone one can only be the last word.
-  EXPECT_EQ(TProcess::SplitCommandLineWords("a \"\" '' \""), (TStringList{"a"}));
-  EXPECT_EQ(TProcess::SplitCommandLineWords("a '"), (TStringList{"a"}));
-}
-
-TEST(ProcessSplit, AllWhitespaceKindsSeparate) {
-  EXPECT_EQ(TProcess::SplitCommandLineWords("\t a\r\nb  \t c \n"), (TStringList{"a", "b", "c"}));
-}
-
-TEST(ProcessSplit, UnclosedQuoteRunsToTheEnd) {
-  EXPECT_EQ(TProcess::SplitCommandLineWords("a \"b c"), (TStringList{"a", "\"b c"}));
+TEST(ProcessSplit, WordsOfACommandLine) {
+  const std::pair<const char*, TStringList> Cases[] = {
+      // A stretch after other characters keeps its quotes.
+      {"a --name=\"x y\" b'c d'e", {"a", "--name=\"x y\"", "b'c d'e"}},
+      // The other quote inside a stretch is ordinary.
+      {"\"it's here\" 'say \"hi\"'", {"it's here", "say \"hi\""}},
+      // Lone quote words are dropped: a quote opens a stretch, so a lone one
+      // can only be the last word.
+      {"a \"\" '' \"", {"a"}},
+      {"a '", {"a"}},
+      // All kinds of white space separate.
+      {"\t a\r\nb  \t c \n", {"a", "b", "c"}},
+      // An unclosed quote runs to the end.
+      {"a \"b c", {"a", "\"b c"}},
+  };
+  for (const auto& [Text, Words] : Cases) EXPECT_EQ(TProcess::SplitCommandLineWords(Text), Words) << Text;
 }
 
 TEST(ProcessSplit, NoWordKeepsExecutableAndClearsParameters) {
@@ -289,21 +284,25 @@ TEST_F(ProcessTest, MissingProgramWithPipesAndEnvironmentRaises) {
   EXPECT_EQ(P.OutputPipe(), nullptr);
 }
 
-TEST_F(ProcessTest, NonExecutableFileRaises) {
-  WriteFile(PathOf("data.exe"), "not a program");
-  TProcess P;
-  P.Executable = PathOf("data.exe");
-  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s : %d", PathOf("data.exe"), NotExecutableError));
-  EXPECT_FALSE(P.Running());
-}
-
-TEST_F(ProcessTest, ExecutableFileThatIsNoProgramRaises) {
-  WriteFile(PathOf("junk.exe"), "\x01\x02 not a program either");
-  fsys::permissions(PathOf("junk.exe"), fsys::perms::owner_exec, fsys::perm_options::add);
-  TProcess P;
-  P.Executable = PathOf("junk.exe");
-  EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s : %d", PathOf("junk.exe"), NotAProgramError));
-  EXPECT_FALSE(P.Running());
+TEST_F(ProcessTest, FilesThatAreNoProgramsRaise) {
+  const struct {
+    const char* Name;
+    const char* Content;
+    bool Executable;
+    int Error;
+  } Cases[] = {
+      {"data.exe", "not a program", false, NotExecutableError},
+      {"junk.exe", "\x01\x02 not a program either", true, NotAProgramError},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    WriteFile(PathOf(C.Name), C.Content);
+    if (C.Executable) fsys::permissions(PathOf(C.Name), fsys::perms::owner_exec, fsys::perm_options::add);
+    TProcess P;
+    P.Executable = PathOf(C.Name);
+    EXPECT_EQ(ExecuteFailure(P), FormatText("Failed to execute %s : %d", PathOf(C.Name), C.Error));
+    EXPECT_FALSE(P.Running());
+  }
 }
 
 TEST_F(ProcessTest, SuspendedStartOfANonProgramIsReported) {

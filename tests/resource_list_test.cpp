@@ -13,7 +13,7 @@
 #include "runtime/exceptions.h"
 #include "tests/test_support.h"
 
-namespace fs = std::filesystem;
+namespace fsys = qbtest::fsys;
 
 namespace {
 
@@ -218,7 +218,7 @@ TEST(ResourceListWrite, UnknownNameRaisesResNotFoundAndLeavesThePathAlone) {
   }
   EXPECT_EQ(ReadFile(Scratch.Path("kept.bin")), "earlier content");
   EXPECT_THROW(List.WriteResourceToFile("x", Scratch.Path("absent.bin")), EResNotFound);
-  EXPECT_FALSE(fs::exists(Scratch.Root() / "absent.bin"));
+  EXPECT_FALSE(fsys::exists(Scratch.Root() / "absent.bin"));
 }
 
 TEST(ResourceListWrite, FileThatCannotBeCreatedRaisesFCreateError) {
@@ -237,7 +237,7 @@ TEST(ResourceListWrite, FileThatCannotBeCreatedRaisesFCreateError) {
 
 TEST(ResourceListWrite, ShortWriteRaisesWriteError) {
   // A device that refuses every write, as a full disk does.
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   TLResourceList List;
   List.Add("r", "ZIP", {Piece(Data)});
   try {

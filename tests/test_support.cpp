@@ -90,6 +90,14 @@ std::string TScratchFolder::Folder(const std::string& Name) const {
   return Utf8Of(Made) + std::string(1, fsys::path::preferred_separator);
 }
 
+std::set<std::string> Names(const fsys::path& Folder) {
+  std::set<std::string> Result;
+  std::error_code Error;
+  for (fsys::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+    Result.insert(It->path().filename().u8string());
+  return Result;
+}
+
 std::string PatternBytes(size_t N, unsigned Seed) {
   std::string Bytes(N, '\0');
   uint32_t X = 2463534242u ^ Seed;

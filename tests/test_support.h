@@ -1,5 +1,6 @@
-// What every test uses to set up its cases: a scratch folder of its own,
-// whole-file reads and writes, and the platform pieces that tests share
+// What every test uses to set up and check its cases: a scratch folder of
+// its own, whole-file reads and writes, the names in a folder, the message of
+// an expected failure, and the platform pieces that tests share
 // (environment changes, links, files held open, users and permissions, the
 // current folder, file times). Everything here works through the standard
 // library or the system directly, never through the code under test, and
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,22 @@ class TScratchFolder {
  private:
   fsys::path FRoot;
 };
+
+// The names of the entries directly in Folder; none when it cannot be read.
+std::set<std::string> Names(const fsys::path& Folder);
+
+// The message of the failure Action raises as class E; a test failure when
+// it raises none.
+template <class E, class F>
+std::string FailureOf(F&& Action) {
+  try {
+    Action();
+  } catch (const E& Failure) {
+    return Failure.Message();
+  }
+  ADD_FAILURE() << "no failure raised";
+  return "";
+}
 
 // Deterministic content of N bytes that does not repeat.
 std::string PatternBytes(size_t N, unsigned Seed = 1);

@@ -21,7 +21,7 @@
 #include "runtime/exceptions.h"
 #include "tests/test_support.h"
 
-namespace fs = std::filesystem;
+namespace fsys = qbtest::fsys;
 
 namespace {
 
@@ -30,9 +30,9 @@ using qbtest::PermissionBitsApply;
 using qbtest::ReadFile;
 using qbtest::WriteFile;
 
-std::set<std::string> Names(const fs::path& Folder) {
+std::set<std::string> Names(const fsys::path& Folder) {
   std::set<std::string> Result;
-  for (const auto& Entry : fs::directory_iterator(Folder)) Result.insert(Entry.path().filename().u8string());
+  for (const auto& Entry : fsys::directory_iterator(Folder)) Result.insert(Entry.path().filename().u8string());
   return Result;
 }
 
@@ -43,7 +43,7 @@ class WorkFolder : public ::testing::Test {
   }
 
   qbtest::TScratchFolder FScratch;
-  const fs::path& FRoot = FScratch.Root();
+  const fsys::path& FRoot = FScratch.Root();
 };
 
 // ---- the temporary folder ----
@@ -70,9 +70,9 @@ TEST_F(WorkFolder, RelativeOrMissingTempGivesThePlatformFolderNeverTheCurrentOne
     EXPECT_EQ(Folder, PlatformTempFolder());
     ASSERT_FALSE(Folder.empty());
     EXPECT_TRUE(IsSeparator(Folder.back())) << Folder;
-    EXPECT_TRUE(fs::u8path(Folder).is_absolute()) << Folder;
+    EXPECT_TRUE(fsys::u8path(Folder).is_absolute()) << Folder;
     std::error_code Error;
-    EXPECT_FALSE(fs::equivalent(fs::u8path(Folder), fs::current_path(), Error)) << Folder;
+    EXPECT_FALSE(fsys::equivalent(fsys::u8path(Folder), fsys::current_path(), Error)) << Folder;
   }
 }
 
@@ -84,7 +84,7 @@ TEST_F(WorkFolder, RelativeTmpDirNeverGivesTheCurrentFolder) {
     qbtest::SetEnv("TMPDIR", Relative);
     const std::string Folder = RunTempFolder();
     ASSERT_FALSE(Folder.empty()) << Relative;
-    EXPECT_TRUE(fs::u8path(Folder).is_absolute()) << Relative << " gave " << Folder;
+    EXPECT_TRUE(fsys::u8path(Folder).is_absolute()) << Relative << " gave " << Folder;
   }
 }
 
@@ -98,10 +98,10 @@ TEST_F(WorkFolder, NothingAtThePathPassesTheCheck) {
 TEST_F(WorkFolder, CreatedWithMissingParentsAndPrivate) {
   const std::string Work = Folder("parent") + "work" + PathSeparator;
   CreateWorkFolder(Work);
-  ASSERT_TRUE(fs::is_directory(fs::u8path(Work)));
+  ASSERT_TRUE(fsys::is_directory(fsys::u8path(Work)));
   EXPECT_NO_THROW(CheckWorkFolder(Work));
   if (PermissionBitsApply()) {
-    EXPECT_EQ(fs::status(fs::u8path(Work)).permissions() & fs::perms::mask, fs::perms::owner_all);
+    EXPECT_EQ(fsys::status(fsys::u8path(Work)).permissions() & fsys::perms::mask, fsys::perms::owner_all);
   }
   // A second creation over the existing folder is harmless.
   EXPECT_NO_THROW(CreateWorkFolder(Work));
@@ -123,7 +123,7 @@ TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
   EXPECT_THROW(CreateWorkFolder(Folder("file")), EInOutError);
   EXPECT_EQ(ReadFile(FRoot / "file"), "x");
 
-  fs::create_directories(FRoot / "target");
+  fsys::create_directories(FRoot / "target");
   std::string Why;
   if (qbtest::MakeFolderLink((FRoot / "target").u8string(), (FRoot / "link").u8string(), Why)) {
     ExpectUnsafe(Folder("link"));
@@ -132,13 +132,13 @@ TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
   }
 
   if (PermissionBitsApply()) {
-    fs::create_directories(FRoot / "work");
-    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::group_write, fs::perm_options::replace);
+    fsys::create_directories(FRoot / "work");
+    fsys::permissions(FRoot / "work", fsys::perms::owner_all | fsys::perms::group_write, fsys::perm_options::replace);
     ExpectUnsafe(Folder("work"));
-    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::others_write, fs::perm_options::replace);
+    fsys::permissions(FRoot / "work", fsys::perms::owner_all | fsys::perms::others_write, fsys::perm_options::replace);
     ExpectUnsafe(Folder("work"));
-    fs::permissions(FRoot / "work", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec,
-                    fs::perm_options::replace);
+    fsys::permissions(FRoot / "work", fsys::perms::owner_all | fsys::perms::group_read | fsys::perms::others_exec,
+                      fsys::perm_options::replace);
     EXPECT_NO_THROW(CheckWorkFolder(Folder("work")));
   }
 }
@@ -153,13 +153,13 @@ TEST_F(WorkFolder, FolderOfAnotherUserIsRefused) {
 
 TEST_F(WorkFolder, RunLockIsSeenUntilEveryHolderReleasedIt) {
   const std::string Work = Folder("work");
-  fs::create_directories(fs::u8path(Work));
+  fsys::create_directories(fsys::u8path(Work));
   EXPECT_FALSE(TRunLock::HeldByOthers(Work));  // no lock file yet
   {
     TRunLock First, Second;
     EXPECT_EQ(First.Acquire(Work), 0);
     EXPECT_EQ(Second.Acquire(Work), 0);  // shared: both launchers hold it
-    EXPECT_TRUE(fs::exists(fs::u8path(TRunLock::LockFileName(Work))));
+    EXPECT_TRUE(fsys::exists(fsys::u8path(TRunLock::LockFileName(Work))));
     EXPECT_TRUE(TRunLock::HeldByOthers(Work));
     First.Release();
     EXPECT_FALSE(First.Held());
@@ -173,14 +173,14 @@ TEST_F(WorkFolder, RunLockInAMissingFolderFails) {
   TRunLock Lock;
   EXPECT_NE(Lock.Acquire(Folder("absent")), 0);
   EXPECT_FALSE(Lock.Held());
-  EXPECT_FALSE(fs::exists(FRoot / "absent"));
+  EXPECT_FALSE(fsys::exists(FRoot / "absent"));
 }
 
 TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
   const std::string Gate = (FRoot / "gate.lock").u8string();
   TGateLock First, Second;
   ASSERT_EQ(First.Acquire(Gate, 0), 0);
-  EXPECT_TRUE(fs::exists(fs::u8path(Gate)));
+  EXPECT_TRUE(fsys::exists(fsys::u8path(Gate)));
   // A second holder waits for the time it is given, then gives up saying
   // the gate is in use.
   const auto Start = std::chrono::steady_clock::now();
@@ -189,7 +189,7 @@ TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
   EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(250));
   EXPECT_FALSE(Second.Held());
   First.Release();
-  EXPECT_FALSE(fs::exists(fs::u8path(Gate)));
+  EXPECT_FALSE(fsys::exists(fsys::u8path(Gate)));
   EXPECT_EQ(Second.Acquire(Gate, 0), 0);
 }
 
@@ -205,7 +205,7 @@ TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
   EXPECT_EQ(Second.Acquire(Gate, 10000), 0);
   Releaser.join();
   EXPECT_TRUE(Second.Held());
-  EXPECT_TRUE(fs::exists(fs::u8path(Gate)));
+  EXPECT_TRUE(fsys::exists(fsys::u8path(Gate)));
   // Only one holder at a time.
   TGateLock Third;
   EXPECT_NE(Third.Acquire(Gate, 0), 0);
@@ -219,9 +219,9 @@ TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
     TGateLock Lock;
     EXPECT_NE(Lock.Acquire(Gate, 0), 0);
     EXPECT_EQ(ReadFile(FRoot / "elsewhere"), "someone's");
-    fs::remove(fs::u8path(Gate));
+    fsys::remove(fsys::u8path(Gate));
   }
-  WriteFile(fs::u8path(Gate), "");
+  WriteFile(fsys::u8path(Gate), "");
   if (!GiveToAnotherUser(Gate, Why)) GTEST_SKIP() << Why;
   TGateLock Lock;
   EXPECT_EQ(Lock.Acquire(Gate, 0), NotOwnedError);
@@ -231,7 +231,7 @@ TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
 
 TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
   const std::string Work = Folder("work");
-  fs::create_directories(fs::u8path(Work));
+  fsys::create_directories(fsys::u8path(Work));
   EXPECT_FALSE(ReadInstallRecord(Work).Present);
   TInstallRecord Record;
   Record.Present = true;
@@ -243,7 +243,7 @@ TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
   EXPECT_EQ(Back.Bundle, Record.Bundle);
   EXPECT_EQ(Back.UserFolder, Record.UserFolder);
   // Written through a new file and a rename: nothing else is left.
-  EXPECT_EQ(Names(fs::u8path(Work)), std::set<std::string>{"quintabel.install"});
+  EXPECT_EQ(Names(fsys::u8path(Work)), std::set<std::string>{"quintabel.install"});
   EXPECT_TRUE(RemoveInstallRecord(Work));
   EXPECT_FALSE(ReadInstallRecord(Work).Present);
   EXPECT_TRUE(RemoveInstallRecord(Work));  // none there counts as removed
@@ -251,18 +251,18 @@ TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
 
 TEST_F(WorkFolder, DamagedInstallRecordDoesNotCount) {
   const std::string Work = Folder("work");
-  fs::create_directories(fs::u8path(Work));
+  fsys::create_directories(fsys::u8path(Work));
   const std::string Whole = "quintabel install\nbundle 1-2\nfolder /x/\nend\n";
   for (const std::string& Damaged :
        {Whole.substr(0, Whole.size() - 4), std::string(), std::string("bundle 1-2\nfolder /x/\nend\n"),
         std::string("quintabel install\nfolder /x/\nend\n"), std::string(70000, 'x')}) {
-    WriteFile(fs::u8path(InstallRecordName(Work)), Damaged);
+    WriteFile(fsys::u8path(InstallRecordName(Work)), Damaged);
     EXPECT_FALSE(ReadInstallRecord(Work).Present) << Damaged.substr(0, 40);
   }
-  WriteFile(fs::u8path(InstallRecordName(Work)), Whole);
+  WriteFile(fsys::u8path(InstallRecordName(Work)), Whole);
   EXPECT_TRUE(ReadInstallRecord(Work).Present);
-  fs::remove(fs::u8path(InstallRecordName(Work)));
-  fs::create_directories(fs::u8path(InstallRecordName(Work)));
+  fsys::remove(fsys::u8path(InstallRecordName(Work)));
+  fsys::create_directories(fsys::u8path(InstallRecordName(Work)));
   EXPECT_FALSE(ReadInstallRecord(Work).Present);
 }
 

@@ -6,16 +6,9 @@
 #include "tests/zip_writer_support.h"
 #include "zip/compressor.h"
 
-using namespace zipw;
+using namespace qbtest;
 
 namespace {
-
-void Load(TMemoryStream& S, const Bytes& B) {
-  if (!B.empty()) S.WriteBuffer(B.data(), static_cast<int32_t>(B.size()));
-  S.SetPosition(0);
-}
-
-Bytes Contents(TMemoryStream& S) { return Bytes(S.Memory(), S.Memory() + S.Size()); }
 
 // Accepts at most Limit bytes in total, then takes only part of each write.
 class TShortOutput : public TStream {
@@ -41,7 +34,7 @@ class TShortOutput : public TStream {
 TEST(TDeflater, EncodesRawDeflateWithTheZipCrc) {
   for (const Bytes& Input : {TextBytes(100000), RandomBytes(50000, 7), Bytes{'a'}}) {
     TMemoryStream In, Out;
-    Load(In, Input);
+    Fill(In, Input);
     TDeflater D(&In, &Out, 16384);
     EXPECT_EQ(D.MethodId(), 8);
     EXPECT_EQ(D.CompressionLevel, clDefault);
@@ -63,7 +56,7 @@ TEST(TDeflater, EmptyInputGivesTheTwoByteStreamAndCrcZero) {
 
 TEST(TDeflater, CrcOfTheNineDigits) {
   TMemoryStream In, Out;
-  Load(In, Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  Fill(In, Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'});
   TDeflater D(&In, &Out, 16384);
   D.Compress();
   EXPECT_EQ(D.Crc32(), 0xCBF43926u);
@@ -72,7 +65,7 @@ TEST(TDeflater, CrcOfTheNineDigits) {
 TEST(TDeflater, ReadsFromTheCurrentPosition) {
   TMemoryStream In, Out;
   Bytes Text = TextBytes(1000);
-  Load(In, Text);
+  Fill(In, Text);
   In.SetPosition(400);
   TDeflater D(&In, &Out, 16384);
   D.Compress();
@@ -87,7 +80,7 @@ TEST(TDeflater, ShortWriteOfAFullBlockIsAWriteError) {
   // Random data fills several full 16,384-byte output blocks; the output
   // refuses part of the second one.
   TMemoryStream In;
-  Load(In, RandomBytes(200000, 8));
+  Fill(In, RandomBytes(200000, 8));
   TShortOutput Out(20000);
   TDeflater D(&In, &Out, 16384);
   try {
@@ -101,7 +94,7 @@ TEST(TDeflater, ShortWriteOfAFullBlockIsAWriteError) {
 
 TEST(TDeflater, ShortWriteOfTheLastBlockIsAWriteError) {
   TMemoryStream In;
-  Load(In, TextBytes(100));
+  Fill(In, TextBytes(100));
   TShortOutput Out(3);
   TDeflater D(&In, &Out, 16384);
   EXPECT_THROW(D.Compress(), EWriteError);
@@ -112,7 +105,7 @@ TEST(TDeflater, OtherLevelsStillDecode) {
   size_t None = 0, Best = 0;
   for (TCompressionLevel Level : {clNone, clFastest, clMax}) {
     TMemoryStream In, Out;
-    Load(In, Text);
+    Fill(In, Text);
     TDeflater D(&In, &Out, 4096);
     D.CompressionLevel = Level;
     D.Compress();

@@ -11,25 +11,16 @@
 
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
+#include "tests/test_support.h"
+#include "tests/zip_bytes.h"
+
+using qbtest::Contents;
+using qbtest::FailureOf;
+using qbtest::Le16;
+using qbtest::Le32;
+using qbtest::StreamOf;
 
 namespace {
-
-std::vector<uint8_t> Contents(TMemoryStream& S) {
-  const int64_t N = S.Size();
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + N);
-}
-
-TMemoryStream StreamOf(const std::vector<uint8_t>& Bytes) {
-  TMemoryStream S;
-  S.WriteBuffer(Bytes.data(), static_cast<int32_t>(Bytes.size()));
-  S.SetPosition(0);
-  return S;
-}
-
-uint32_t Le32(const std::vector<uint8_t>& B, size_t At) {
-  return B[At] | (B[At + 1] << 8) | (B[At + 2] << 16) | (static_cast<uint32_t>(B[At + 3]) << 24);
-}
-uint16_t Le16(const std::vector<uint8_t>& B, size_t At) { return static_cast<uint16_t>(B[At] | (B[At + 1] << 8)); }
 
 TLocalFileHeader SampleLocal() {
   TLocalFileHeader H{};
@@ -206,12 +197,7 @@ TEST(ZipRecords, ShortInputRaisesReadError) {
   std::vector<uint8_t> Bytes(29, 0);
   TMemoryStream S = StreamOf(Bytes);
   TLocalFileHeader H{};
-  try {
-    ReadLocalHeader(S, H);
-    FAIL() << "no failure";
-  } catch (const EReadError& E) {
-    EXPECT_EQ(E.Message(), "Stream read error");
-  }
+  EXPECT_EQ(FailureOf<EReadError>([&] { ReadLocalHeader(S, H); }), "Stream read error");
   std::vector<uint8_t> C(45, 0), D(21, 0);
   TMemoryStream Cs = StreamOf(C), Ds = StreamOf(D);
   TCentralFileHeader Ch{};
@@ -319,12 +305,8 @@ TEST(DosDateTime, LeapDay) {
   EXPECT_EQ(Date, 29 + 2 * 32 + 20 * 512);
   EXPECT_EQ(Time, 12 * 2048);
   // 2001-02-29 does not exist.
-  try {
-    FromDosDateTime(29 + 2 * 32 + 21 * 512, 0);
-    FAIL() << "no failure";
-  } catch (const EConvertError& E) {
-    EXPECT_EQ(E.Message(), "2001-2-29 is not a valid date specification");
-  }
+  EXPECT_EQ(FailureOf<EConvertError>([&] { FromDosDateTime(29 + 2 * 32 + 21 * 512, 0); }),
+            "2001-2-29 is not a valid date specification");
 }
 
 TEST(DosDateTime, DateZeroFails) {
@@ -340,18 +322,12 @@ TEST(DosDateTime, DateZeroFails) {
 TEST(DosDateTime, MonthThirteenFails) { EXPECT_THROW(FromDosDateTime(1 + 13 * 32, 0), EConvertError); }
 
 TEST(DosDateTime, InvalidTimesFail) {
-  try {
-    FromDosDateTime(0x3CCF, 60 << 5);  // minute 60
-    FAIL() << "no failure";
-  } catch (const EConvertError& E) {
-    EXPECT_EQ(E.Message(), "0:60:0.0 is not a valid time specification");
-  }
-  try {
-    FromDosDateTime(0x3CCF, 30 | (5 << 5) | (1 << 11));  // 60 seconds
-    FAIL() << "no failure";
-  } catch (const EConvertError& E) {
-    EXPECT_EQ(E.Message(), "1:5:60.0 is not a valid time specification");
-  }
+  // minute 60
+  EXPECT_EQ(FailureOf<EConvertError>([&] { FromDosDateTime(0x3CCF, 60 << 5); }),
+            "0:60:0.0 is not a valid time specification");
+  // 60 seconds
+  EXPECT_EQ(FailureOf<EConvertError>([&] { FromDosDateTime(0x3CCF, 30 | (5 << 5) | (1 << 11)); }),
+            "1:5:60.0 is not a valid time specification");
   EXPECT_THROW(FromDosDateTime(0x3CCF, 31), EConvertError);        // 62 seconds
   EXPECT_THROW(FromDosDateTime(0x3CCF, 24 << 11), EConvertError);  // hour 24
   // The largest valid time decodes.
@@ -359,12 +335,7 @@ TEST(DosDateTime, InvalidTimesFail) {
 }
 
 TEST(DosDateTime, TimeCheckedBeforeDate) {
-  try {
-    FromDosDateTime(0, 31);
-    FAIL() << "no failure";
-  } catch (const EConvertError& E) {
-    EXPECT_EQ(E.Message(), "0:0:62.0 is not a valid time specification");
-  }
+  EXPECT_EQ(FailureOf<EConvertError>([&] { FromDosDateTime(0, 31); }), "0:0:62.0 is not a valid time specification");
 }
 
 TEST(DosDateTime, TryGivesTheSameValueOrFalseWithoutRaising) {

@@ -12,7 +12,7 @@
 #include "tests/zip_writer_support.h"
 #include "zip/zip_writer.h"
 
-using namespace zipw;
+using namespace qbtest;
 
 namespace {
 
@@ -29,27 +29,27 @@ int RunShell(const std::string& Command) {
   return WIFEXITED(Rc) ? WEXITSTATUS(Rc) : -1;
 }
 
-std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
+std::map<std::string, Bytes> FolderContents(const fsys::path& Folder) {
   std::map<std::string, Bytes> Files;
-  for (const auto& E : stdfs::recursive_directory_iterator(Folder))
-    if (E.is_regular_file()) Files[stdfs::relative(E.path(), Folder).string()] = B(ReadFile(E.path()));
+  for (const auto& E : fsys::recursive_directory_iterator(Folder))
+    if (E.is_regular_file()) Files[fsys::relative(E.path(), Folder).string()] = B(ReadFile(E.path()));
   return Files;
 }
 
 // Relative names of the folders under Folder, each with a final "/".
-std::set<std::string> Subfolders(const stdfs::path& Folder) {
+std::set<std::string> Subfolders(const fsys::path& Folder) {
   std::set<std::string> Folders;
-  for (const auto& E : stdfs::recursive_directory_iterator(Folder))
-    if (E.is_directory()) Folders.insert(stdfs::relative(E.path(), Folder).string() + "/");
+  for (const auto& E : fsys::recursive_directory_iterator(Folder))
+    if (E.is_directory()) Folders.insert(fsys::relative(E.path(), Folder).string() + "/");
   return Folders;
 }
 
 // Relative name -> permission bits of everything under Folder.
-std::map<std::string, unsigned> Modes(const stdfs::path& Folder) {
+std::map<std::string, unsigned> Modes(const fsys::path& Folder) {
   std::map<std::string, unsigned> Modes;
-  for (const auto& E : stdfs::recursive_directory_iterator(Folder)) {
+  for (const auto& E : fsys::recursive_directory_iterator(Folder)) {
     struct stat St {};
-    if (stat(E.path().c_str(), &St) == 0) Modes[stdfs::relative(E.path(), Folder).string()] = St.st_mode & 07777;
+    if (stat(E.path().c_str(), &St) == 0) Modes[fsys::relative(E.path(), Folder).string()] = St.st_mode & 07777;
   }
   return Modes;
 }
@@ -94,7 +94,7 @@ class ZipToolsRead : public ::testing::TestWithParam<TTool> {
     std::string In = S.Folder("in");
     for (const std::string& Folder : Empty) S.Folder("in/" + Folder);
     for (const auto& [name, data] : Files) {
-      stdfs::create_directories((S.Root() / "in" / name).parent_path());
+      fsys::create_directories((S.Root() / "in" / name).parent_path());
       WriteFile(In + name, data);
     }
     std::string Archive = S.Path("packed.zip");

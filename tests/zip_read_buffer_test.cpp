@@ -1,12 +1,14 @@
 // TReadBuffer: the buffered read-only view the archive reader reads through.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "fs/memory_stream.h"
 #include "runtime/exceptions.h"
+#include "tests/zip_bytes.h"
 #include "zip/read_buffer.h"
+
+using namespace qbtest;
 
 namespace {
 
@@ -20,22 +22,10 @@ class TCountingStream : public TMemoryStream {
   int Reads = 0;
 };
 
-std::vector<unsigned char> Pattern(size_t N) {
-  std::vector<unsigned char> V(N);
-  std::mt19937 Gen(3);
-  for (auto& C : V) C = static_cast<unsigned char>(Gen());
-  return V;
-}
-
-void Fill(TMemoryStream& S, const std::vector<unsigned char>& Data) {
-  S.WriteBuffer(Data.data(), static_cast<int32_t>(Data.size()));
-  S.SetPosition(0);
-}
-
 }  // namespace
 
 TEST(ReadBuffer, BehavesLikeTheSourceUnderRandomSeeksAndReads) {
-  const auto Data = Pattern(300000);
+  const auto Data = RandomBytes(300000, 3);
   TMemoryStream Direct, Source;
   Fill(Direct, Data);
   Fill(Source, Data);
@@ -69,7 +59,7 @@ TEST(ReadBuffer, BehavesLikeTheSourceUnderRandomSeeksAndReads) {
 
 TEST(ReadBuffer, SmallSequentialReadsBecomeFewSourceReads) {
   TCountingStream Source;
-  Fill(Source, Pattern(100000));
+  Fill(Source, RandomBytes(100000, 3));
   TReadBuffer View(Source, 65536);
   unsigned char Rec[46];
   int Records = 0;
@@ -80,7 +70,7 @@ TEST(ReadBuffer, SmallSequentialReadsBecomeFewSourceReads) {
 
 TEST(ReadBuffer, SeekWithinBufferDoesNotReread) {
   TCountingStream Source;
-  Fill(Source, Pattern(10000));
+  Fill(Source, RandomBytes(10000, 3));
   TReadBuffer View(Source, 65536);
   unsigned char B[10];
   View.ReadBuffer(B, 10);
@@ -89,12 +79,12 @@ TEST(ReadBuffer, SeekWithinBufferDoesNotReread) {
   View.Seek(20, soBeginning);
   View.ReadBuffer(B, 10);
   EXPECT_EQ(Source.Reads, 1);
-  EXPECT_EQ(B[0], Pattern(10000)[20]);
+  EXPECT_EQ(B[0], RandomBytes(10000, 3)[20]);
 }
 
 TEST(ReadBuffer, EndAndBadSeeks) {
   TMemoryStream Source;
-  Fill(Source, Pattern(100));
+  Fill(Source, RandomBytes(100, 3));
   TReadBuffer View(Source, 16);
   unsigned char B[200];
   EXPECT_EQ(View.Seek(-1, soBeginning), -1);
@@ -110,11 +100,11 @@ TEST(ReadBuffer, EndAndBadSeeks) {
 
 TEST(ReadBuffer, StartsAtTheSourcePosition) {
   TMemoryStream Source;
-  Fill(Source, Pattern(100));
+  Fill(Source, RandomBytes(100, 3));
   Source.SetPosition(40);
   TReadBuffer View(Source, 16);
   EXPECT_EQ(View.Position(), 40);
   unsigned char B;
   View.ReadBuffer(&B, 1);
-  EXPECT_EQ(B, Pattern(100)[40]);
+  EXPECT_EQ(B, RandomBytes(100, 3)[40]);
 }

@@ -1,5 +1,5 @@
-// Helpers for the archive reader's tests: raw Deflate through zlib and a
-// byte-level archive builder. Scratch folders and whole files come from the
+// Helpers for the archive reader's tests: a byte-level archive builder and
+// a folder listing. Scratch folders and whole files come from the
 // test-support kit.
 #pragma once
 
@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -22,32 +21,7 @@
 #include "tests/zip_bytes.h"
 #include "zip/zip_format.h"
 
-namespace zipr {
-
-using qbtest::ReadFile;
-using qbtest::TScratchFolder;
-using qbtest::WriteFile;
-
-using qbzip::B;
-using qbzip::Bytes;
-using qbzip::RandomBytes;
-using qbzip::TextBytes;
-using qbzip::ZlibCrc;
-
-inline Bytes RawDeflate(const Bytes& In) {
-  z_stream Z;
-  std::memset(&Z, 0, sizeof Z);
-  deflateInit2(&Z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes Out(deflateBound(&Z, static_cast<uLong>(In.size())) + 16);
-  Z.next_in = const_cast<Bytef*>(In.data());
-  Z.avail_in = static_cast<uInt>(In.size());
-  Z.next_out = Out.data();
-  Z.avail_out = static_cast<uInt>(Out.size());
-  deflate(&Z, Z_FINISH);
-  Out.resize(Z.total_out);
-  deflateEnd(&Z);
-  return Out;
-}
+namespace qbtest {
 
 // One entry as it is to be laid out in a test archive.
 struct TEntrySpec {
@@ -95,12 +69,12 @@ inline Bytes BuildArchive(const std::vector<TEntrySpec>& Entries, const Bytes& A
     if (!E.LocalExtra.empty()) S.WriteBuffer(E.LocalExtra.data(), static_cast<int32_t>(E.LocalExtra.size()));
     if (!Payload.empty()) S.WriteBuffer(Payload.data(), static_cast<int32_t>(Payload.size()));
     if (E.DataDescriptor) {
-      const uint32_t D[4] = {0x08074B50u, EntryCrc, static_cast<uint32_t>(Payload.size()), Declared};
-      for (uint32_t V : D) {
-        const unsigned char Le[4] = {static_cast<unsigned char>(V), static_cast<unsigned char>(V >> 8),
-                                     static_cast<unsigned char>(V >> 16), static_cast<unsigned char>(V >> 24)};
-        S.WriteBuffer(Le, 4);
-      }
+      uint8_t Descriptor[16];
+      PutLe32(Descriptor, 0x08074B50u);
+      PutLe32(Descriptor + 4, EntryCrc);
+      PutLe32(Descriptor + 8, static_cast<uint32_t>(Payload.size()));
+      PutLe32(Descriptor + 12, Declared);
+      S.WriteBuffer(Descriptor, sizeof Descriptor);
     }
     TCentralFileHeader C{};
     C.Signature = CentralFileHeaderSignature;
@@ -156,4 +130,7 @@ inline std::vector<std::string> ListFolder(const std::string& Folder) {
   return Names;
 }
 
-}  // namespace zipr
+}  // namespace qbtest
+
+// The earlier name of the helper namespace, still used by tests/pack_test.cpp.
+namespace zipr = qbtest;

@@ -7,7 +7,7 @@
 #include "tests/zip_read_support.h"
 #include "zip/zip_reader.h"
 
-using namespace zipr;
+using namespace qbtest;
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include "zip/zip_reader.h"
 #include "zip/zip_writer.h"
 
-using namespace zipw;
+using namespace qbtest;
 
 namespace {
 
-std::map<std::string, Bytes> FolderContents(const stdfs::path& Folder) {
+std::map<std::string, Bytes> FolderContents(const fsys::path& Folder) {
   std::map<std::string, Bytes> Files;
-  for (const auto& E : stdfs::directory_iterator(Folder)) Files[E.path().filename().u8string()] = B(ReadFile(E.path()));
+  for (const auto& E : fsys::directory_iterator(Folder)) Files[E.path().filename().u8string()] = B(ReadFile(E.path()));
   return Files;
 }
 
@@ -37,17 +37,17 @@ using TTree = std::map<std::string, std::string>;
 
 void MakeTree(const std::string& Root, const TTree& Tree) {
   for (const auto& [name, data] : Tree) {
-    const stdfs::path Path = qbtest::U8(Root + name);
-    stdfs::create_directories(name.back() == '/' ? Path : Path.parent_path());
+    const fsys::path Path = qbtest::U8(Root + name);
+    fsys::create_directories(name.back() == '/' ? Path : Path.parent_path());
     if (name.back() != '/') WriteFile(Path, data);
   }
 }
 
 TTree ReadTree(const std::string& Folder) {
   TTree Tree;
-  stdfs::path Root = qbtest::U8(Folder);
+  fsys::path Root = qbtest::U8(Folder);
   if (!Root.has_filename()) Root = Root.parent_path();  // a trailing separator
-  for (const auto& E : stdfs::recursive_directory_iterator(Root)) {
+  for (const auto& E : fsys::recursive_directory_iterator(Root)) {
     const std::string Name = E.path().lexically_relative(Root).generic_u8string();
     if (E.is_directory())
       Tree[Name + "/"] = "";

@@ -8,8 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,38 +16,13 @@
 #include "tests/test_support.h"
 #include "tests/zip_bytes.h"
 
-namespace zipw {
-
-using qbtest::ReadFile;
-using qbtest::TScratchFolder;
-using qbtest::WriteFile;
-
-using qbzip::B;
-using qbzip::Bytes;
-using qbzip::RandomBytes;
-using qbzip::TextBytes;
-using qbzip::ZlibCrc;
-namespace stdfs = std::filesystem;
-
-inline uint16_t Get16(const Bytes& B, size_t At) { return static_cast<uint16_t>(B.at(At) | (B.at(At + 1) << 8)); }
-inline uint32_t Get32(const Bytes& B, size_t At) {
-  return static_cast<uint32_t>(Get16(B, At)) | (static_cast<uint32_t>(Get16(B, At + 2)) << 16);
-}
+namespace qbtest {
 
 // Decodes a raw Deflate stream; fails the test on a decoder error.
 inline Bytes RawInflate(const unsigned char* Data, size_t Size, size_t Expected) {
-  z_stream Z{};
-  EXPECT_EQ(inflateInit2(&Z, -15), Z_OK);
-  Bytes Out(Expected + 1);
-  Z.next_in = const_cast<unsigned char*>(Data);
-  Z.avail_in = static_cast<uInt>(Size);
-  Z.next_out = Out.data();
-  Z.avail_out = static_cast<uInt>(Out.size());
-  int Rc = inflate(&Z, Z_FINISH);
-  EXPECT_EQ(Rc, Z_STREAM_END);
-  Out.resize(Z.total_out);
-  inflateEnd(&Z);
-  return Out;
+  const std::optional<Bytes> Out = Inflated(Data, Size, Expected + 1);
+  EXPECT_TRUE(Out) << "no whole raw Deflate stream";
+  return Out.value_or(Bytes());
 }
 
 // One entry as found in an archive, both records kept.
@@ -74,33 +48,33 @@ inline TParsedArchive ParseArchive(const Bytes& A) {
   EXPECT_GE(A.size(), 22u);
   if (A.size() < 22) return R;
   size_t End = A.size() - 22;
-  EXPECT_EQ(Get32(A, End), 0x06054B50u);
-  EXPECT_EQ(Get16(A, End + 4), 0);
-  EXPECT_EQ(Get16(A, End + 6), 0);
-  R.EntriesThisDisk = Get16(A, End + 8);
-  R.TotalEntries = Get16(A, End + 10);
-  R.CentralSize = Get32(A, End + 12);
-  R.CentralOffset = Get32(A, End + 16);
-  EXPECT_EQ(Get16(A, End + 20), 0);
+  EXPECT_EQ(Le32(A, End), 0x06054B50u);
+  EXPECT_EQ(Le16(A, End + 4), 0);
+  EXPECT_EQ(Le16(A, End + 6), 0);
+  R.EntriesThisDisk = Le16(A, End + 8);
+  R.TotalEntries = Le16(A, End + 10);
+  R.CentralSize = Le32(A, End + 12);
+  R.CentralOffset = Le32(A, End + 16);
+  EXPECT_EQ(Le16(A, End + 20), 0);
   EXPECT_EQ(static_cast<size_t>(R.CentralOffset) + R.CentralSize, End);
   size_t P = R.CentralOffset;
   for (int I = 0; I < R.EntriesThisDisk; ++I) {
     TParsedEntry E;
-    EXPECT_EQ(Get32(A, P), 0x02014B50u);
+    EXPECT_EQ(Le32(A, P), 0x02014B50u);
     E.CentralHeader.assign(A.begin() + static_cast<long>(P), A.begin() + static_cast<long>(P + 46));
-    uint16_t N = Get16(A, P + 28), M = Get16(A, P + 30), K = Get16(A, P + 32);
+    uint16_t N = Le16(A, P + 28), M = Le16(A, P + 30), K = Le16(A, P + 32);
     E.Name.assign(A.begin() + static_cast<long>(P + 46), A.begin() + static_cast<long>(P + 46 + N));
-    E.LocalOffset = Get32(A, P + 42);
+    E.LocalOffset = Le32(A, P + 42);
     P += 46 + N + M + K;
 
     size_t L = E.LocalOffset;
-    EXPECT_EQ(Get32(A, L), 0x04034B50u);
+    EXPECT_EQ(Le32(A, L), 0x04034B50u);
     E.LocalHeader.assign(A.begin() + static_cast<long>(L), A.begin() + static_cast<long>(L + 30));
-    E.Method = Get16(A, L + 8);
-    E.Crc = Get32(A, L + 14);
-    E.Compressed = Get32(A, L + 18);
-    E.Uncompressed = Get32(A, L + 22);
-    uint16_t Ln = Get16(A, L + 26), Lm = Get16(A, L + 28);
+    E.Method = Le16(A, L + 8);
+    E.Crc = Le32(A, L + 14);
+    E.Compressed = Le32(A, L + 18);
+    E.Uncompressed = Le32(A, L + 22);
+    uint16_t Ln = Le16(A, L + 26), Lm = Le16(A, L + 28);
     EXPECT_EQ(std::string(A.begin() + static_cast<long>(L + 30), A.begin() + static_cast<long>(L + 30 + Ln)), E.Name);
     size_t Data = L + 30 + Ln + Lm;
     EXPECT_LE(Data + E.Compressed, A.size());
@@ -119,12 +93,4 @@ inline TParsedArchive ParseArchive(const Bytes& A) {
 
 inline TParsedArchive ParseArchive(const std::string& A) { return ParseArchive(B(A)); }
 
-// The names of the files directly in a folder, sorted.
-inline std::vector<std::string> FolderNames(const stdfs::path& Folder) {
-  std::vector<std::string> Names;
-  for (const auto& E : stdfs::directory_iterator(Folder)) Names.push_back(E.path().filename().u8string());
-  std::sort(Names.begin(), Names.end());
-  return Names;
-}
-
-}  // namespace zipw
+}  // namespace qbtest
