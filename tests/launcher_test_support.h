@@ -33,7 +33,8 @@ std::string BuildTreePath(const std::string& Path);
 // Whether the launcher's failure report reaches its standard error (POSIX);
 // on Windows it goes to a message box.
 bool ReportOnStdErr();
-// The temporary folder a launcher falls back on when TEMP and TMP are unset
-// and the environment is otherwise Environment; empty when the platform's
-// rule cannot be worked out from the outside.
-std::string FallbackTempFolder(const TChildEnvironment& Environment);
+// Makes the platform's own temporary folder, which a launcher falls back on
+// when TEMP and TMP are unset or unusable, one below Folder (TMPDIR on
+// POSIX, LOCALAPPDATA on Windows), so that a test never shares it with
+// other tests; gives that temporary folder, ending with a separator.
+std::string UsePlatformTempFolder(TChildEnvironment& Environment, const std::string& Folder);

@@ -68,10 +68,9 @@ std::string BuildTreePath(const std::string& Path) { return Path; }
 
 bool ReportOnStdErr() { return true; }
 
-std::string FallbackTempFolder(const TChildEnvironment& Environment) {
-  for (const auto& Set : Environment.Set)
-    if (Set.first == "TMPDIR" && !Set.second.empty()) return Set.second.back() == '/' ? Set.second : Set.second + "/";
-  return std::string();
+std::string UsePlatformTempFolder(TChildEnvironment& Environment, const std::string& Folder) {
+  Environment.Set.emplace_back("TMPDIR", Folder);
+  return Folder + "/";
 }
 
 bool SignalChild(intptr_t Child, int Signal) { return kill(static_cast<pid_t>(Child), Signal) == 0; }

@@ -74,6 +74,9 @@ std::string BuildTreePath(const std::string& Path) {
 
 bool ReportOnStdErr() { return false; }
 
-std::string FallbackTempFolder(const TChildEnvironment&) { return std::string(); }
+std::string UsePlatformTempFolder(TChildEnvironment& Environment, const std::string& Folder) {
+  Environment.Set.emplace_back("LOCALAPPDATA", Folder);
+  return Folder + "\\Temp\\";
+}
 
 bool SignalChild(intptr_t, int) { return false; }
