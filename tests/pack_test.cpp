@@ -27,13 +27,13 @@
 #include "tests/zip_read_support.h"
 #include "zip/utf8_text.h"
 
-using zipr::B;
-using zipr::BuildArchive;
-using zipr::TEntrySpec;
+using qbtest::B;
+using qbtest::BuildArchive;
+using qbtest::TEntrySpec;
 
 namespace {
 
-zipr::Bytes Dictionary() { return BuildArchive({TEntrySpec("base.txt", B("bonjour;hello\n"), 8)}); }
+qbtest::Bytes Dictionary() { return BuildArchive({TEntrySpec("base.txt", B("bonjour;hello\n"), 8)}); }
 
 // An entry as zip writes it on Unix: host 3, the file's type and mode.
 TEntrySpec UnixEntry(const std::string& Name, const std::string& Data, uint32_t Mode) {
@@ -132,14 +132,14 @@ class BundleCheck : public ::testing::Test {
   void SetUp() override {
     for (const char* Name : {"TEMP", "TMP", "TMPDIR"}) qbtest::SetEnv(Name, FScratch.Folder("temp"));
   }
-  std::string Problem(const zipr::Bytes& Archive, TBundleTarget Target = btPosix) {
+  std::string Problem(const qbtest::Bytes& Archive, TBundleTarget Target = btPosix) {
     const std::string Path = FScratch.Path("bundle.zip");
     qbtest::WriteFile(Path, Archive);
     const TBundleCheck Check = CheckBundle(Path, Target);
     FWarnings = Check.Warnings;
     const std::string& Problem = Check.Problem;
-    EXPECT_TRUE(zipr::ListFolder(FScratch.Folder("temp")).empty()) << "the check left its scratch folder";
-    EXPECT_EQ(zipr::ListFolder(FScratch.Path("")), (std::vector<std::string>{"bundle.zip", "temp/"}))
+    EXPECT_TRUE(qbtest::ListFolder(FScratch.Folder("temp")).empty()) << "the check left its scratch folder";
+    EXPECT_EQ(qbtest::ListFolder(FScratch.Path("")), (std::vector<std::string>{"bundle.zip", "temp/"}))
         << "the check worked outside TEMP";
     return Problem;
   }
@@ -157,8 +157,8 @@ TEST_F(BundleCheck, AcceptsWhatTheLauncherCanInstall) {
 
 TEST_F(BundleCheck, RefusesWhatIsNoZipArchiveFromItsFirstBytes) {
   EXPECT_NE(Problem(B("plain text, not an archive")).find("50 4B 03 04"), std::string::npos);
-  zipr::Bytes Prefixed = B("MZ stub ");
-  const zipr::Bytes Archive = BuildArchive(GoodEntries());
+  qbtest::Bytes Prefixed = B("MZ stub ");
+  const qbtest::Bytes Archive = BuildArchive(GoodEntries());
   Prefixed.insert(Prefixed.end(), Archive.begin(), Archive.end());
   EXPECT_NE(Problem(Prefixed).find("50 4B 03 04"), std::string::npos);
   EXPECT_NE(CheckBundle(FScratch.Path("absent.zip"), btPosix).Problem.find("cannot be read"), std::string::npos);
@@ -600,7 +600,7 @@ TEST(PackTool, OutputThatCannotBeWrittenWholeLeavesNothing) {
   ASSERT_EQ(waitpid(Child, &Status, 0), Child);
   ASSERT_TRUE(WIFEXITED(Status));
   EXPECT_EQ(WEXITSTATUS(Status), 0) << "the pack did not fail on writing its output";
-  EXPECT_EQ(zipr::ListFolder(Scratch.Path("")), (std::vector<std::string>{"bundle.zip", "launcher.exe", "temp/"}));
+  EXPECT_EQ(qbtest::ListFolder(Scratch.Path("")), (std::vector<std::string>{"bundle.zip", "launcher.exe", "temp/"}));
 }
 #endif
 
@@ -656,7 +656,7 @@ TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
 #ifdef QB_TEST_LAUNCHER
 namespace {
 TBytes ToBytes(const std::string& Data) { return TBytes(Data.begin(), Data.end()); }
-TBytes ToBytes(const zipr::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
+TBytes ToBytes(const qbtest::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
 }  // namespace
 
 // The launcher this build made, with the default bundle in it.

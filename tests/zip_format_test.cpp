@@ -346,10 +346,10 @@ TEST(DosDateTime, TryGivesTheSameValueOrFalseWithoutRaising) {
   EXPECT_DOUBLE_EQ(Value, 46751.0);
   // Invalid dates and times: the value is left as it was.
   Value = 7;
-  for (auto [date, time] : std::vector<std::pair<uint16_t, uint16_t>>{
+  for (auto [Date, Time] : std::vector<std::pair<uint16_t, uint16_t>>{
            {0, 0}, {1 + 13 * 32, 0}, {29 + 2 * 32 + 21 * 512, 0}, {0x3CCF, 31}, {0x3CCF, 24 << 11}}) {
-    EXPECT_FALSE(TryFromDosDateTime(date, time, Value)) << date << " " << time;
-    EXPECT_THROW(FromDosDateTime(date, time), EConvertError);
+    EXPECT_FALSE(TryFromDosDateTime(Date, Time, Value)) << Date << " " << Time;
+    EXPECT_THROW(FromDosDateTime(Date, Time), EConvertError);
   }
   EXPECT_EQ(Value, 7);
 }

@@ -77,13 +77,13 @@ class ZipInteropRead : public ::testing::Test {
     ExtractArchive(Archive(), FOut.string());
     const auto Want = Tree(FSrc), Got = Tree(FOut);
     EXPECT_EQ(Got.size(), Want.size());
-    for (const auto& [name, data] : Want) {
-      auto It = Got.find(name);
+    for (const auto& [Name, Data] : Want) {
+      auto It = Got.find(Name);
       if (It == Got.end()) {
-        ADD_FAILURE() << "missing " << name;
+        ADD_FAILURE() << "missing " << Name;
         continue;
       }
-      EXPECT_TRUE(It->second == data) << "content differs: " << name;
+      EXPECT_TRUE(It->second == Data) << "content differs: " << Name;
     }
   }
   void ExpectExecutable() {

@@ -93,9 +93,9 @@ class ZipToolsRead : public ::testing::TestWithParam<TTool> {
     TScratchFolder S;
     std::string In = S.Folder("in");
     for (const std::string& Folder : Empty) S.Folder("in/" + Folder);
-    for (const auto& [name, data] : Files) {
-      fsys::create_directories((S.Root() / "in" / name).parent_path());
-      WriteFile(In + name, data);
+    for (const auto& [Name, Data] : Files) {
+      fsys::create_directories((S.Root() / "in" / Name).parent_path());
+      WriteFile(In + Name, Data);
     }
     std::string Archive = S.Path("packed.zip");
     PackFolder(In, Archive);

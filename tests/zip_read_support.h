@@ -131,6 +131,3 @@ inline std::vector<std::string> ListFolder(const std::string& Folder) {
 }
 
 }  // namespace qbtest
-
-// The earlier name of the helper namespace, still used by tests/pack_test.cpp.
-namespace zipr = qbtest;

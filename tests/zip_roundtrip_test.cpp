@@ -23,7 +23,7 @@ std::map<std::string, Bytes> FolderContents(const fsys::path& Folder) {
 
 void RoundTrip(const TScratchFolder& S, const std::map<std::string, Bytes>& Files) {
   std::string In = S.Folder("in");
-  for (const auto& [name, data] : Files) WriteFile(In + name, data);
+  for (const auto& [Name, Data] : Files) WriteFile(In + Name, Data);
   std::string Archive = S.Path("packed.zip");
   PackFolder(In, Archive);
   std::string Out = S.Folder("out");
@@ -36,10 +36,10 @@ void RoundTrip(const TScratchFolder& S, const std::map<std::string, Bytes>& File
 using TTree = std::map<std::string, std::string>;
 
 void MakeTree(const std::string& Root, const TTree& Tree) {
-  for (const auto& [name, data] : Tree) {
-    const fsys::path Path = qbtest::U8(Root + name);
-    fsys::create_directories(name.back() == '/' ? Path : Path.parent_path());
-    if (name.back() != '/') WriteFile(Path, data);
+  for (const auto& [Name, Data] : Tree) {
+    const fsys::path Path = qbtest::U8(Root + Name);
+    fsys::create_directories(Name.back() == '/' ? Path : Path.parent_path());
+    if (Name.back() != '/') WriteFile(Path, Data);
   }
 }
 

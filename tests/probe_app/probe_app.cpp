@@ -38,18 +38,18 @@
 
 #include "tests/probe_app/probe_platform.h"
 
-namespace fs = std::filesystem;
+namespace fsys = std::filesystem;
 
 namespace {
 
-fs::path U8(const std::string& Text) { return fs::u8path(Text); }
+fsys::path U8(const std::string& Text) { return fsys::u8path(Text); }
 
-std::string ReadText(const fs::path& Path) {
+std::string ReadText(const fsys::path& Path) {
   std::ifstream In(Path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
-void WriteText(const fs::path& Path, const std::string& Text) {
+void WriteText(const fsys::path& Path, const std::string& Text) {
   std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
   Out << Text;
 }
@@ -67,10 +67,10 @@ std::string Escape(const std::string& Text) {
   return Out;
 }
 
-std::vector<std::string> SortedNames(const fs::path& Folder) {
+std::vector<std::string> SortedNames(const fsys::path& Folder) {
   std::vector<std::string> Names;
   std::error_code Error;
-  for (fs::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
+  for (fsys::directory_iterator It(Folder, Error), End; !Error && It != End; It.increment(Error))
     Names.push_back(It->path().filename().u8string());
   std::sort(Names.begin(), Names.end());
   return Names;
@@ -80,7 +80,7 @@ std::string TerminationText;
 
 // After "onterm": a request to stop has come; the answer is written and the
 // probe ends normally.
-bool Terminated(const fs::path& Self) {
+bool Terminated(const fsys::path& Self) {
   if (TerminationText.empty() || !ProbeTerminationRequested()) return false;
   WriteText(Self / "trad_dyn.pl", TerminationText + "\n");
   std::exit(0);
@@ -89,9 +89,9 @@ bool Terminated(const fs::path& Self) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const fs::path Self = U8(ProbeOwnFolder());
-  const fs::path Current = U8(ProbeCurrentFolder());
-  const fs::path Dictionary = Self / "dereroz";
+  const fsys::path Self = U8(ProbeOwnFolder());
+  const fsys::path Current = U8(ProbeCurrentFolder());
+  const fsys::path Dictionary = Self / "dereroz";
 
   std::ostringstream Report;
   std::vector<std::string> Arguments = ProbeArguments(argc, argv);
@@ -107,14 +107,15 @@ int main(int argc, char** argv) {
   Report << "tmp=" << (Present ? Value : "<unset>") << "\n";
   // The work folder lies directly in the temporary folder, where the
   // launcher puts the runtime marker.
-  Report << "marker=" << (fs::exists(Self.parent_path() / "swipl.home") ? "yes" : "no") << "\n";
+  Report << "marker=" << (fsys::exists(Self.parent_path() / "swipl.home") ? "yes" : "no") << "\n";
   std::string Beside;
   for (const std::string& Name : SortedNames(Self)) Beside += (Beside.empty() ? "" : ",") + Name;
   Report << "beside=" << Beside << "\n";
-  Report << "csv=" << (fs::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>") << "\n";
-  Report << "nested=" << (fs::exists(Self / "lib" / "nested" / "deep.txt") ? "yes" : "no") << "\n";
+  Report << "csv=" << (fsys::exists(Self / "trad_dyn.csv") ? Escape(ReadText(Self / "trad_dyn.csv")) : "<none>")
+         << "\n";
+  Report << "nested=" << (fsys::exists(Self / "lib" / "nested" / "deep.txt") ? "yes" : "no") << "\n";
   for (const std::string& Name : SortedNames(Dictionary)) {
-    if (fs::is_directory(Dictionary / U8(Name)))
+    if (fsys::is_directory(Dictionary / U8(Name)))
       Report << "dict=" << Name << "/\n";
     else
       Report << "dict=" << Name << ":" << Escape(ReadText(Dictionary / U8(Name))) << "\n";
@@ -123,8 +124,9 @@ int main(int argc, char** argv) {
 
   // Launchers started together from one folder: each application finds
   // its own commands under its first argument.
-  fs::path ControlFile = Current / "probe_control.txt";
-  if (!Arguments.empty() && !Arguments[0].empty() && fs::exists(Current / U8("probe_control_" + Arguments[0] + ".txt")))
+  fsys::path ControlFile = Current / "probe_control.txt";
+  if (!Arguments.empty() && !Arguments[0].empty() &&
+      fsys::exists(Current / U8("probe_control_" + Arguments[0] + ".txt")))
     ControlFile = Current / U8("probe_control_" + Arguments[0] + ".txt");
   std::ifstream Control(ControlFile, std::ios::binary);
   std::string Line;
@@ -142,15 +144,15 @@ int main(int argc, char** argv) {
       WriteText(Dictionary / U8(Rest.substr(0, Space)),
                 (Space == std::string::npos ? "" : Rest.substr(Space + 1)) + "\n");
     } else if (Command == "empty") {
-      for (const std::string& Name : SortedNames(Dictionary)) fs::remove_all(Dictionary / U8(Name));
+      for (const std::string& Name : SortedNames(Dictionary)) fsys::remove_all(Dictionary / U8(Name));
     } else if (Command == "subfolder") {
-      fs::create_directories(Dictionary / U8(Rest));
+      fsys::create_directories(Dictionary / U8(Rest));
     } else if (Command == "nodict") {
-      fs::remove_all(Dictionary);
+      fsys::remove_all(Dictionary);
     } else if (Command == "signal") {
       WriteText(Current / U8(Rest), "signal\n");
     } else if (Command == "wait") {
-      for (int I = 0; I < 6000 && !fs::exists(Current / U8(Rest)) && !Terminated(Self); ++I)
+      for (int I = 0; I < 6000 && !fsys::exists(Current / U8(Rest)) && !Terminated(Self); ++I)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (Command == "sleep") {
       for (int Left = std::stoi(Rest); Left > 0 && !Terminated(Self); Left -= 20)
