@@ -90,7 +90,6 @@ bool ForceFolderPath(const std::string& Path) {
   return true;
 }
 
-
 static std::string TrimSpaces(const std::string& Text) {
   size_t First = 0, Last = Text.size();
   while (First < Last && Text[First] == ' ') ++First;
