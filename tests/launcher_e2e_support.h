@@ -24,18 +24,15 @@
 namespace qbtest {
 
 using TEntries = std::map<std::string, std::string>;
-
-inline std::string Text(const fsys::path& Path) { return Utf8Of(Path); }
-
 // A stored zip archive of Entries, every entry stamped 11:01:02 on no date.
 inline std::string MakeZip(const TEntries& Entries) {
-  std::vector<TEntrySpec> Specs;
+  std::vector<TEntrySpec> Records;
   for (const auto& [Name, Data] : Entries) {
-    Specs.emplace_back(Name, B(Data));
-    Specs.back().ModTime = 0x5821;
-    Specs.back().ModDate = 0;
+    Records.emplace_back(Name, B(Data));
+    Records.back().ModTime = 0x5821;
+    Records.back().ModDate = 0;
   }
-  const Bytes Archive = BuildArchive(Specs);
+  const Bytes Archive = BuildArchive(Records);
   return std::string(Archive.begin(), Archive.end());
 }
 
@@ -76,14 +73,14 @@ class LauncherRun : public ::testing::Test {
     FTemp = FRoot / "temp";
     fsys::create_directories(FUser);
     fsys::create_directories(FTemp);
-    FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
+    FEnvironment.Set = {{"TEMP", Utf8Of(FTemp)}, {"TMP", Utf8Of(FTemp)}};
   }
 
   fsys::path WorkFolder() const { return FTemp / "quintabel5"; }
 
   intptr_t Start(const std::vector<std::string>& Arguments, const fsys::path& Folder,
                  const std::string& Launcher = QB_PROBE_LAUNCHER) {
-    return StartChild(BuildTreePath(Launcher), Arguments, Text(Folder), FEnvironment, Text(FRoot / "stderr.txt"));
+    return StartChild(BuildTreePath(Launcher), Arguments, Utf8Of(Folder), FEnvironment, Utf8Of(FRoot / "stderr.txt"));
   }
   int Run(const std::vector<std::string>& Arguments, const std::string& Launcher = QB_PROBE_LAUNCHER) {
     return WaitChild(Start(Arguments, FUser, Launcher));
@@ -98,7 +95,7 @@ class LauncherRun : public ::testing::Test {
     fsys::path Out = FRoot / "unpacked";
     fsys::remove_all(Out);
     fsys::create_directories(Out);
-    ExtractArchive(Text(Archive), Text(Out) + std::string(1, fsys::path::preferred_separator));
+    ExtractArchive(Utf8Of(Archive), Utf8Of(Out) + std::string(1, fsys::path::preferred_separator));
     TEntries Entries;
     for (const std::string& Name : Names(Out)) Entries[Name] = ReadFile(Out / U8(Name));
     return Entries;
@@ -146,7 +143,7 @@ class LauncherRun : public ::testing::Test {
     }
     if (!qbtest::PermissionsAreIgnored()) return true;
     uint32_t Uid = 0, Gid = 0;
-    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Text(FRoot), qbtest::TestUserName))
+    if (qbtest::TestUser(qbtest::TestUserName, Uid, Gid, Why) && !qbtest::GiveTree(Utf8Of(FRoot), qbtest::TestUserName))
       Why = "cannot give the scratch folder away";
     if (!Why.empty()) {
       ADD_FAILURE() << "cannot run the launcher as " << qbtest::TestUserName << ": " << Why;
@@ -169,7 +166,7 @@ class LauncherRun : public ::testing::Test {
     const std::string Bundle = ReadFile(U8(BuildTreePath(QB_PROBE_BUNDLE)));
     WriteFile(WorkFolder() / "quintabel.install",
               "quintabel install\nbundle " + BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
-                  Text(ForUser) + std::string(1, fsys::path::preferred_separator) + "\nend\n");
+                  Utf8Of(ForUser) + std::string(1, fsys::path::preferred_separator) + "\nend\n");
   }
 
   // Waits (up to two minutes) until the file Path exists.

@@ -14,9 +14,9 @@ TEST_F(LauncherRun, FirstRunWithoutUserFilesInstallsAndLeavesNothing) {
   ASSERT_EQ(Run({"alpha"}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("arg"), "alpha");
-  EXPECT_EQ(R.One("cwd"), Text(FUser));
-  EXPECT_EQ(R.One("self"), Text(WorkFolder()));
-  EXPECT_EQ(R.One("temp"), Text(FTemp));
+  EXPECT_EQ(R.One("cwd"), Utf8Of(FUser));
+  EXPECT_EQ(R.One("self"), Utf8Of(WorkFolder()));
+  EXPECT_EQ(R.One("temp"), Utf8Of(FTemp));
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(R.One("beside"),
             "dereroz,dereroz.zip,lib,quintabel.exe,quintabel.install,quintabel.lock,quintabelprincipal.zip,swipl.home");
@@ -94,7 +94,7 @@ TEST_F(LauncherRun, NoArgumentGivesOneEmptyArgument) {
     EXPECT_EQ(R.All("arg"), std::vector<std::string>{""});
   } else {
     // A command line: the quoted path and one separating space.
-    EXPECT_EQ(CommandLine, "\"" + Text(WorkFolder() / "quintabel.exe") + "\" ");
+    EXPECT_EQ(CommandLine, "\"" + Utf8Of(WorkFolder() / "quintabel.exe") + "\" ");
     EXPECT_EQ(R.One("argc"), "0");
   }
 }
@@ -129,7 +129,7 @@ TEST_F(LauncherRun, ApplicationThatCannotStartFailsAfterCleanUp) {
   if (ReportOnStdErr()) {
     const std::string Report = StdErr();
     EXPECT_NE(Report.find("An unhandled exception occurred at $"), std::string::npos) << Report;
-    EXPECT_NE(Report.find("EProcess: Failed to execute \"" + Text(WorkFolder() / "quintabel.exe") + "\" arg : "),
+    EXPECT_NE(Report.find("EProcess: Failed to execute \"" + Utf8Of(WorkFolder() / "quintabel.exe") + "\" arg : "),
               std::string::npos)
         << Report;
   }
@@ -161,7 +161,7 @@ TEST_F(LauncherRun, DictionaryThatCannotBePackedKeepsThePreviousArchive) {
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
     EXPECT_NE(StdErr().find("EInOutError: The application's output was not delivered: cannot pack \"" +
-                            Text(WorkFolder() / "dereroz") + std::string(1, fsys::path::preferred_separator) +
+                            Utf8Of(WorkFolder() / "dereroz") + std::string(1, fsys::path::preferred_separator) +
                             "\": EInOutError: Unable to list folder"),
               std::string::npos)
         << StdErr();
@@ -179,7 +179,7 @@ TEST_F(LauncherRun, DictionarySubfoldersArePackedBack) {
   ASSERT_EQ(Run({}), 0) << StdErr();
   const fsys::path Out = FRoot / "unpacked";
   fsys::create_directories(Out);
-  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + std::string(1, fsys::path::preferred_separator));
+  ExtractArchive(Utf8Of(FUser / "dereroz.zip"), Utf8Of(Out) + std::string(1, fsys::path::preferred_separator));
   EXPECT_EQ(Names(Out), (std::set<std::string>{"dedans", "mots.txt", "vide"}));
   EXPECT_EQ(ReadFile(Out / "dedans" / "plus.txt"), "x;y\n");
   EXPECT_TRUE(fsys::is_directory(Out / "vide"));
@@ -217,7 +217,7 @@ TEST_F(LauncherRun, CurrentFolderWithNamesOutsideAscii) {
       "cole;school\n");
   ASSERT_EQ(Run({"\xC3\xA9l\xC3\xA8ve"}), 0) << StdErr();
   TReport R = Report();
-  EXPECT_EQ(R.One("cwd"), Text(FUser));
+  EXPECT_EQ(R.One("cwd"), Utf8Of(FUser));
   EXPECT_EQ(R.One("csv"), "\xC3\xA9t\xC3\xA9;summer\\n");
   EXPECT_EQ(ReadFile(FUser / "trad_dyn.pl"), "trad_dyn('\xC3\xA9t\xC3\xA9', 'summer').\n");
   EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"\xC3\xA9"
@@ -233,14 +233,14 @@ TEST_F(LauncherRun, WithoutTempOrTmpThePlatformFolderIsUsed) {
   fsys::create_directories(Fallback);
   FEnvironment.Set.clear();
   FEnvironment.Unset = {"TEMP", "TMP"};
-  const std::string Expected = UsePlatformTempFolder(FEnvironment, Text(Fallback));
+  const std::string Expected = UsePlatformTempFolder(FEnvironment, Utf8Of(Fallback));
   ASSERT_EQ(Run({}), 0) << StdErr();
   TReport R = Report();
   EXPECT_EQ(R.One("temp"), "<unset>");
   EXPECT_EQ(R.One("tmp"), "<unset>");
   const std::string Self = R.One("self");
   // Never the current folder.
-  EXPECT_NE(Self.rfind(Text(FUser), 0), 0u) << Self;
+  EXPECT_NE(Self.rfind(Utf8Of(FUser), 0), 0u) << Self;
   EXPECT_EQ(R.One("marker"), "yes");
   EXPECT_EQ(Self, Expected + "quintabel5");
   EXPECT_TRUE(Names(U8(Expected)).empty());
@@ -264,7 +264,7 @@ TEST_F(LauncherRun, SecondLaunchFromAnotherFolderStopsWhileTheFirstRuns) {
   const TEntries SecondBefore = Snapshot(SecondUser);
   EXPECT_EQ(WaitChild(Start({"two"}, SecondUser)), 217);
   if (ReportOnStdErr()) {
-    EXPECT_NE(StdErr().find("EInOutError: The application is already running from \"" + Text(FUser) +
+    EXPECT_NE(StdErr().find("EInOutError: The application is already running from \"" + Utf8Of(FUser) +
                             std::string(1, fsys::path::preferred_separator) + "\""),
               std::string::npos)
         << StdErr();
@@ -316,10 +316,10 @@ TEST_F(LauncherRun, LinkInPlaceOfTheWorkFolderIsRefused) {
   fsys::copy_file(U8(BuildTreePath(QB_PROBE_APP)), Elsewhere / "quintabel.exe");
   WriteFile(Elsewhere / "trad_dyn.pl", "not ours\n");
   std::string Why;
-  if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(WorkFolder()), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Utf8Of(Elsewhere), Utf8Of(WorkFolder()), Why)) GTEST_SKIP() << Why;
   EXPECT_EQ(Run({}), 217);
   if (ReportOnStdErr()) {
-    EXPECT_NE(StdErr().find("EInOutError: Unsafe work folder \"" + Text(WorkFolder()) + "/\""), std::string::npos)
+    EXPECT_NE(StdErr().find("EInOutError: Unsafe work folder \"" + Utf8Of(WorkFolder()) + "/\""), std::string::npos)
         << StdErr();
   }
   // Nothing was started, read, removed or deleted through the link; the
@@ -336,7 +336,7 @@ TEST_F(LauncherRun, LinkAsTheSecondFolderIsLeftAlone) {
   fsys::create_directories(Elsewhere / "deeper");
   WriteFile(Elsewhere / "deeper" / "keep.txt", "someone's file\n");
   std::string Why;
-  if (!qbtest::MakeFolderLink(Text(Elsewhere), Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFolderLink(Utf8Of(Elsewhere), Utf8Of(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
   ASSERT_EQ(Run({}), 0) << StdErr();
   // Still there and still leading to the same folder (std::filesystem sees
   // no links on Windows).

@@ -60,7 +60,7 @@ class LauncherFault : public LauncherRun {
   // holds (which compresses better in some builds than in others).
   uintmax_t InstalledSize() {
     uintmax_t Size = fsys::file_size(U8(BuildTreePath(QB_PROBE_BUNDLE)));
-    ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Text(FRoot / "installed") + Sep);
+    ExtractArchive(BuildTreePath(QB_PROBE_BUNDLE), Utf8Of(FRoot / "installed") + Sep);
     for (const auto& Entry : fsys::recursive_directory_iterator(FRoot / "installed"))
       if (Entry.is_regular_file()) Size += Entry.file_size();
     return Size;
@@ -85,11 +85,11 @@ TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplicatio
     WriteFile(FUser / "trad_dyn.pl", "older output\n");
     Control("pl new output\ndict plus.txt trois;three\n");
     const TEntries Before = Snapshot(FUser);
-    const intptr_t Held = HoldFile(Text(FUser / Name));
+    const intptr_t Held = HoldFile(Utf8Of(FUser / Name));
     ASSERT_NE(Held, -1);
     EXPECT_EQ(Run({}), 217);
     ReleaseFile(Held);
-    ExpectReport("EInOutError: The user's data could not be brought in: cannot read \"" + Text(FUser / Name) +
+    ExpectReport("EInOutError: The user's data could not be brought in: cannot read \"" + Utf8Of(FUser / Name) +
                  "\": in use by another program");
     ExpectStoppedBeforeTheApplication(Before);
   }
@@ -98,7 +98,7 @@ TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplicatio
 TEST_F(LauncherFault, UserFileHeldForAMomentIsWaitedFor) {
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("dict plus.txt deux;two\n");
-  const intptr_t Held = HoldFile(Text(FUser / "dereroz.zip"));
+  const intptr_t Held = HoldFile(Utf8Of(FUser / "dereroz.zip"));
   ASSERT_NE(Held, -1);
   std::thread Releaser([Held] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -139,7 +139,7 @@ TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
     Control("pl must not be written\n");
     const TEntries Before = Snapshot(FUser);
     EXPECT_EQ(Run({}), 217);
-    ExpectReport("cannot read \"" + Text(FUser / Case.Name) + "\": " + Case.Reason);
+    ExpectReport("cannot read \"" + Utf8Of(FUser / Case.Name) + "\": " + Case.Reason);
     ExpectStoppedBeforeTheApplication(Before);
   }
 }
@@ -153,7 +153,7 @@ TEST_F(LauncherFault, UnreadableUserArchiveStopsTheRun) {
   chmod((FUser / "dereroz.zip").c_str(), 0);
   const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot read \"" + Text(FUser / "dereroz.zip") + "\": permission denied");
+  ExpectReport("cannot read \"" + Utf8Of(FUser / "dereroz.zip") + "\": permission denied");
   ExpectStoppedBeforeTheApplication(Before);
   EXPECT_EQ(fsys::status(FUser / "dereroz.zip").permissions(), fsys::perms::none);
 #endif
@@ -172,12 +172,12 @@ TEST_F(LauncherFault, OutputThatCannotBeWrittenBackIsKeptAndReported) {
   EXPECT_EQ(Run({}), 217);
   chmod(FUser.c_str(), 0755);
   ExpectReport("EInOutError: The application's output was not delivered: cannot write \"" +
-               Text(FUser / "trad_dyn.pl") + "\": permission denied; cannot write \"" + Text(FUser / "dereroz.zip") +
-               "\": permission denied; it is kept in \"");
+               Utf8Of(FUser / "trad_dyn.pl") + "\": permission denied; cannot write \"" +
+               Utf8Of(FUser / "dereroz.zip") + "\": permission denied; it is kept in \"");
   EXPECT_EQ(Snapshot(FUser), Before);
   const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty()) << StdErr();
-  ExpectReport(Text(Keep) + Sep + "\"");
+  ExpectReport(Utf8Of(Keep) + Sep + "\"");
   EXPECT_EQ(ReadFile(Keep / "trad_dyn.pl"), "new output\n");
   EXPECT_EQ(ZipEntries(Keep / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
   EXPECT_FALSE(fsys::exists(WorkFolder()));
@@ -188,7 +188,8 @@ TEST_F(LauncherFault, OutputOverAFolderIsKept) {
   fsys::create_directories(FUser / "trad_dyn.pl" / "inside");
   Control("pl new output\n");
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": a folder stands in its place; it is kept in \"");
+  ExpectReport("cannot write \"" + Utf8Of(FUser / "trad_dyn.pl") +
+               "\": a folder stands in its place; it is kept in \"");
   EXPECT_TRUE(fsys::is_directory(FUser / "trad_dyn.pl" / "inside"));
   const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
@@ -202,7 +203,7 @@ TEST_F(LauncherFault, OutputOverAFileHeldByAnotherProgramIsKept) {
 #endif
   WriteFile(FUser / "trad_dyn.pl", "older output\n");
   Control("pl new output\n");
-  const intptr_t Held = HoldFile(Text(FUser / "trad_dyn.pl"));
+  const intptr_t Held = HoldFile(Utf8Of(FUser / "trad_dyn.pl"));
   ASSERT_NE(Held, -1);
   EXPECT_EQ(Run({}), 217);
   ReleaseFile(Held);
@@ -222,7 +223,7 @@ TEST_F(LauncherFault, FullUserFolderKeepsTheOutput) {
   Control("plsize 200000\n");
   const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("cannot write \"" + Text(FUser / "trad_dyn.pl") + "\": no space left; it is kept in \"");
+  ExpectReport("cannot write \"" + Utf8Of(FUser / "trad_dyn.pl") + "\": no space left; it is kept in \"");
   EXPECT_EQ(UserFiles(), Before);
   const fsys::path Keep = KeepFolder();
   ASSERT_FALSE(Keep.empty());
@@ -242,7 +243,7 @@ TEST_F(LauncherFault, FullTemporaryFolderStopsTheImportWithItsReason) {
   const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
   ExpectReport("EInOutError: The user's data could not be brought in: cannot write \"" +
-               Text(WorkFolder() / "dereroz.zip") + "\": no space left");
+               Utf8Of(WorkFolder() / "dereroz.zip") + "\": no space left");
   ExpectStoppedBeforeTheApplication(Before);
 #endif
 }
@@ -314,7 +315,7 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
   EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"mots.txt:un;one\\n", "sous/"}));
   const fsys::path Out = FRoot / "unpacked";
   fsys::create_directories(Out);
-  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
+  ExtractArchive(Utf8Of(FUser / "dereroz.zip"), Utf8Of(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "sous" / "dossier.txt"), "deux;two\n");
   EXPECT_EQ(ReadFile(Out / "e399.txt"), "entry 399\n");
   EXPECT_TRUE(fsys::is_directory(Out / "vide"));
@@ -355,7 +356,7 @@ TEST_F(LauncherFault, LitterOfStoppedRunsGoesWithTheNextCompletedRun) {
   WriteFile(FUser / "dereroz.zip.~mine", "the user's");
   WriteFile(FUser / "trad_dyn.pl.~0123456789abc", "the user's");
   WriteFile(FUser / "trad_dyn.pl.~abcdefabcdef", "in use");
-  const intptr_t Held = HoldFile(Text(FUser / "trad_dyn.pl.~abcdefabcdef"));
+  const intptr_t Held = HoldFile(Utf8Of(FUser / "trad_dyn.pl.~abcdefabcdef"));
   ASSERT_EQ(Run({}), 0) << StdErr();
   ReleaseFile(Held);
   EXPECT_EQ(Names(FUser), (std::set<std::string>{"dereroz.zip", "dereroz.zip.~mine", "probe_report.txt",

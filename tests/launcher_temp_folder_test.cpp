@@ -28,7 +28,7 @@ TEST_F(LauncherTemp, AnotherUsersSecondFolderIsLeftAlone) {
   std::string Why;
   fsys::create_directories(FTemp / "quintabel");
   WriteFile(FTemp / "quintabel" / "theirs.txt", "not yours");
-  if (!GiveToAnotherUser(Text(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
+  if (!GiveToAnotherUser(Utf8Of(FTemp / "quintabel"), Why)) GTEST_SKIP() << Why;
   ASSERT_EQ(Run({}), 0) << StdErr();
   EXPECT_EQ(ReadFile(FTemp / "quintabel" / "theirs.txt"), "not yours");
   EXPECT_FALSE(fsys::exists(WorkFolder()));
@@ -39,11 +39,11 @@ TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
   // A ready-looking work folder planted by someone else, naming this user
   // folder in its record.
   MakeReadyWorkFolder(FUser, {{"planted.txt", "theirs;theirs\n"}});
-  if (!GiveToAnotherUser(Text(WorkFolder()), Why)) GTEST_SKIP() << Why;
+  if (!GiveToAnotherUser(Utf8Of(WorkFolder()), Why)) GTEST_SKIP() << Why;
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   const TEntries Before = Snapshot(FUser);
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe work folder \"" + Text(WorkFolder()) + Sep + "\"");
+  ExpectReport("EInOutError: Unsafe work folder \"" + Utf8Of(WorkFolder()) + Sep + "\"");
   // Their program never ran, nothing of theirs reached the user, and their
   // folder is still theirs.
   EXPECT_EQ(Snapshot(FUser), Before);
@@ -53,10 +53,10 @@ TEST_F(LauncherTemp, AnotherUsersWorkFolderIsNeverUsed) {
 TEST_F(LauncherTemp, MarkerPathThatIsALinkStopsTheRunAndWritesNothing) {
   WriteFile(FRoot / "victim.txt", "the victim's own words\n");
   std::string Why;
-  if (!qbtest::MakeFileLink(Text(FRoot / "victim.txt"), Text(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
+  if (!qbtest::MakeFileLink(Utf8Of(FRoot / "victim.txt"), Utf8Of(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
   Control("pl must not be written\n");
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") +
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Utf8Of(FTemp / "swipl.home") +
                "\": a link, which is not followed");
   EXPECT_EQ(ReadFile(FRoot / "victim.txt"), "the victim's own words\n");
   EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
@@ -82,9 +82,9 @@ TEST_F(LauncherTemp, MarkerThatIsAHardLinkIsReplacedNotWrittenInto) {
 TEST_F(LauncherTemp, MarkerOfAnotherUserStopsTheRun) {
   std::string Why;
   WriteFile(FTemp / "swipl.home", "their runtime\n");
-  if (!GiveToAnotherUser(Text(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
+  if (!GiveToAnotherUser(Utf8Of(FTemp / "swipl.home"), Why)) GTEST_SKIP() << Why;
   EXPECT_EQ(Run({}), 217);
-  ExpectReport("EInOutError: Unsafe runtime marker \"" + Text(FTemp / "swipl.home") + "\": owned by another user");
+  ExpectReport("EInOutError: Unsafe runtime marker \"" + Utf8Of(FTemp / "swipl.home") + "\": owned by another user");
   EXPECT_EQ(ReadFile(FTemp / "swipl.home"), "their runtime\n");
   EXPECT_FALSE(fsys::exists(FUser / "probe_report.txt"));
 }
@@ -99,10 +99,10 @@ TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
   fsys::create_directories(FUser / "quintabel5");
   WriteFile(FUser / "quintabel5" / "keep.txt", "the user's\n");
   FEnvironment.Set = {{"TEMP", "."}, {"TMP", "."}};
-  const std::string Expected = UsePlatformTempFolder(FEnvironment, Text(Fallback));
+  const std::string Expected = UsePlatformTempFolder(FEnvironment, Utf8Of(Fallback));
   ASSERT_EQ(Run({}), 0) << StdErr();
   const std::string Self = Report().One("self");
-  EXPECT_NE(Self.rfind(Text(FUser), 0), 0u) << Self;
+  EXPECT_NE(Self.rfind(Utf8Of(FUser), 0), 0u) << Self;
   EXPECT_EQ(Self, Expected + "quintabel5");
   EXPECT_EQ(ReadFile(FUser / "quintabel" / "keep.txt"), "the user's\n");
   EXPECT_EQ(ReadFile(FUser / "quintabel5" / "keep.txt"), "the user's\n");
@@ -111,12 +111,12 @@ TEST_F(LauncherTemp, RelativeTempAndTmpCountAsUnset) {
 
 TEST_F(LauncherTemp, LaunchFromInsideAFolderTheCleanUpDeletesStopsAtOnce) {
   for (const fsys::path& Inside : {WorkFolder() / "sub", FTemp / "quintabel" / "deeper" / "still"}) {
-    SCOPED_TRACE(Text(Inside));
+    SCOPED_TRACE(Utf8Of(Inside));
     fsys::create_directories(Inside);
     WriteFile(Inside / "trad_dyn.pl", "output the user keeps here\n");
     WriteFile(Inside / "probe_control.txt", "pl must not be written\n");
     EXPECT_EQ(WaitChild(Start({}, Inside)), 217);
-    ExpectReport("EInOutError: Cannot run from \"" + Text(Inside) + Sep + "\": it lies inside \"");
+    ExpectReport("EInOutError: Cannot run from \"" + Utf8Of(Inside) + Sep + "\": it lies inside \"");
     EXPECT_EQ(ReadFile(Inside / "trad_dyn.pl"), "output the user keeps here\n");
     EXPECT_FALSE(fsys::exists(Inside / "probe_report.txt"));
     fsys::remove_all(FTemp / "quintabel5");
@@ -131,8 +131,8 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
   const fsys::path Gone = FRoot / "gone";
   fsys::create_directories(Gone);
   const intptr_t Child =
-      StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)}, Text(Gone),
-                 FEnvironment, Text(FRoot / "stderr.txt"));
+      StartChild("/bin/sh", {"-c", "rmdir \"$PWD\" && exec \"$0\"", BuildTreePath(QB_PROBE_LAUNCHER)}, Utf8Of(Gone),
+                 FEnvironment, Utf8Of(FRoot / "stderr.txt"));
   EXPECT_EQ(WaitChild(Child), 217);
   ExpectReport("EInOutError: The current folder cannot be read: not found");
   EXPECT_FALSE(fsys::exists(WorkFolder()));
@@ -143,11 +143,11 @@ TEST_F(LauncherTemp, CurrentFolderThatNoLongerExistsStopsTheRun) {
 TEST_F(LauncherTemp, TempFolderOutsideTheAnsiCodePage) {
   FTemp = FRoot / U8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xC5\x81\xC3\xB3\x64\xC5\xBA");  // 日本語-Łódź
   fsys::create_directories(FTemp);
-  FEnvironment.Set = {{"TEMP", Text(FTemp)}, {"TMP", Text(FTemp)}};
+  FEnvironment.Set = {{"TEMP", Utf8Of(FTemp)}, {"TMP", Utf8Of(FTemp)}};
   WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
   Control("dict plus.txt deux;two\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
-  EXPECT_EQ(Report().One("self"), Text(WorkFolder()));
+  EXPECT_EQ(Report().One("self"), Utf8Of(WorkFolder()));
   EXPECT_EQ(ZipEntries(FUser / "dereroz.zip"), (TEntries{{"mots.txt", "un;one\n"}, {"plus.txt", "deux;two\n"}}));
   ExpectTempClean();
   EXPECT_TRUE(Names(FTemp).empty());
@@ -185,14 +185,14 @@ TEST_F(LauncherTemp, DictionaryJustWithinThePathLimitGoesBackAndIsCleanedUp) {
 #ifdef _WIN32
   GTEST_SKIP() << "the POSIX limit of 4,095 bytes";
 #else
-  const size_t Prefix = Text(WorkFolder() / "dereroz").size() + 1;
+  const size_t Prefix = Utf8Of(WorkFolder() / "dereroz").size() + 1;
   const int Depth = static_cast<int>((4000 - Prefix) / 200);
   WriteFile(FUser / "dereroz.zip", DeepDictionary(Depth));
   Control("dict plus.txt deux;two\n");
   ASSERT_EQ(Run({}), 0) << StdErr();
   fsys::path Out = FRoot / "unpacked";
   fsys::create_directories(Out);
-  ExtractArchive(Text(FUser / "dereroz.zip"), Text(Out) + Sep);
+  ExtractArchive(Utf8Of(FUser / "dereroz.zip"), Utf8Of(Out) + Sep);
   EXPECT_EQ(ReadFile(Out / "plus.txt"), "deux;two\n");
   ExpectTempClean();
 #endif

@@ -26,15 +26,10 @@ namespace fsys = qbtest::fsys;
 namespace {
 
 using qbtest::GiveToAnotherUser;
+using qbtest::Names;
 using qbtest::PermissionBitsApply;
 using qbtest::ReadFile;
 using qbtest::WriteFile;
-
-std::set<std::string> Names(const fsys::path& Folder) {
-  std::set<std::string> Result;
-  for (const auto& Entry : fsys::directory_iterator(Folder)) Result.insert(Entry.path().filename().u8string());
-  return Result;
-}
 
 class WorkFolder : public ::testing::Test {
  protected:
