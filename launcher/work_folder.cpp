@@ -12,8 +12,6 @@
 
 namespace {
 
-const std::string Sep(1, PathSeparator);
-
 // How long a launcher waits for another one that holds the gate (installing
 // or deleting the work folder) before it gives up.
 constexpr uint32_t GateTimeoutMilliseconds = 60000;
@@ -29,8 +27,8 @@ TRunFolders FormRunFolders() {
   }
   F.User = IncludeTrailingSeparator(Current);
   F.Temp = RunTempFolder();
-  F.Work = F.Temp + WorkFolderName + Sep;
-  F.Second = F.Temp + "quintabel" + Sep;
+  F.Work = IncludeTrailingSeparator(F.Temp + WorkFolderName);
+  F.Second = IncludeTrailingSeparator(F.Temp + "quintabel");
   F.Gate = F.Temp + "quintabel5.lock";
 
   std::string Folder = ExcludeTrailingSeparator(F.User);
