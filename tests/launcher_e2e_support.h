@@ -24,6 +24,9 @@
 namespace qbtest {
 
 using TEntries = std::map<std::string, std::string>;
+
+// The platform's path separator, as text.
+inline const std::string Sep(1, fsys::path::preferred_separator);
 // A stored zip archive of Entries, every entry stamped 11:01:02 on no date.
 inline std::string MakeZip(const TEntries& Entries) {
   std::vector<TEntrySpec> Records;
@@ -86,16 +89,27 @@ class LauncherRun : public ::testing::Test {
     return WaitChild(Start(Arguments, FUser, Launcher));
   }
   std::string StdErr() const { return ReadFile(FRoot / "stderr.txt"); }
+  // The launcher's error output holds Text, where the platform has it reported there.
+  void ExpectReport(const std::string& Text) const {
+    if (ReportOnStdErr()) {
+      EXPECT_NE(StdErr().find(Text), std::string::npos) << StdErr();
+    }
+  }
   TReport Report(const fsys::path& Folder) const { return ParseReport(ReadFile(Folder / "probe_report.txt")); }
   TReport Report() const { return Report(FUser); }
   void Control(const std::string& Commands) { WriteFile(FUser / "probe_control.txt", Commands); }
 
-  // The entries of an archive, read back through the extraction code.
-  TEntries ZipEntries(const fsys::path& Archive) {
+  // The folder an archive is extracted to (afresh) through the extraction code.
+  fsys::path Unpacked(const fsys::path& Archive) const {
     fsys::path Out = FRoot / "unpacked";
     fsys::remove_all(Out);
     fsys::create_directories(Out);
-    ExtractArchive(Utf8Of(Archive), Utf8Of(Out) + std::string(1, fsys::path::preferred_separator));
+    ExtractArchive(Utf8Of(Archive), Utf8Of(Out) + Sep);
+    return Out;
+  }
+  // The entries of an archive, read back through the extraction code.
+  TEntries ZipEntries(const fsys::path& Archive) const {
+    const fsys::path Out = Unpacked(Archive);
     TEntries Entries;
     for (const std::string& Name : Names(Out)) Entries[Name] = ReadFile(Out / U8(Name));
     return Entries;
@@ -164,9 +178,9 @@ class LauncherRun : public ::testing::Test {
     WriteFile(WorkFolder() / "swipl.home", "quintabel5\n# probe runtime marker\n");
     for (const auto& [Name, Content] : Dictionary) WriteFile(WorkFolder() / "dereroz" / U8(Name), Content);
     const std::string Bundle = ReadFile(U8(BuildTreePath(QB_PROBE_BUNDLE)));
-    WriteFile(WorkFolder() / "quintabel.install",
-              "quintabel install\nbundle " + BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
-                  Utf8Of(ForUser) + std::string(1, fsys::path::preferred_separator) + "\nend\n");
+    WriteFile(WorkFolder() / "quintabel.install", "quintabel install\nbundle " +
+                                                      BundleIdentity(Bundle.data(), Bundle.size()) + "\nfolder " +
+                                                      Utf8Of(ForUser) + Sep + "\nend\n");
   }
 
   // Waits (up to two minutes) until the file Path exists.

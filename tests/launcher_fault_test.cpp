@@ -20,8 +20,6 @@ namespace {
 
 using namespace qbtest;
 
-const std::string Sep(1, fsys::path::preferred_separator);
-
 class LauncherFault : public LauncherRun {
  protected:
   // The run failed before the application started: the user's folder is as
@@ -32,10 +30,10 @@ class LauncherFault : public LauncherRun {
     EXPECT_FALSE(fsys::exists(WorkFolder()));
     EXPECT_FALSE(fsys::exists(FTemp / "quintabel5.lock"));
   }
-  void ExpectReport(const std::string& Text) {
-    if (ReportOnStdErr()) {
-      EXPECT_NE(StdErr().find(Text), std::string::npos) << StdErr();
-    }
+  // A user folder emptied for the next case of a loop.
+  void EmptyUserFolder() {
+    fsys::remove_all(FUser);
+    fsys::create_directories(FUser);
   }
   // The user's folder without what the probe application itself writes there.
   TEntries UserFiles() const {
@@ -78,8 +76,7 @@ class LauncherFault : public LauncherRun {
 TEST_F(LauncherFault, UserFilesHeldByAnotherProgramStopTheRunBeforeTheApplication) {
   for (const char* Name : {"dereroz.zip", "trad_dyn.csv"}) {
     SCOPED_TRACE(Name);
-    fsys::remove_all(FUser);
-    fsys::create_directories(FUser);
+    EmptyUserFolder();
     WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     WriteFile(FUser / "trad_dyn.csv", "deux;two\n");
     WriteFile(FUser / "trad_dyn.pl", "older output\n");
@@ -132,8 +129,7 @@ TEST_F(LauncherFault, UserFilesThatAreNoRegularFilesStopTheRun) {
 #endif
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Name + ": " + Case.Reason);
-    fsys::remove_all(FUser);
-    fsys::create_directories(FUser);
+    EmptyUserFolder();
     if (Case.Name != "dereroz.zip") WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     ASSERT_TRUE(Case.Make(FUser / Case.Name));
     Control("pl must not be written\n");
@@ -313,9 +309,7 @@ TEST_F(LauncherFault, DictionaryWithSubfoldersAndManyFilesGoesBackWhole) {
 #endif
   ASSERT_EQ(Code, 0) << StdErr();
   EXPECT_EQ(Report().All("dict"), (std::vector<std::string>{"mots.txt:un;one\\n", "sous/"}));
-  const fsys::path Out = FRoot / "unpacked";
-  fsys::create_directories(Out);
-  ExtractArchive(Utf8Of(FUser / "dereroz.zip"), Utf8Of(Out) + Sep);
+  const fsys::path Out = Unpacked(FUser / "dereroz.zip");
   EXPECT_EQ(ReadFile(Out / "sous" / "dossier.txt"), "deux;two\n");
   EXPECT_EQ(ReadFile(Out / "e399.txt"), "entry 399\n");
   EXPECT_TRUE(fsys::is_directory(Out / "vide"));
@@ -370,8 +364,7 @@ TEST_F(LauncherFault, RequestsToStopArePassedToTheApplication) {
 #else
   for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(Signal);
-    fsys::remove_all(FUser);
-    fsys::create_directories(FUser);
+    EmptyUserFolder();
     WriteFile(FUser / "dereroz.zip", MakeZip({{"mots.txt", "un;one\n"}}));
     Control("dict plus.txt deux;two\nonterm stopped politely\nsignal running\nwait never\n");
     const intptr_t Child = Start({}, FUser);

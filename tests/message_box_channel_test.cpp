@@ -34,6 +34,7 @@ class MessageBoxBufferTest : public ::testing::Test {
     Boxes.clear();
     TextWasTerminated = true;
   }
+  void Append(const std::string& Text) { FBuffer.Append(Text.data(), Text.size()); }
   TMessageBoxBuffer FBuffer{RecordBox};
 };
 
@@ -58,7 +59,7 @@ TEST_F(MessageBoxBufferTest, ShowAndEmptyShowsHeldText) {
 
 TEST_F(MessageBoxBufferTest, FullBufferIsShownAtOnce) {
   std::string Text = Numbered(1024);
-  FBuffer.Append(Text.data(), Text.size());
+  Append(Text);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], Text);
   EXPECT_EQ(FBuffer.Fill(), 0u);
@@ -66,7 +67,7 @@ TEST_F(MessageBoxBufferTest, FullBufferIsShownAtOnce) {
 
 TEST_F(MessageBoxBufferTest, OneLessThanFullIsNotShown) {
   std::string Text = Numbered(1023);
-  FBuffer.Append(Text.data(), Text.size());
+  Append(Text);
   EXPECT_TRUE(Boxes.empty());
   FBuffer.Append("x", 1);
   ASSERT_EQ(Boxes.size(), 1u);
@@ -76,8 +77,8 @@ TEST_F(MessageBoxBufferTest, OneLessThanFullIsNotShown) {
 TEST_F(MessageBoxBufferTest, RestOfALineContinuesInTheEmptiedBuffer) {
   std::string First = Numbered(1000);
   std::string Second(100, 'y');
-  FBuffer.Append(First.data(), First.size());
-  FBuffer.Append(Second.data(), Second.size());
+  Append(First);
+  Append(Second);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], First + std::string(24, 'y'));
   EXPECT_EQ(FBuffer.Fill(), 76u);
@@ -86,7 +87,7 @@ TEST_F(MessageBoxBufferTest, RestOfALineContinuesInTheEmptiedBuffer) {
 
 TEST_F(MessageBoxBufferTest, LongTextArrivesInOrderWithNothingLostOrRepeated) {
   std::string Text = Numbered(3000);
-  FBuffer.Append(Text.data(), Text.size());
+  Append(Text);
   FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 3u);
   EXPECT_EQ(Boxes[0].size(), 1024u);
@@ -105,7 +106,7 @@ TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox)
       SCOPED_TRACE(Character.size() * 10 + Before);
       Boxes.clear();
       const std::string Text = std::string(MessageBoxBufferSize - Before, 'a') + Character + "z";
-      FBuffer.Append(Text.data(), Text.size());
+      Append(Text);
       FBuffer.ShowAndEmpty();
       ASSERT_EQ(Boxes.size(), 2u);
       EXPECT_EQ(Boxes[0], std::string(MessageBoxBufferSize - Before, 'a'));
@@ -117,7 +118,7 @@ TEST_F(MessageBoxBufferTest, CharacterCutByTheBufferEndMovesWholeIntoTheNextBox)
 
 TEST_F(MessageBoxBufferTest, WholeCharacterAtTheBufferEndStaysInItsBox) {
   const std::string Text = std::string(MessageBoxBufferSize - 3, 'a') + "\xE6\x97\xA5" + "z";
-  FBuffer.Append(Text.data(), Text.size());
+  Append(Text);
   FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 2u);
   EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
@@ -125,7 +126,7 @@ TEST_F(MessageBoxBufferTest, WholeCharacterAtTheBufferEndStaysInItsBox) {
   // Bytes that are no UTF-8 are split where the buffer ends.
   Boxes.clear();
   const std::string Raw = std::string(MessageBoxBufferSize - 1, 'a') + "\xFF\xFE";
-  FBuffer.Append(Raw.data(), Raw.size());
+  Append(Raw);
   FBuffer.ShowAndEmpty();
   ASSERT_EQ(Boxes.size(), 2u);
   EXPECT_EQ(Boxes[0].size(), MessageBoxBufferSize);
@@ -136,7 +137,7 @@ TEST_F(MessageBoxBufferTest, ManyLinesAcrossSeveralBoxes) {
   std::string All;
   for (int I = 0; I < 300; ++I) {
     std::string Line = "line " + std::to_string(I) + "\r\n";
-    FBuffer.Append(Line.data(), Line.size());
+    Append(Line);
     All += Line;
   }
   FBuffer.ShowAndEmpty();

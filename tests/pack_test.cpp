@@ -227,22 +227,26 @@ TEST_F(BundleCheck, WarnsOfAMarkerThatMissesTheWorkFolder) {
 }
 
 TEST(PackTool, ChecksABundleAndRefusesWrongUsage) {
-  std::string Out, Errors;
-  EXPECT_EQ(RunPackTool({"--launcher", "x.exe"}, Out, Errors), 2);
-  EXPECT_NE(Errors.find("--bundle is missing"), std::string::npos) << Errors;
-  Errors.clear();
-  EXPECT_EQ(RunPackTool({"--frobnicate"}, Out, Errors), 2);
-  EXPECT_NE(Errors.find("unknown argument \"--frobnicate\""), std::string::npos);
-  Errors.clear();
-  EXPECT_EQ(RunPackTool({"--check=/nonexistent/bundle.zip"}, Out, Errors), 1);
-  EXPECT_NE(Errors.find("Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"), std::string::npos)
-      << Errors;
-  Errors.clear();
-  EXPECT_EQ(RunPackTool({"--check", "b.zip", "--target", "macos"}, Out, Errors), 2);
-  EXPECT_NE(Errors.find("--target is posix or windows"), std::string::npos) << Errors;
-  Errors.clear();
-  EXPECT_EQ(RunPackTool({"--launcher", "a", "--bundle", "b", "--output", "c", "--version", "1.x"}, Out, Errors), 1);
-  EXPECT_NE(Errors.find("is not one to four numbers"), std::string::npos) << Errors;
+  // The arguments, the exit code and a part of what is said on the error output.
+  const struct {
+    std::vector<std::string> Arguments;
+    int Code;
+    std::string Said;
+  } Cases[] = {
+      {{"--launcher", "x.exe"}, 2, "--bundle is missing"},
+      {{"--frobnicate"}, 2, "unknown argument \"--frobnicate\""},
+      {{"--check=/nonexistent/bundle.zip"},
+       1,
+       "Invalid quintabel bundle \"/nonexistent/bundle.zip\": it cannot be read"},
+      {{"--check", "b.zip", "--target", "macos"}, 2, "--target is posix or windows"},
+      {{"--launcher", "a", "--bundle", "b", "--output", "c", "--version", "1.x"}, 1, "is not one to four numbers"},
+  };
+  for (const auto& [Arguments, Code, Said] : Cases) {
+    SCOPED_TRACE(Said);
+    std::string Out, Errors;
+    EXPECT_EQ(RunPackTool(Arguments, Out, Errors), Code);
+    EXPECT_NE(Errors.find(Said), std::string::npos) << Errors;
+  }
 }
 
 TEST(PackVersion, ParsesOneToFourNumbers) {
@@ -609,32 +613,35 @@ TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
   TSynthetic Good = SyntheticLauncher(Archive, SomeResources());
   EXPECT_EQ(RefusalOf(BuildSynthetic(Good)), "accepted");
 
-  TSynthetic NoBundle = Good;
-  NoBundle.Sections.erase(NoBundle.Sections.begin() + 3);
-  EXPECT_EQ(RefusalOf(BuildSynthetic(NoBundle)), "it is not a quintabel launcher (it has no bundle section)");
-
-  TSynthetic BadHeader = Good;
-  BadHeader.Sections[3].Data[0] = 'X';
-  EXPECT_EQ(RefusalOf(BuildSynthetic(BadHeader)), "its bundle section does not begin with the bundle header");
-
-  TSynthetic TooLong = Good;
-  Put32(TooLong.Sections[3].Data, 16, 1000);
-  EXPECT_EQ(RefusalOf(BuildSynthetic(TooLong)), "its bundle section does not begin with the bundle header");
-
-  TSynthetic Extra = Good;
-  Extra.Sections.insert(Extra.Sections.begin() + 3, {".data2", TBytes(16, 1)});
-  EXPECT_NE(RefusalOf(BuildSynthetic(Extra)).find("its section .data2 follows the resources"), std::string::npos);
-
-  TSynthetic RelocatedTail = Good;
-  RelocatedTail.RelocatedPage = 0x4000;
-  RelocatedTail.Sections[2].Data = SyntheticLauncher(Archive, SomeResources()).Sections[2].Data;
-  Put32(RelocatedTail.Sections[2].Data, 0, 0x4000);
-  EXPECT_EQ(RefusalOf(BuildSynthetic(RelocatedTail)), "a base relocation lies in the sections that would move");
-
-  TSynthetic DirectoryInTail = Good;
-  DirectoryInTail.ExceptionDirectory = 0x4010;
-  EXPECT_EQ(RefusalOf(BuildSynthetic(DirectoryInTail)),
-            "its data directory 3 points into the sections that would move");
+  // A change to the layout and the refusal it meets.
+  const struct {
+    void (*Change)(TSynthetic&);
+    std::string Refusal;
+  } Cases[] = {
+      {[](TSynthetic& Layout) { Layout.Sections.erase(Layout.Sections.begin() + 3); },
+       "it is not a quintabel launcher (it has no bundle section)"},
+      {[](TSynthetic& Layout) { Layout.Sections[3].Data[0] = 'X'; },
+       "its bundle section does not begin with the bundle header"},
+      {[](TSynthetic& Layout) { Put32(Layout.Sections[3].Data, 16, 1000); },
+       "its bundle section does not begin with the bundle header"},
+      {[](TSynthetic& Layout) {
+         Layout.Sections.insert(Layout.Sections.begin() + 3, {".data2", TBytes(16, 1)});
+       },
+       "its section .data2 follows the resources (not a layout quintabel-pack knows)"},
+      {[](TSynthetic& Layout) {
+         Layout.RelocatedPage = 0x4000;
+         Put32(Layout.Sections[2].Data, 0, 0x4000);
+       },
+       "a base relocation lies in the sections that would move"},
+      {[](TSynthetic& Layout) { Layout.ExceptionDirectory = 0x4010; },
+       "its data directory 3 points into the sections that would move"},
+  };
+  for (const auto& [Change, Refusal] : Cases) {
+    SCOPED_TRACE(Refusal);
+    TSynthetic Changed = Good;
+    Change(Changed);
+    EXPECT_EQ(RefusalOf(BuildSynthetic(Changed)), Refusal);
+  }
 
   TSynthetic Symbols = Good;
   Symbols.SymbolCount = 0;
@@ -654,19 +661,14 @@ TEST(PackSynthetic, RefusesWhatItCannotRewriteSafely) {
 }
 
 #ifdef QB_TEST_LAUNCHER
-namespace {
-TBytes ToBytes(const std::string& Data) { return TBytes(Data.begin(), Data.end()); }
-TBytes ToBytes(const qbtest::Bytes& Data) { return TBytes(Data.begin(), Data.end()); }
-}  // namespace
-
 // The launcher this build made, with the default bundle in it.
 TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
-  const TBytes Original = ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
+  const TBytes Original = B(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER)));
   const TLauncherImage Launcher(Original);
-  EXPECT_EQ(BundleOf(Original), ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
+  EXPECT_EQ(BundleOf(Original), B(qbtest::ReadFile(BuildTreePath(QB_TEST_LAUNCHER_BUNDLE))));
   EXPECT_FALSE(Launcher.Signed());
 
-  const TBytes Bundle = ToBytes(BuildArchive(GoodEntries()));
+  const TBytes Bundle = BuildArchive(GoodEntries());
   std::vector<TResource> Resources = Launcher.Resources();
   TVersionFields Fields;
   Fields.Description = "Rewritten";
@@ -697,13 +699,8 @@ TEST(PackImage, RewritesTheBundleAndKeepsEverythingBeforeIt) {
 
 TEST(PackImage, RefusesAnExecutableWithoutABundleSection) {
   // This test program is a Windows executable, but no launcher.
-  const TBytes Self = ToBytes(qbtest::ReadFile(BuildTreePath(QB_TEST_SELF)));
-  try {
-    TLauncherImage Image(Self);
-    FAIL() << "accepted an executable without a bundle section";
-  } catch (const EPackError& Failure) {
-    EXPECT_EQ(Failure.Message(), "it is not a quintabel launcher (it has no bundle section)");
-  }
+  const TBytes Self = B(qbtest::ReadFile(BuildTreePath(QB_TEST_SELF)));
+  EXPECT_EQ(RefusalOf(Self), "it is not a quintabel launcher (it has no bundle section)");
   EXPECT_THROW(TLauncherImage(TBytes(100, 'M')), EPackError);
 }
 #endif

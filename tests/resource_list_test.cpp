@@ -240,12 +240,7 @@ TEST(ResourceListWrite, ShortWriteRaisesWriteError) {
   if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   TLResourceList List;
   List.Add("r", "ZIP", {Piece(Data)});
-  try {
-    List.WriteResourceToFile("r", "/dev/full");
-    FAIL() << "no failure raised";
-  } catch (const EWriteError& E) {
-    EXPECT_EQ(E.Message(), "Stream write error");
-  }
+  EXPECT_EQ(qbtest::FailureOf<EWriteError>([&] { List.WriteResourceToFile("r", "/dev/full"); }), "Stream write error");
 }
 
 // ---- the registry of the process ----

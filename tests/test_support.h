@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -183,6 +184,20 @@ std::string CurrentFolder();
 bool MakeDeepTree(const std::string& Root, int Levels, const std::string& Name);
 // True when an entry named Name exists right inside Root.
 bool EntryExists(const std::string& Root, const std::string& Name);
+
+// ---- shell tools ----
+
+// Text quoted for a POSIX shell, whatever it holds.
+inline std::string ShellQuote(const std::string& Text) {
+  std::string Quoted = "'";
+  for (char C : Text) Quoted += C == '\'' ? std::string("'\\''") : std::string(1, C);
+  return Quoted + "'";
+}
+
+// True when the shell finds the program Tool.
+inline bool HaveTool(const std::string& Tool) {
+  return std::system(("command -v " + Tool + " > /dev/null 2>&1").c_str()) == 0;
+}
 
 // ---- the platform ----
 

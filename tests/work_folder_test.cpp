@@ -120,7 +120,7 @@ TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
 
   fsys::create_directories(FRoot / "target");
   std::string Why;
-  if (qbtest::MakeFolderLink((FRoot / "target").u8string(), (FRoot / "link").u8string(), Why)) {
+  if (qbtest::MakeFolderLink(FScratch.Path("target"), FScratch.Path("link"), Why)) {
     ExpectUnsafe(Folder("link"));
     EXPECT_THROW(CreateWorkFolder(Folder("link")), EInOutError);
     EXPECT_TRUE(Names(FRoot / "target").empty());
@@ -140,15 +140,14 @@ TEST_F(WorkFolder, FileLinkOrSharedFolderIsRefused) {
 
 TEST_F(WorkFolder, FolderOfAnotherUserIsRefused) {
   std::string Why;
-  if (!GiveToAnotherUser((FRoot / "foreign").u8string(), Why)) GTEST_SKIP() << Why;
+  if (!GiveToAnotherUser(FScratch.Path("foreign"), Why)) GTEST_SKIP() << Why;
   ExpectUnsafe(Folder("foreign"));
 }
 
 // ---- the locks ----
 
 TEST_F(WorkFolder, RunLockIsSeenUntilEveryHolderReleasedIt) {
-  const std::string Work = Folder("work");
-  fsys::create_directories(fsys::u8path(Work));
+  const std::string Work = FScratch.Folder("work");
   EXPECT_FALSE(TRunLock::HeldByOthers(Work));  // no lock file yet
   {
     TRunLock First, Second;
@@ -172,7 +171,7 @@ TEST_F(WorkFolder, RunLockInAMissingFolderFails) {
 }
 
 TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
-  const std::string Gate = (FRoot / "gate.lock").u8string();
+  const std::string Gate = FScratch.Path("gate.lock");
   TGateLock First, Second;
   ASSERT_EQ(First.Acquire(Gate, 0), 0);
   EXPECT_TRUE(fsys::exists(fsys::u8path(Gate)));
@@ -189,7 +188,7 @@ TEST_F(WorkFolder, GateAdmitsOneHolderAndVanishesWhenReleased) {
 }
 
 TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
-  const std::string Gate = (FRoot / "gate.lock").u8string();
+  const std::string Gate = FScratch.Path("gate.lock");
   TGateLock First;
   ASSERT_EQ(First.Acquire(Gate, 0), 0);
   std::thread Releaser([&First] {
@@ -208,15 +207,15 @@ TEST_F(WorkFolder, GateWaitsForTheHolderBeforeItAndTakesTheNewFile) {
 
 TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
   std::string Why;
-  const std::string Gate = (FRoot / "gate.lock").u8string();
-  if (qbtest::MakeFileLink((FRoot / "elsewhere").u8string(), Gate, Why)) {
+  const std::string Gate = FScratch.Path("gate.lock");
+  if (qbtest::MakeFileLink(FScratch.Path("elsewhere"), Gate, Why)) {
     WriteFile(FRoot / "elsewhere", "someone's");
     TGateLock Lock;
     EXPECT_NE(Lock.Acquire(Gate, 0), 0);
     EXPECT_EQ(ReadFile(FRoot / "elsewhere"), "someone's");
     fsys::remove(fsys::u8path(Gate));
   }
-  WriteFile(fsys::u8path(Gate), "");
+  WriteFile(Gate, "");
   if (!GiveToAnotherUser(Gate, Why)) GTEST_SKIP() << Why;
   TGateLock Lock;
   EXPECT_EQ(Lock.Acquire(Gate, 0), NotOwnedError);
@@ -225,8 +224,7 @@ TEST_F(WorkFolder, GateOfAnotherUserOrALinkIsRefused) {
 // ---- the install record and the bundle identity ----
 
 TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
-  const std::string Work = Folder("work");
-  fsys::create_directories(fsys::u8path(Work));
+  const std::string Work = FScratch.Folder("work");
   EXPECT_FALSE(ReadInstallRecord(Work).Present);
   TInstallRecord Record;
   Record.Present = true;
@@ -245,16 +243,15 @@ TEST_F(WorkFolder, InstallRecordRoundTripsAndGoesFirst) {
 }
 
 TEST_F(WorkFolder, DamagedInstallRecordDoesNotCount) {
-  const std::string Work = Folder("work");
-  fsys::create_directories(fsys::u8path(Work));
+  const std::string Work = FScratch.Folder("work");
   const std::string Whole = "quintabel install\nbundle 1-2\nfolder /x/\nend\n";
   for (const std::string& Damaged :
        {Whole.substr(0, Whole.size() - 4), std::string(), std::string("bundle 1-2\nfolder /x/\nend\n"),
         std::string("quintabel install\nfolder /x/\nend\n"), std::string(70000, 'x')}) {
-    WriteFile(fsys::u8path(InstallRecordName(Work)), Damaged);
+    WriteFile(InstallRecordName(Work), Damaged);
     EXPECT_FALSE(ReadInstallRecord(Work).Present) << Damaged.substr(0, 40);
   }
-  WriteFile(fsys::u8path(InstallRecordName(Work)), Whole);
+  WriteFile(InstallRecordName(Work), Whole);
   EXPECT_TRUE(ReadInstallRecord(Work).Present);
   fsys::remove(fsys::u8path(InstallRecordName(Work)));
   fsys::create_directories(fsys::u8path(InstallRecordName(Work)));

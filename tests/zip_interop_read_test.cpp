@@ -18,21 +18,13 @@
 
 namespace fsys = qbtest::fsys;
 using qbtest::FailureOf;
+using qbtest::HaveTool;
+using qbtest::ShellQuote;
 
 namespace {
 
-bool HaveTool(const std::string& Tool) {
-  return std::system(("command -v " + Tool + " > /dev/null 2>&1").c_str()) == 0;
-}
-
 #define QB_REQUIRE_TOOL(tool) \
   if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed"
-
-std::string Quote(const std::string& S) {
-  std::string Q = "'";
-  for (char C : S) Q += C == '\'' ? std::string("'\\''") : std::string(1, C);
-  return Q + "'";
-}
 
 // Relative path -> content ("<dir>" for folders).
 std::map<std::string, std::string> Tree(const fsys::path& Root) {
@@ -68,11 +60,15 @@ class ZipInteropRead : public ::testing::Test {
   void Put(const std::string& Rel, const std::string& Data) { qbtest::WriteFile(FSrc / Rel, Data); }
   // Runs Command in the source folder; the archive is Root/a.zip.
   void Make(const std::string& Command) {
-    const std::string Cmd = "cd " + Quote(FSrc.string()) + " && ( " + Command + " ) > /dev/null 2>&1";
+    const std::string Cmd = "cd " + ShellQuote(FSrc.string()) + " && ( " + Command + " ) > /dev/null 2>&1";
     ASSERT_EQ(std::system(Cmd.c_str()), 0) << Cmd;
     ASSERT_TRUE(fsys::exists(Archive())) << Cmd;
   }
   std::string Archive() const { return (FRoot / "a.zip").string(); }
+  // The message of the extraction's failure.
+  std::string ExtractionFailure() const {
+    return FailureOf<EZipError>([&] { ExtractArchive(Archive(), FOut.string()); });
+  }
   void ExpectSameTree() {
     ExtractArchive(Archive(), FOut.string());
     const auto Want = Tree(FSrc), Got = Tree(FOut);
@@ -101,7 +97,7 @@ const char* PythonCommand = "python3";
 std::string PythonZip(const std::string& Method, const std::string& Target) {
   // Folders get their own entries; files are added with their bytes.
   return std::string(PythonCommand) + " -c " +
-         Quote(
+         ShellQuote(
              "import os, sys, zipfile\n"
              "m = zipfile." +
              Method +
@@ -191,22 +187,20 @@ TEST_F(ZipInteropRead, SevenZipStored) {
 TEST_F(ZipInteropRead, ArchiveCommentIsCorrupt) {
   QB_REQUIRE_TOOL("zip");
   Make("zip -q -r ../a.zip . && echo 'a comment' | zip -q -z ../a.zip");
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(Archive(), FOut.string()); }), "Corrupt ZIP file " + Archive());
+  EXPECT_EQ(ExtractionFailure(), "Corrupt ZIP file " + Archive());
 }
 
 TEST_F(ZipInteropRead, EncryptedEntriesRefused) {
   QB_REQUIRE_TOOL("zip");
   Make("zip -q -P secret ../a.zip text.txt");
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(Archive(), FOut.string()); }),
-            "Encrypted entry text.txt is not supported");
+  EXPECT_EQ(ExtractionFailure(), "Encrypted entry text.txt is not supported");
   EXPECT_FALSE(fsys::exists(FOut / "text.txt"));
 }
 
 TEST_F(ZipInteropRead, OtherMethodsUnsupported) {
   QB_REQUIRE_TOOL("7z");
   Make("7z a -tzip -mm=BZip2 ../a.zip text.txt");
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(Archive(), FOut.string()); }),
-            "Unsupported compression format 12");
+  EXPECT_EQ(ExtractionFailure(), "Unsupported compression format 12");
   EXPECT_TRUE(fsys::exists(FOut / "text.txt"));
   EXPECT_EQ(fsys::file_size(FOut / "text.txt"), 0u);
 }
@@ -222,7 +216,6 @@ TEST_F(ZipInteropRead, DamagedStoredDataIsRefusedAsUnzipRefusesIt) {
     F.seekp(100000);
     F.put(static_cast<char>(C ^ 0x10));
   }
-  EXPECT_NE(std::system(("unzip -tq " + Quote(Archive()) + " > /dev/null 2>&1").c_str()), 0);
-  EXPECT_EQ(FailureOf<EZipError>([&] { ExtractArchive(Archive(), FOut.string()); }),
-            "Entry \"random.bin\" of ZIP file " + Archive() + " is damaged: CRC-32 mismatch");
+  EXPECT_NE(std::system(("unzip -tq " + ShellQuote(Archive()) + " > /dev/null 2>&1").c_str()), 0);
+  EXPECT_EQ(ExtractionFailure(), "Entry \"random.bin\" of ZIP file " + Archive() + " is damaged: CRC-32 mismatch");
 }

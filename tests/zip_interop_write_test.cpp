@@ -16,14 +16,6 @@ using namespace qbtest;
 
 namespace {
 
-std::string Quote(const std::string& S) {
-  std::string Q = "'";
-  for (char C : S) Q += C == '\'' ? std::string("'\\''") : std::string(1, C);
-  return Q + "'";
-}
-
-bool HaveTool(const std::string& Tool) { return std::system(("command -v " + Tool + " >/dev/null 2>&1").c_str()) == 0; }
-
 int RunShell(const std::string& Command) {
   int Rc = std::system((Command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(Rc) ? WEXITSTATUS(Rc) : -1;
@@ -78,8 +70,8 @@ struct TTool {
 void PrintTo(const TTool& Tool, std::ostream* Out) { *Out << Tool.Program; }
 
 std::string Fill(std::string T, const std::string& Archive, const std::string& Folder) {
-  for (size_t P; (P = T.find("%a")) != std::string::npos;) T.replace(P, 2, Quote(Archive));
-  for (size_t P; (P = T.find("%d")) != std::string::npos;) T.replace(P, 2, Quote(Folder));
+  for (size_t P; (P = T.find("%a")) != std::string::npos;) T.replace(P, 2, ShellQuote(Archive));
+  for (size_t P; (P = T.find("%d")) != std::string::npos;) T.replace(P, 2, ShellQuote(Folder));
   return T;
 }
 
@@ -183,19 +175,19 @@ TEST(ZipToolsNames, EmptyFolderGivesAnArchiveTheToolsReadAsEmpty) {
   PackFolder(S.Folder("in"), Archive);
   int Code = 0;
   if (HaveTool("unzip")) {
-    const std::string Out = Output("unzip -l " + Quote(Archive), Code);
+    const std::string Out = Output("unzip -l " + ShellQuote(Archive), Code);
     EXPECT_NE(Out.find("zipfile is empty"), std::string::npos) << Out;
     EXPECT_LE(Code, 1) << Out;  // 1: a warning, the archive is sound
   }
   if (HaveTool("python3")) {
     const std::string Out = Output(
-        "python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " + Quote(Archive),
+        "python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' " + ShellQuote(Archive),
         Code);
     EXPECT_EQ(Out, "0\n");
     EXPECT_EQ(Code, 0);
   }
   if (HaveTool("bsdtar")) {
-    EXPECT_EQ(Output("bsdtar -tf " + Quote(Archive), Code), "");
+    EXPECT_EQ(Output("bsdtar -tf " + ShellQuote(Archive), Code), "");
     EXPECT_EQ(Code, 0);
   }
 }
