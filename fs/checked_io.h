@@ -9,6 +9,10 @@
 
 #include "fs/file_stream.h"
 
+// The rights of a new plain file on POSIX, under the umask: read-write for
+// all.
+inline constexpr uint32_t PlainFileRights = 0666;
+
 // Opens Path for reading when it is a regular file (a link to one is
 // followed; a link to anything else, a folder, FIFO or device is refused
 // with NotARegularFileError without blocking). Other openers may read but
@@ -21,7 +25,7 @@ THandle OpenRegularFile(const std::string& Path, int& Error);
 // anything stands at Path already, a link included, which is never
 // followed. Other openers are refused until it is closed. On POSIX the file
 // gets Rights under the umask; Windows has no such bits.
-THandle CreateNewFile(const std::string& Path, int& Error, uint32_t Rights = 0666);
+THandle CreateNewFile(const std::string& Path, int& Error, uint32_t Rights = PlainFileRights);
 
 // Reads up to Count bytes: 0 with Got = 0 at the end of the file, 0 with
 // Got > 0 after a read, or the error code.

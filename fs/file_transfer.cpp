@@ -19,8 +19,6 @@ namespace {
 constexpr int32_t CopyBlock = 64 * 1024;
 constexpr uint32_t RetryPause = 100;
 constexpr size_t SiblingDigits = 12;
-// The rights of a new file on POSIX, under the umask: read-write for all.
-constexpr uint32_t PlainFileRights = 0666;
 
 // Runs Attempt until it gives something other than a sharing violation, or
 // the retry time is over; gives its last result.

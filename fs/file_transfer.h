@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "fs/checked_io.h"
+
 class TStream;
 
 // The step at which a transfer stopped.
@@ -58,7 +60,7 @@ TTransferResult ReplaceFileWithText(const std::string& Target, const std::string
 // raised again. Either way Target stays as it was and nothing is left
 // beside it. On POSIX the new file gets Rights under the umask.
 TTransferResult ReplaceFileByWriting(const std::string& Target, TDurability Durability,
-                                     const std::function<void(TStream&)>& Write, uint32_t Rights = 0666);
+                                     const std::function<void(TStream&)>& Write, uint32_t Rights = PlainFileRights);
 
 // Reads the regular file Path whole into Text when it holds at most MaxSize
 // bytes. Otherwise the result says why: tsOpenSource (missing, not a regular
